@@ -1,0 +1,27 @@
+// Runs a fuzz target over every file of a corpus folder, so the seeds (and every crash
+// found once) stay regression tests in builds without libFuzzer.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
+int main(int argc, char** argv) {
+  int runs = 0;
+  for (int i = 1; i < argc; ++i) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[i], ec)) {
+      if (!entry.is_regular_file()) continue;
+      std::ifstream in(entry.path(), std::ios::binary);
+      std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+      LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+      ++runs;
+    }
+  }
+  std::printf("replayed %d inputs\n", runs);
+  return runs > 0 ? 0 : 1;
+}

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs the dependencies, builds Quillbrook, installs it into its program folder
+# (outside the build tree, so deleting a build never deletes mail) and starts it.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+"$here/scripts/install-deps.sh"
+build="$here/build"
+prefix="${QB_PROGRAM_DIR:-$HOME/Quillbrook}"
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQB_BUILD_TESTS=OFF
+cmake --build "$build" -j "$(nproc)"
+if [ ! -f "$build/src/app/quillbrook" ]; then
+  echo "The mail store and the mail library are built; the program window is not part of this build yet."
+  exit 0
+fi
+mkdir -p "$prefix"
+install -m 0755 "$build/src/app/quillbrook" "$prefix/quillbrook"
+exec "$prefix/quillbrook"

@@ -1,0 +1,58 @@
+#pragma once
+// The mail library: POP3 receiving, message reading and SMTP sending. All text is
+// UTF-8; paths are UTF-8 text. No function throws: failures come back as a text.
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace mail {
+
+// An array of texts, or the non-array text (empty = nothing new, else what failed).
+using MailResult = std::variant<std::vector<std::string>, std::string>;
+
+// Progress of a long run: messages done and messages in all.
+using Progress = std::function<void(std::size_t done, std::size_t total)>;
+
+// Library-wide settings (tests point the CA file at their own throwaway CA).
+struct LibrarySettings {
+  std::string caFile;        // extra CA certificates (PEM); empty = system store only
+  long timeoutSeconds = 60;  // connect and idle timeout of one dialogue
+};
+void sSetLibrarySettings(const LibrarySettings& settings);
+LibrarySettings fGetLibrarySettings();
+
+// server: "host" or "host" TAB "port" (995 = implicit TLS, else STARTTLS when offered).
+// command: "SAVEALL", "SAVEALLD", "SAVE 1-n", "SAVD 1-n". dest: "<" + inbox folder.
+MailResult RcvMail(std::string_view server, std::string_view user, std::string_view pass,
+                   std::string_view command, std::string_view dest,
+                   const Progress& progress = {});
+
+// keys: lower-case header names each ending in ":" ("subject:from:date:nofile:nobody:").
+MailResult ReadMail(std::string_view file, std::string_view keys, std::string_view folder);
+
+// server: "host" or "host:port" (465 = implicit TLS, else STARTTLS when offered).
+// recipients: To, then TAB "cc" TAB Cc list, then TAB "bcc" TAB Bcc list.
+// attachments: TAB-separated file paths.
+std::string SendMailEx(std::string_view logFile, std::string_view server,
+                       std::string_view recipients, std::string_view sender,
+                       std::string_view subject, std::string_view body,
+                       std::string_view attachments);
+// The same, authenticating with the account's user and password when the server
+// offers AUTH.
+std::string SendMailEx(std::string_view logFile, std::string_view server,
+                       std::string_view recipients, std::string_view sender,
+                       std::string_view subject, std::string_view body,
+                       std::string_view attachments, std::string_view user,
+                       std::string_view pass);
+
+// The bytes decoded with the named charset ("EUC-JP"); empty text on failure.
+std::string fBytesToText(std::string_view charsetName, std::string_view bytes);
+// The whole file decoded as EUC-JP; nothing when the file cannot be read.
+std::optional<std::string> fReadEucFile(const std::filesystem::path& path);
+
+}  // namespace mail

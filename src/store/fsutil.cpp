@@ -1,0 +1,158 @@
+#include "store/fsutil.h"
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <random>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace fsutil {
+namespace {
+
+std::string uniqueSuffix() {
+  static std::atomic<unsigned> counter{0};
+  thread_local std::mt19937_64 rng{std::random_device{}()};
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%llx%x", static_cast<unsigned long long>(rng() & 0xFFFFFFFFFFull),
+                counter.fetch_add(1));
+  return buf;
+}
+
+#ifndef _WIN32
+bool writeAll(int fd, std::string_view bytes) {
+  const char* p = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+#endif
+
+}  // namespace
+
+std::optional<std::string> fReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string bytes;
+  in.seekg(0, std::ios::end);
+  auto size = in.tellg();
+  if (size > 0) {
+    bytes.resize(static_cast<size_t>(size));
+    in.seekg(0);
+    in.read(bytes.data(), size);
+    bytes.resize(static_cast<size_t>(in.gcount()));
+  }
+  if (in.bad()) return std::nullopt;
+  return bytes;
+}
+
+std::optional<fs::path> fWriteTempFile(const fs::path& folder, std::string_view bytes, bool sync) {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    fs::path tmp = folder / ("." + uniqueSuffix() + ".tmp");
+#ifdef _WIN32
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    if (!out) return std::nullopt;
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.flush();
+    if (!out) {
+      out.close();
+      std::error_code ec;
+      fs::remove(tmp, ec);
+      return std::nullopt;
+    }
+    (void)sync;
+    return tmp;
+#else
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return std::nullopt;
+    }
+    bool ok = writeAll(fd, bytes) && (!sync || ::fsync(fd) == 0);
+    ok = (::close(fd) == 0) && ok;
+    if (!ok) {
+      ::unlink(tmp.c_str());
+      return std::nullopt;
+    }
+    return tmp;
+#endif
+  }
+  return std::nullopt;
+}
+
+bool fWriteFileAtomic(const fs::path& path, std::string_view bytes) {
+  fs::path folder = path.parent_path();
+  if (folder.empty()) folder = ".";
+  auto tmp = fWriteTempFile(folder, bytes, true);
+  if (!tmp) return false;
+  std::error_code ec;
+  fs::rename(*tmp, path, ec);
+  if (ec) {
+    fs::remove(*tmp, ec);
+    return false;
+  }
+  return true;
+}
+
+bool fRenameNoReplace(const fs::path& from, const fs::path& to) {
+#ifdef _WIN32
+  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED) != 0;
+#else
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  int err = errno;
+  if (err == EEXIST) return false;
+  if (err == EINVAL || err == ENOSYS) {
+    // The file system cannot rename without replacing: a hard link fails when taken.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      ::unlink(from.c_str());
+      return true;
+    }
+    if (errno != EXDEV && errno != EPERM) return false;
+    err = EXDEV;
+  }
+  if (err != EXDEV) return false;
+  // Another file system: copy (never over an existing file), then remove the source.
+  std::error_code ec;
+  if (fs::is_directory(from, ec)) return false;
+  auto bytes = fReadFile(from);
+  if (!bytes) return false;
+  auto tmp = fWriteTempFile(to.parent_path().empty() ? fs::path(".") : to.parent_path(), *bytes, true);
+  if (!tmp) return false;
+  if (::link(tmp->c_str(), to.c_str()) != 0) {
+    ::unlink(tmp->c_str());
+    return false;
+  }
+  ::unlink(tmp->c_str());
+  ::unlink(from.c_str());
+  return true;
+#endif
+}
+
+void sSyncFolder(const fs::path& folder) {
+#ifndef _WIN32
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+#else
+  (void)folder;
+#endif
+}
+
+}  // namespace fsutil

@@ -1,0 +1,237 @@
+#include "store/mailstore.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "store/fsutil.h"
+#include "store/mod_ini.h"
+#include "store/modCommon.h"
+
+namespace mailstore {
+namespace {
+
+constexpr std::string_view kIconIni = "icon.ini";
+constexpr std::string_view kIconSection = "Icon";
+
+std::string lowerAscii(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+// Calls `fn(entry)` for every mail file of the folder; an unreadable folder has none.
+template <typename Fn>
+void forEachMail(const fs::path& folder, Fn&& fn) {
+  std::error_code ec;
+  fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+  if (ec) return;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    if (ec) return;
+    if (fIsMailFile(*it)) fn(*it);
+  }
+}
+
+}  // namespace
+
+fs::path fPath(std::string_view utf8) {
+  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
+}
+
+std::string fUtf8(const fs::path& path) {
+  std::u8string s = path.u8string();
+  return std::string(reinterpret_cast<const char*>(s.data()), s.size());
+}
+
+bool fIsStandardFolderName(std::string_view name) {
+  return name == kInbox || name == kSent || name == kTrash || name == kDrafts || name == kPending;
+}
+
+fs::path fAccountPrefix(const fs::path& programDir) { return programDir / "MailBox" / "Account"; }
+
+std::string fAccountNumberText(int number) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%02d", number);
+  return buf;
+}
+
+fs::path fAccountFolder(const fs::path& accountPrefix, int number) {
+  fs::path p = accountPrefix;
+  p += fAccountNumberText(number);
+  return p;
+}
+
+fs::path fNodeFolder(const fs::path& accountPrefix, int number, std::string_view pathBelowAccount) {
+  fs::path folder = fAccountFolder(accountPrefix, number);
+  if (!pathBelowAccount.empty()) folder /= modCommon::fStoredPath(pathBelowAccount);
+  return folder;
+}
+
+bool fIsMailFileName(std::string_view name) {
+  if (name.empty() || name.front() == '.') return false;
+  return lowerAscii(modCommon::fGetExtension(name)) != "ini";
+}
+
+bool fIsMailFile(const fs::directory_entry& entry) {
+  std::error_code ec;
+  if (!entry.is_regular_file(ec)) return false;
+  return fIsMailFileName(fUtf8(entry.path().filename()));
+}
+
+std::vector<fs::path> fListMailFiles(const fs::path& folder) {
+  std::vector<fs::path> files;
+  forEachMail(folder, [&](const fs::directory_entry& e) { files.push_back(e.path()); });
+  return files;
+}
+
+std::vector<int> fScanAccounts(const fs::path& accountPrefix) {
+  std::vector<int> numbers;
+  std::error_code ec;
+  for (int n = 1; n <= kMaxAccounts && fs::is_directory(fAccountFolder(accountPrefix, n), ec); ++n) {
+    numbers.push_back(n);
+  }
+  return numbers;
+}
+
+int fFreeAccountNumber(const fs::path& accountPrefix) {
+  std::error_code ec;
+  for (int n = 1; n <= kMaxAccounts; ++n) {
+    if (!fs::exists(fAccountFolder(accountPrefix, n), ec)) return n;
+  }
+  return 0;
+}
+
+int fCreateAccount(const fs::path& accountPrefix) {
+  int n = fFreeAccountNumber(accountPrefix);
+  if (n == 0) return 0;
+  fs::path account = fAccountFolder(accountPrefix, n);
+  std::error_code ec;
+  fs::create_directories(account, ec);
+  if (ec) return 0;
+  for (std::string_view sub : {kInbox, kSent, kTrash}) {
+    fs::create_directory(account / fPath(sub), ec);
+    if (ec) return 0;
+  }
+  for (std::string_view sub : {kDrafts, kPending}) {
+    fs::create_directory(account / fPath(kSent) / fPath(sub), ec);
+    if (ec) return 0;
+  }
+  return n;
+}
+
+bool fDeleteAccount(const fs::path& accountPrefix, int number) {
+  fs::path account = fAccountFolder(accountPrefix, number);
+  std::error_code ec;
+  fs::remove_all(account, ec);
+  if (ec || fs::exists(account, ec)) return false;
+  for (int j = number + 1; j <= kMaxAccounts; ++j) {
+    fs::path from = fAccountFolder(accountPrefix, j);
+    if (!fs::is_directory(from, ec)) break;
+    if (!fsutil::fRenameNoReplace(from, fAccountFolder(accountPrefix, j - 1))) break;
+  }
+  return true;
+}
+
+int fCountUnread(const fs::path& folder) {
+  std::unordered_map<std::string, std::string> states;
+  bool loaded = false;
+  int count = 0;
+  forEachMail(folder, [&](const fs::directory_entry& e) {
+    if (!loaded) {
+      states = mod_ini::IniFile::fLoad(folder / kIconIni).fSectionValues(kIconSection);
+      loaded = true;
+    }
+    auto it = states.find(lowerAscii(fUtf8(e.path().filename())));
+    if (it == states.end() || mod_ini::fParseIniInt(it->second, 0) != 6) ++count;
+  });
+  return count;
+}
+
+int fCountFiles(const fs::path& folder) {
+  int count = 0;
+  forEachMail(folder, [&](const fs::directory_entry&) { ++count; });
+  return count;
+}
+
+bool fIsRead(const fs::path& folder, std::string_view fileName) {
+  return mod_ini::fGetIniInt(kIconSection, fileName, 0, folder / kIconIni) == 6;
+}
+
+bool sMarkRead(const fs::path& folder, std::string_view fileName) {
+  return mod_ini::fWriteIniString(kIconSection, fileName, std::string(kStateRead), folder / kIconIni);
+}
+
+std::vector<fs::path> fMoveMails(const std::vector<fs::path>& mails, const fs::path& target) {
+  // Group by source folder so each icon.ini is read and written once.
+  std::map<fs::path, std::vector<fs::path>> bySource;
+  for (const auto& m : mails) bySource[m.parent_path()].push_back(m);
+
+  std::vector<fs::path> failed;
+  mod_ini::IniFile targetIni = mod_ini::IniFile::fLoad(target / kIconIni);
+  bool targetChanged = false;
+  for (auto& [source, group] : bySource) {
+    std::error_code ec;
+    bool sameFolder = fs::equivalent(source, target, ec);
+    mod_ini::IniFile sourceIni = mod_ini::IniFile::fLoad(source / kIconIni);
+    bool sourceChanged = false;
+    for (const auto& mail : group) {
+      std::string name = fUtf8(mail.filename());
+      if (sameFolder || !fsutil::fRenameNoReplace(mail, target / mail.filename())) {
+        if (!sameFolder) failed.push_back(mail);
+        continue;
+      }
+      auto state = sourceIni.fGet(kIconSection, name);
+      bool read = state && mod_ini::fParseIniInt(*state, 0) == 6;
+      sourceIni.sSet(kIconSection, name, std::nullopt);
+      targetIni.sSet(kIconSection, name, std::string(read ? kStateRead : kStateUnread));
+      sourceChanged = targetChanged = true;
+    }
+    if (sourceChanged) sourceIni.fSave(source / kIconIni);
+  }
+  if (targetChanged) targetIni.fSave(target / kIconIni);
+  return failed;
+}
+
+std::vector<fs::path> fDeleteMails(const std::vector<fs::path>& mails) {
+  std::map<fs::path, std::vector<fs::path>> bySource;
+  for (const auto& m : mails) bySource[m.parent_path()].push_back(m);
+  std::vector<fs::path> failed;
+  for (auto& [source, group] : bySource) {
+    mod_ini::IniFile ini = mod_ini::IniFile::fLoad(source / kIconIni);
+    bool changed = false;
+    for (const auto& mail : group) {
+      std::error_code ec;
+      if (!fs::remove(mail, ec) || ec) {
+        failed.push_back(mail);
+        continue;
+      }
+      ini.sSet(kIconSection, fUtf8(mail.filename()), std::nullopt);
+      changed = true;
+    }
+    if (changed) ini.fSave(source / kIconIni);
+  }
+  return failed;
+}
+
+bool fEmptyTrash(const fs::path& accountFolder) {
+  fs::path trash = accountFolder / fPath(kTrash);
+  bool ok = true;
+  std::error_code ec;
+  fs::directory_iterator it(trash, ec);
+  if (!ec) {
+    std::vector<fs::path> entries;
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+      if (ec) break;
+      if (it->path().filename() != kIconIni) entries.push_back(it->path());
+    }
+    for (const auto& e : entries) {
+      fs::remove_all(e, ec);
+      if (ec) ok = false;
+    }
+  }
+  if (fs::exists(trash / kIconIni, ec)) ok = mod_ini::sClearIniSection(kIconSection, trash / kIconIni) && ok;
+  return ok;
+}
+
+}  // namespace mailstore

@@ -1,0 +1,76 @@
+#pragma once
+// The mail store on disk: MailBox/AccountNN folders, their standard folders and user
+// folders, one file per mail, and each folder's icon.ini holding the read state.
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mailstore {
+
+namespace fs = std::filesystem;
+
+inline constexpr std::string_view kInbox = "受信箱";
+inline constexpr std::string_view kSent = "送信箱";
+inline constexpr std::string_view kTrash = "ごみ箱";
+inline constexpr std::string_view kDrafts = "下書き";
+inline constexpr std::string_view kPending = "送信待ち";
+inline constexpr int kMaxAccounts = 99;
+// icon.ini values: the mail list's icon numbers.
+inline constexpr std::string_view kStateUnread = "5";
+inline constexpr std::string_view kStateRead = "6";
+
+// A UTF-8 text as a path (and back), whatever the platform's narrow encoding.
+fs::path fPath(std::string_view utf8);
+std::string fUtf8(const fs::path& path);
+
+bool fIsStandardFolderName(std::string_view name);
+
+// "<programDir>/MailBox/Account": the prefix every account folder starts with.
+fs::path fAccountPrefix(const fs::path& programDir);
+// The account folder: the prefix followed directly by the two-digit number.
+fs::path fAccountFolder(const fs::path& accountPrefix, int number);
+std::string fAccountNumberText(int number);
+// A node's folder: the account folder and the node's path below the account node,
+// written with "\" as the tree writes it.
+fs::path fNodeFolder(const fs::path& accountPrefix, int number, std::string_view pathBelowAccount);
+
+// A directory entry is a mail file when it is a regular, non-hidden file whose
+// extension is not "ini" (in any case). On Linux a name starting with "." is hidden.
+bool fIsMailFile(const fs::directory_entry& entry);
+bool fIsMailFileName(std::string_view name);
+// The mail files directly in a folder (no recursion), in directory order.
+std::vector<fs::path> fListMailFiles(const fs::path& folder);
+
+// Account numbers from 1 upward, stopping at the first missing folder.
+std::vector<int> fScanAccounts(const fs::path& accountPrefix);
+// The lowest number whose folder does not exist; 0 when all 99 exist.
+int fFreeAccountNumber(const fs::path& accountPrefix);
+// Creates the account folder with its five standard folders. The number is the lowest
+// free one; 0 when all 99 exist or the folders cannot be created.
+int fCreateAccount(const fs::path& accountPrefix);
+// Deletes an account folder with everything in it and renumbers the following
+// accounts down so that no gap remains. False when the folder could not be removed
+// completely: then nothing is renumbered.
+bool fDeleteAccount(const fs::path& accountPrefix, int number);
+
+// Unread mails in a folder (icon.ini value other than 6), reading icon.ini once.
+int fCountUnread(const fs::path& folder);
+// Every mail in the folder, read or not (the trash's count).
+int fCountFiles(const fs::path& folder);
+
+bool fIsRead(const fs::path& folder, std::string_view fileName);
+// Writes "Icon"/fileName = "6" in the folder's icon.ini.
+bool sMarkRead(const fs::path& folder, std::string_view fileName);
+
+// Moves mails into the target folder under the same names, each with its icon.ini
+// state ("5" unread, "6" read). A mail whose move fails (name taken in the target,
+// file gone, no permission) stays where it is with its state; nothing is overwritten.
+// Returns the mails that did not move.
+std::vector<fs::path> fMoveMails(const std::vector<fs::path>& mails, const fs::path& target);
+// Deletes mails for good and removes their icon.ini entries. Returns those not deleted.
+std::vector<fs::path> fDeleteMails(const std::vector<fs::path>& mails);
+// Deletes everything in the account's trash and clears its icon.ini section.
+bool fEmptyTrash(const fs::path& accountFolder);
+
+}  // namespace mailstore

@@ -1,0 +1,264 @@
+#include "store/mod_ini.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "store/charset.h"
+#include "store/fsutil.h"
+
+namespace mod_ini {
+namespace {
+
+std::string_view trim(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+  return s.substr(b, e - b);
+}
+
+std::string fold(std::string_view s) {
+  std::string out(trim(s));
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+std::string beforeNul(std::string_view s) { return std::string(s.substr(0, s.find('\0'))); }
+
+}  // namespace
+
+IniFile::Line IniFile::fMakeLine(std::string raw, bool utf8) {
+  Line line;
+  line.text = utf8 ? raw : charset::fFromCp932(raw);
+  line.raw = std::move(raw);
+  std::string_view t = trim(line.text);
+  if (!t.empty() && t.front() == '[') {
+    size_t close = t.rfind(']');
+    if (close != std::string_view::npos) {
+      line.kind = Kind::Section;
+      line.name = fold(t.substr(1, close - 1));
+      return line;
+    }
+  }
+  size_t eq = line.text.find('=');
+  if (eq != std::string::npos) {
+    line.kind = Kind::Key;
+    line.name = fold(std::string_view(line.text).substr(0, eq));
+    line.valuePos = eq + 1;
+  }
+  return line;
+}
+
+IniFile::Line IniFile::fNewLine(std::string text) {
+  // A line end inside a name or value would split it into lines of its own.
+  std::replace(text.begin(), text.end(), '\r', ' ');
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  Line line = fMakeLine(text, true);
+  line.dirty = true;
+  return line;
+}
+
+IniFile IniFile::fParse(std::string_view bytes) {
+  IniFile ini;
+  ini.utf8_ = !charset::fIsAscii(bytes) && charset::fIsValidUtf8(bytes);
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    size_t nl = bytes.find('\n', pos);
+    size_t end = nl == std::string_view::npos ? bytes.size() : nl;
+    size_t cut = end;
+    if (cut > pos && bytes[cut - 1] == '\r') --cut;
+    ini.lines_.push_back(fMakeLine(std::string(bytes.substr(pos, cut - pos)), ini.utf8_));
+    pos = end + 1;
+  }
+  return ini;
+}
+
+IniFile IniFile::fLoad(const std::filesystem::path& path) {
+  auto bytes = fsutil::fReadFile(path);
+  return bytes ? fParse(*bytes) : IniFile{};
+}
+
+std::optional<std::pair<size_t, size_t>> IniFile::fFindSection(std::string_view section) const {
+  std::string want = fold(section);
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    if (lines_[i].kind != Kind::Section || lines_[i].name != want) continue;
+    size_t j = i + 1;
+    while (j < lines_.size() && lines_[j].kind != Kind::Section) ++j;
+    return std::make_pair(i + 1, j);
+  }
+  return std::nullopt;
+}
+
+std::string IniFile::fValueOf(const Line& line) {
+  std::string_view v = trim(std::string_view(line.text).substr(line.valuePos));
+  v = v.substr(0, v.find('\0'));
+  v = trim(v);
+  if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+  return std::string(v);
+}
+
+std::optional<std::string> IniFile::fGet(std::string_view section, std::string_view key) const {
+  auto range = fFindSection(section);
+  if (!range) return std::nullopt;
+  std::string want = fold(key);
+  for (size_t i = range->first; i < range->second; ++i) {
+    if (lines_[i].kind == Kind::Key && lines_[i].name == want) return fValueOf(lines_[i]);
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> IniFile::fKeys(std::string_view section) const {
+  std::vector<std::string> keys;
+  auto range = fFindSection(section);
+  if (!range) return keys;
+  std::vector<std::string> seen;
+  for (size_t i = range->first; i < range->second; ++i) {
+    const Line& l = lines_[i];
+    if (l.kind != Kind::Key || std::find(seen.begin(), seen.end(), l.name) != seen.end()) continue;
+    seen.push_back(l.name);
+    keys.push_back(beforeNul(trim(std::string_view(l.text).substr(0, l.valuePos - 1))));
+  }
+  return keys;
+}
+
+std::unordered_map<std::string, std::string> IniFile::fSectionValues(std::string_view section) const {
+  std::unordered_map<std::string, std::string> values;
+  auto range = fFindSection(section);
+  if (!range) return values;
+  values.reserve(range->second - range->first);
+  for (size_t i = range->first; i < range->second; ++i) {
+    if (lines_[i].kind == Kind::Key) values.emplace(lines_[i].name, fValueOf(lines_[i]));
+  }
+  return values;
+}
+
+void IniFile::sSet(std::string_view section, std::string_view key,
+                   const std::optional<std::string>& value) {
+  auto range = fFindSection(section);
+  std::string want = fold(key);
+  if (range) {
+    size_t lastKey = range->first;
+    for (size_t i = range->first; i < range->second; ++i) {
+      if (lines_[i].kind != Kind::Key) continue;
+      if (lines_[i].name == want) {
+        if (!value) {
+          lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+          std::string keyText(trim(std::string_view(lines_[i].text).substr(0, lines_[i].valuePos - 1)));
+          lines_[i] = fNewLine(keyText + "=" + *value);
+        }
+        return;
+      }
+      lastKey = i + 1;
+    }
+    if (!value) return;
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(lastKey),
+                  fNewLine(std::string(key) + "=" + *value));
+    return;
+  }
+  if (!value) return;
+  lines_.push_back(fNewLine("[" + std::string(section) + "]"));
+  lines_.push_back(fNewLine(std::string(key) + "=" + *value));
+}
+
+void IniFile::sClearSection(std::string_view section) {
+  auto range = fFindSection(section);
+  if (!range) {
+    lines_.push_back(fNewLine("[" + std::string(section) + "]"));
+    return;
+  }
+  lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(range->first),
+               lines_.begin() + static_cast<std::ptrdiff_t>(range->second));
+}
+
+std::string IniFile::fSerialize() const {
+  // A CP932 file stays CP932 while every new line fits; otherwise the whole file turns
+  // to UTF-8 so that no character is lost.
+  bool utf8 = utf8_;
+  std::vector<std::string> encoded;
+  if (!utf8) {
+    encoded.reserve(lines_.size());
+    for (const Line& l : lines_) {
+      if (!l.dirty) {
+        encoded.push_back(l.raw);
+        continue;
+      }
+      auto cp = charset::fToCp932(l.text);
+      if (!cp) {
+        utf8 = true;
+        break;
+      }
+      encoded.push_back(std::move(*cp));
+    }
+  }
+  std::string out;
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    const Line& l = lines_[i];  // in UTF-8 files `text` is the stored bytes
+    out += utf8 ? l.text : encoded[i];
+    out += "\r\n";
+  }
+  return out;
+}
+
+bool IniFile::fSave(const std::filesystem::path& path) const {
+  return fsutil::fWriteFileAtomic(path, fSerialize());
+}
+
+std::string fGetIniString(std::string_view section, std::string_view key,
+                          const std::filesystem::path& file, std::string_view defaultValue) {
+  auto v = IniFile::fLoad(file).fGet(section, key);
+  return v ? *v : beforeNul(defaultValue);
+}
+
+std::vector<std::string> fGetIniKeys(std::string_view section, const std::filesystem::path& file) {
+  return IniFile::fLoad(file).fKeys(section);
+}
+
+long fParseIniInt(std::string_view value, long defaultValue) {
+  std::string_view v = trim(value);
+  if (v.empty()) return defaultValue;
+  size_t i = 0;
+  bool negative = false;
+  if (v[i] == '-' || v[i] == '+') negative = v[i++] == '-';
+  long n = 0;
+  for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i) {
+    int d = v[i] - '0';
+    if (n > (LONG_MAX - d) / 10) {
+      n = LONG_MAX;
+      break;
+    }
+    n = n * 10 + d;
+  }
+  return negative ? -n : n;
+}
+
+long fGetIniInt(std::string_view section, std::string_view key, long defaultValue,
+                const std::filesystem::path& file) {
+  auto v = IniFile::fLoad(file).fGet(section, key);
+  return v ? fParseIniInt(*v, defaultValue) : defaultValue;
+}
+
+bool fWriteIniString(std::string_view section, std::string_view key,
+                     const std::optional<std::string>& value, const std::filesystem::path& file) {
+  IniFile ini = IniFile::fLoad(file);
+  ini.sSet(section, key, value);
+  return ini.fSave(file);
+}
+
+bool sClearIniSection(std::string_view section, const std::filesystem::path& file) {
+  IniFile ini = IniFile::fLoad(file);
+  ini.sClearSection(section);
+  return ini.fSave(file);
+}
+
+bool fWriteIniSection(std::string_view section,
+                      const std::vector<std::pair<std::string, std::string>>& entries,
+                      const std::filesystem::path& file) {
+  IniFile ini = IniFile::fLoad(file);
+  ini.sClearSection(section);
+  for (const auto& [k, v] : entries) ini.sSet(section, k, v);
+  return ini.fSave(file);
+}
+
+}  // namespace mod_ini

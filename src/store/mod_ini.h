@@ -1,0 +1,79 @@
+#pragma once
+// Settings files in the private-profile format: [Section] headers and key=value lines.
+// Section and key names match without regard to case, file order is kept, one key is
+// rewritten in place, a missing file or key gives the caller's default. On disk the
+// file is CP932 with CR LF; a file whose text CP932 cannot hold is written as UTF-8,
+// and a file whose bytes are valid UTF-8 is read as UTF-8. Every write replaces the
+// whole file atomically.
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace mod_ini {
+
+// One settings file in memory. Lines that are not touched are written back byte for
+// byte, so nothing the reader could not make sense of is lost on a rewrite.
+class IniFile {
+ public:
+  // A missing or unreadable file gives an empty IniFile.
+  static IniFile fLoad(const std::filesystem::path& path);
+  static IniFile fParse(std::string_view bytes);
+
+  // The value (before its first NUL) of the first occurrence of the key in the first
+  // section of that name.
+  std::optional<std::string> fGet(std::string_view section, std::string_view key) const;
+  // Key names of the section in file order (duplicates once, first spelling).
+  std::vector<std::string> fKeys(std::string_view section) const;
+  // Every key of the section, lower-cased, mapped to its value (first one wins).
+  std::unordered_map<std::string, std::string> fSectionValues(std::string_view section) const;
+
+  // Sets the key; a null value deletes it. Creates the section when needed.
+  void sSet(std::string_view section, std::string_view key, const std::optional<std::string>& value);
+  // Keeps the section header and removes everything under it.
+  void sClearSection(std::string_view section);
+
+  std::string fSerialize() const;
+  bool fSave(const std::filesystem::path& path) const;
+
+ private:
+  enum class Kind { Other, Section, Key };
+  struct Line {
+    std::string raw;    // bytes as stored (without the line end)
+    std::string text;   // UTF-8
+    Kind kind = Kind::Other;
+    std::string name;   // section or key name, lower-cased, trimmed
+    size_t valuePos = 0;  // offset of the value in `text`
+    bool dirty = false;
+  };
+  static Line fMakeLine(std::string raw, bool utf8);
+  static Line fNewLine(std::string text);
+  // [first, last) line range of the first section of that name; nothing when absent.
+  std::optional<std::pair<size_t, size_t>> fFindSection(std::string_view section) const;
+  static std::string fValueOf(const Line& line);
+
+  std::vector<Line> lines_;
+  bool utf8_ = false;
+};
+
+std::string fGetIniString(std::string_view section, std::string_view key,
+                          const std::filesystem::path& file, std::string_view defaultValue);
+std::vector<std::string> fGetIniKeys(std::string_view section, const std::filesystem::path& file);
+// The integer read: the value's leading decimal digits (with an optional sign); a stored
+// "123.75" reads 123, a missing or empty value gives the default, text without digits 0.
+long fGetIniInt(std::string_view section, std::string_view key, long defaultValue,
+                const std::filesystem::path& file);
+long fParseIniInt(std::string_view value, long defaultValue);
+// The string write: a null value deletes the key. The first write creates the file.
+bool fWriteIniString(std::string_view section, std::string_view key,
+                     const std::optional<std::string>& value, const std::filesystem::path& file);
+// Writes the section with an empty body, which removes every key in it.
+bool sClearIniSection(std::string_view section, const std::filesystem::path& file);
+// Rewrites a list section whole: the section cleared, then every entry in order.
+bool fWriteIniSection(std::string_view section,
+                      const std::vector<std::pair<std::string, std::string>>& entries,
+                      const std::filesystem::path& file);
+
+}  // namespace mod_ini
