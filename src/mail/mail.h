@@ -22,6 +22,9 @@ using Progress = std::function<void(std::size_t done, std::size_t total)>;
 struct LibrarySettings {
   std::string caFile;        // extra CA certificates (PEM); empty = system store only
   long timeoutSeconds = 60;  // connect and idle timeout of one dialogue
+  // Ports that mean implicit TLS (tests serve it on free ports of their own).
+  int pop3sPort = 995;
+  int smtpsPort = 465;
 };
 void sSetLibrarySettings(const LibrarySettings& settings);
 LibrarySettings fGetLibrarySettings();

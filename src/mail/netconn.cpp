@@ -1,0 +1,387 @@
+#include "mail/netconn.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/x509v3.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "mail/mail.h"
+#include "store/charset.h"
+
+namespace mail::net {
+namespace {
+
+std::string sysText(int err) { return std::strerror(err); }
+
+// One verifying client context per CA setting: loading the system store costs
+// milliseconds, far more than a dialogue on loopback.
+SSL_CTX* sharedContext(const std::string& caFile, std::string& error) {
+  static std::mutex mutex;
+  static SSL_CTX* ctx = nullptr;
+  static std::string ctxCa;
+  std::lock_guard lock(mutex);
+  if (ctx && ctxCa == caFile) return ctx;
+  SSL_CTX* fresh = SSL_CTX_new(TLS_client_method());
+  if (!fresh) {
+    error = "TLSの準備に失敗しました";
+    return nullptr;
+  }
+  SSL_CTX_set_min_proto_version(fresh, TLS1_2_VERSION);
+  SSL_CTX_set_verify(fresh, SSL_VERIFY_PEER, nullptr);
+  SSL_CTX_set_default_verify_paths(fresh);
+  if (!caFile.empty() && SSL_CTX_load_verify_locations(fresh, caFile.c_str(), nullptr) != 1) {
+    SSL_CTX_free(fresh);
+    ERR_clear_error();
+    error = "CA証明書ファイルを読めません: " + caFile;
+    return nullptr;
+  }
+  if (ctx) SSL_CTX_free(ctx);  // no live connection keeps it: each SSL holds its own ref
+  ctx = fresh;
+  ctxCa = caFile;
+  return ctx;
+}
+
+std::string opensslText() {
+  unsigned long code = ERR_get_error();
+  ERR_clear_error();
+  if (code == 0) return "";
+  char buf[256];
+  ERR_error_string_n(code, buf, sizeof buf);
+  return buf;
+}
+
+bool isIpLiteral(const std::string& host) {
+  in6_addr a6;
+  in_addr a4;
+  return inet_pton(AF_INET, host.c_str(), &a4) == 1 || inet_pton(AF_INET6, host.c_str(), &a6) == 1;
+}
+
+bool waitFd(int fd, short events, int timeoutMs) {
+  pollfd p{fd, events, 0};
+  int r;
+  do {
+    r = ::poll(&p, 1, timeoutMs);
+  } while (r < 0 && errno == EINTR);
+  return r > 0;
+}
+
+}  // namespace
+
+bool fSplitHostPort(std::string_view server, char separator, int defaultPort, std::string& host,
+                    int& port) {
+  auto trim = [](std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' ||
+                          s.back() == '\n'))
+      s.remove_suffix(1);
+    return s;
+  };
+  server = trim(server);
+  port = defaultPort;
+  std::size_t cut = server.rfind(separator);
+  // "[::1]:25" and a bare IPv6 literal: a colon inside brackets is not the separator.
+  if (separator == ':' && cut != std::string_view::npos) {
+    std::size_t close = server.rfind(']');
+    if (server.find(':') != cut && (close == std::string_view::npos || close > cut))
+      cut = std::string_view::npos;
+  }
+  if (cut != std::string_view::npos) {
+    std::string_view digits = trim(server.substr(cut + 1));
+    if (digits.empty() || digits.size() > 5) return false;
+    int n = 0;
+    for (char c : digits) {
+      if (c < '0' || c > '9') return false;
+      n = n * 10 + (c - '0');
+    }
+    if (n < 1 || n > 65535) return false;
+    port = n;
+    server = trim(server.substr(0, cut));
+  }
+  if (server.size() >= 2 && server.front() == '[' && server.back() == ']')
+    server = server.substr(1, server.size() - 2);
+  host = std::string(server);
+  return !host.empty();
+}
+
+bool fIsLoopbackHost(std::string_view host) {
+  std::string h(host);
+  for (auto& c : h) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (h == "localhost" || h == "localhost." || h == "::1") return true;
+  in_addr a4;
+  if (inet_pton(AF_INET, h.c_str(), &a4) == 1) return (ntohl(a4.s_addr) >> 24) == 127;
+  return false;
+}
+
+std::string fCleanServerText(std::string_view words) {
+  std::string out;
+  for (char c : words) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) {
+      if (!out.empty() && out.back() != ' ') out += ' ';
+      continue;
+    }
+    out += c;
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  if (!charset::fIsValidUtf8(out)) out = charset::fDecode("ISO-8859-1", out).value_or("");
+  if (out.size() > 300) {
+    std::size_t cut = 300;
+    while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
+    out.resize(cut);
+    out += "…";
+  }
+  return out;
+}
+
+NetConn::~NetConn() { close(); }
+
+void NetConn::close() {
+  if (ssl_) {
+    SSL_free(ssl_);
+    ssl_ = nullptr;
+  }
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
+
+bool NetConn::open(const std::string& host, int port, bool tls) {
+  host_ = host;
+  const LibrarySettings settings = fGetLibrarySettings();
+  const int timeoutMs = static_cast<int>(std::max(1L, settings.timeoutSeconds) * 1000);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  const std::string service = std::to_string(port);
+  int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+  if (rc != 0) {
+    setError("サーバが見つかりません (" + host + "): " + ::gai_strerror(rc));
+    return false;
+  }
+  std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> guard(list, ::freeaddrinfo);
+  std::string lastError;
+  bool timedOut = false;
+  for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+    int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol);
+    if (fd < 0) {
+      lastError = sysText(errno);
+      continue;
+    }
+    int r = ::connect(fd, ai->ai_addr, ai->ai_addrlen);
+    if (r != 0 && errno == EINPROGRESS) {
+      if (waitFd(fd, POLLOUT, timeoutMs)) {
+        int soErr = 0;
+        socklen_t len = sizeof soErr;
+        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soErr, &len);
+        if (soErr == 0) r = 0;
+        else errno = soErr;
+      } else {
+        timedOut = true;
+        errno = ETIMEDOUT;
+      }
+    }
+    if (r != 0) {
+      lastError = sysText(errno);
+      ::close(fd);
+      continue;
+    }
+    int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    timeval tv{settings.timeoutSeconds > 0 ? settings.timeoutSeconds : 60, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    fd_ = fd;
+    break;
+  }
+  if (fd_ < 0) {
+    if (timedOut)
+      setError("サーバに接続できません (" + host + ":" + service + "): 時間切れです");
+    else
+      setError("サーバに接続できません (" + host + ":" + service + "): " + lastError);
+    return false;
+  }
+  return !tls || handshake();
+}
+
+bool NetConn::startTls() { return handshake(); }
+
+bool NetConn::handshake() {
+  std::string err;
+  SSL_CTX* ctx = sharedContext(fGetLibrarySettings().caFile, err);
+  if (!ctx) {
+    setError(err);
+    return false;
+  }
+  ssl_ = SSL_new(ctx);
+  if (!ssl_) {
+    setError("TLSの準備に失敗しました");
+    return false;
+  }
+  SSL_set_fd(ssl_, fd_);
+  if (isIpLiteral(host_)) {
+    X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), host_.c_str());
+  } else {
+    SSL_set_tlsext_host_name(ssl_, host_.c_str());
+    SSL_set1_host(ssl_, host_.c_str());
+  }
+  ERR_clear_error();
+  errno = 0;
+  if (SSL_connect(ssl_) != 1) {
+    long verify = SSL_get_verify_result(ssl_);
+    std::string why;
+    if (verify != X509_V_OK) why = X509_verify_cert_error_string(verify);
+    else if (errno == EAGAIN || errno == EWOULDBLOCK) why = "時間切れです";
+    else {
+      why = opensslText();
+      if (why.empty()) why = errno ? sysText(errno) : "接続が切れました";
+    }
+    setError("TLS接続に失敗しました (" + host_ + "): " + why);
+    return false;
+  }
+  buf_.erase(0, pos_);
+  pos_ = 0;
+  return true;
+}
+
+bool NetConn::writeAll(std::string_view bytes) {
+  while (!bytes.empty()) {
+    long n;
+    if (ssl_) {
+      ERR_clear_error();
+      n = SSL_write(ssl_, bytes.data(), static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 30)));
+      if (n <= 0) {
+        setError("サーバへの送信に失敗しました: " +
+                 (errno == EAGAIN ? std::string("時間切れです") : sysText(errno)));
+        return false;
+      }
+    } else {
+      n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        setError("サーバへの送信に失敗しました: " +
+                 (errno == EAGAIN ? std::string("時間切れです") : sysText(errno)));
+        return false;
+      }
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+bool NetConn::fill() {
+  if (pos_ > 0 && pos_ == buf_.size()) {
+    buf_.clear();
+    pos_ = 0;
+  } else if (pos_ > (1u << 20)) {
+    buf_.erase(0, pos_);
+    pos_ = 0;
+  }
+  const std::size_t chunk = 1 << 16;
+  std::size_t old = buf_.size();
+  buf_.resize(old + chunk);
+  long n;
+  for (;;) {
+    errno = 0;
+    if (ssl_) {
+      ERR_clear_error();
+      n = SSL_read(ssl_, buf_.data() + old, static_cast<int>(chunk));
+    } else {
+      n = ::recv(fd_, buf_.data() + old, chunk, 0);
+      if (n < 0 && errno == EINTR) continue;
+    }
+    break;
+  }
+  if (n <= 0) {
+    int err = errno;
+    buf_.resize(old);
+    if (err == EAGAIN || err == EWOULDBLOCK)
+      setError("サーバの応答がありません (時間切れです)");
+    else if (n == 0 || err == 0)
+      setError("サーバが接続を切りました");
+    else
+      setError("サーバからの受信に失敗しました: " + sysText(err));
+    return false;
+  }
+  buf_.resize(old + static_cast<std::size_t>(n));
+  return true;
+}
+
+bool NetConn::readLine(std::string& line, std::size_t maxLine) {
+  for (;;) {
+    std::size_t nl = buf_.find('\n', pos_);
+    if (nl != std::string::npos) {
+      std::size_t end = nl;
+      if (end > pos_ && buf_[end - 1] == '\r') --end;
+      line.assign(buf_, pos_, end - pos_);
+      pos_ = nl + 1;
+      return true;
+    }
+    if (buf_.size() - pos_ > maxLine) {
+      setError("サーバの応答が長すぎます");
+      return false;
+    }
+    if (!fill()) return false;
+  }
+}
+
+bool NetConn::readMultiline(std::string& out) {
+  for (;;) {
+    std::size_t nl = buf_.find('\n', pos_);
+    if (nl == std::string::npos) {
+      if (!fill()) return false;
+      continue;
+    }
+    const char* p = buf_.data() + pos_;
+    std::size_t len = nl + 1 - pos_;
+    if (p[0] == '.') {
+      if (len == 2 || (len == 3 && p[1] == '\r')) {
+        pos_ = nl + 1;
+        return true;
+      }
+      ++p;
+      --len;
+    }
+    out.append(p, len);
+    pos_ = nl + 1;
+  }
+}
+
+SigpipeGuard::SigpipeGuard() {
+  sigset_t pipe, old;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, &old);
+  wasBlocked_ = sigismember(&old, SIGPIPE) == 1;
+}
+
+SigpipeGuard::~SigpipeGuard() {
+  if (wasBlocked_) return;
+  sigset_t pipe, pending;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  sigpending(&pending);
+  if (sigismember(&pending, SIGPIPE) == 1) {
+    timespec zero{0, 0};
+    sigtimedwait(&pipe, nullptr, &zero);
+  }
+  pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
+}
+
+}  // namespace mail::net

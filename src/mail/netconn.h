@@ -1,0 +1,76 @@
+#pragma once
+// One client connection of a mail dialogue: a TCP socket with optional TLS (implicit
+// or upgraded in place), buffered reads, and every failure kept as a short Japanese
+// text that carries the system's or the peer's own words.
+#include <openssl/ssl.h>
+
+#include <string>
+#include <string_view>
+
+namespace mail::net {
+
+// "host" + TAB/colon + "port" split; `defaultPort` when no port is given. False when the
+// port is not a number from 1 to 65535.
+bool fSplitHostPort(std::string_view server, char separator, int defaultPort,
+                    std::string& host, int& port);
+
+// True for "localhost" and the loopback addresses (127.0.0.0/8, ::1).
+bool fIsLoopbackHost(std::string_view host);
+
+// Server words are untrusted: control characters removed, invalid UTF-8 replaced,
+// cut to a readable length.
+std::string fCleanServerText(std::string_view words);
+
+class NetConn {
+ public:
+  NetConn() = default;
+  ~NetConn();
+  NetConn(const NetConn&) = delete;
+  NetConn& operator=(const NetConn&) = delete;
+
+  // Resolves and connects within the library's timeout; with `tls` the handshake
+  // follows at once (implicit TLS). False with error() set.
+  bool open(const std::string& host, int port, bool tls);
+  // Upgrades the open plain connection to TLS (after STLS/STARTTLS was accepted).
+  bool startTls();
+  bool isTls() const { return ssl_ != nullptr; }
+
+  bool writeAll(std::string_view bytes);
+  // One line without its line end. Lines longer than `maxLine` are an error.
+  bool readLine(std::string& line, std::size_t maxLine = 65536);
+  // A dot-terminated multi-line block appended to `out`, dot-unstuffed, line ends
+  // kept as sent, the terminating line removed.
+  bool readMultiline(std::string& out);
+
+  const std::string& error() const { return error_; }
+  void close();
+
+ private:
+  bool fill();
+  bool handshake();
+  void setError(std::string text) {
+    if (error_.empty()) error_ = std::move(text);
+  }
+
+  int fd_ = -1;
+  SSL* ssl_ = nullptr;
+  std::string host_;
+  std::string buf_;
+  std::size_t pos_ = 0;
+  std::string error_;
+};
+
+// Keeps SIGPIPE from ending the process while writing to a peer that has gone away
+// (TLS writes cannot pass MSG_NOSIGNAL); any SIGPIPE raised meanwhile is consumed.
+class SigpipeGuard {
+ public:
+  SigpipeGuard();
+  ~SigpipeGuard();
+  SigpipeGuard(const SigpipeGuard&) = delete;
+  SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+
+ private:
+  bool wasBlocked_ = false;
+};
+
+}  // namespace mail::net

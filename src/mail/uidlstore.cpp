@@ -1,0 +1,103 @@
+#include "mail/uidlstore.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "store/fsutil.h"
+
+namespace fs = std::filesystem;
+
+namespace mail {
+namespace {
+
+// Calls `fn(fields)` for each line of `text` split at TAB.
+template <class Fn>
+void forEachLine(std::string_view text, Fn fn) {
+  while (!text.empty()) {
+    std::size_t nl = text.find('\n');
+    std::string_view line = text.substr(0, nl);
+    text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) continue;
+    std::string_view f[3];
+    int n = 0;
+    while (n < 3) {
+      std::size_t tab = line.find('\t');
+      f[n++] = line.substr(0, tab);
+      if (tab == std::string_view::npos) break;
+      line.remove_prefix(tab + 1);
+    }
+    fn(f, n);
+  }
+}
+
+}  // namespace
+
+UidlStore::UidlStore(fs::path folder, std::string key)
+    : folder_(std::move(folder)), key_(std::move(key)) {
+  for (auto& c : key_)
+    if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+}
+
+UidlStore::~UidlStore() {
+  if (journalFd_ >= 0) ::close(journalFd_);
+}
+
+fs::path UidlStore::listPath(const fs::path& folder) { return folder / ".qbuidl"; }
+fs::path UidlStore::journalPath(const fs::path& folder) { return folder / ".qbuidl.journal"; }
+
+void UidlStore::load() {
+  if (auto list = fsutil::fReadFile(listPath(folder_))) {
+    forEachLine(*list, [&](std::string_view* f, int n) {
+      if (n < 2) return;
+      if (f[0] == key_) old_.insert(std::string(f[1]));
+      else otherLines_.append(f[0]).append("\t").append(f[1]).append("\n");
+    });
+  }
+  if (auto journal = fsutil::fReadFile(journalPath(folder_))) {
+    forEachLine(*journal, [&](std::string_view* f, int n) {
+      if (n < 3 || f[0] != key_ || f[2].empty() || f[2].find('/') != std::string_view::npos)
+        return;
+      std::error_code ec;
+      if (fs::exists(folder_ / fs::path(std::string(f[2])), ec)) fresh_.insert(std::string(f[1]));
+    });
+  }
+}
+
+bool UidlStore::known(const std::string& uid) const {
+  return old_.count(uid) != 0 || fresh_.count(uid) != 0;
+}
+
+bool UidlStore::fJournal(const std::string& uid, const std::string& fileName) {
+  if (journalFd_ < 0) {
+    journalFd_ = ::open(journalPath(folder_).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (journalFd_ < 0) return false;
+  }
+  std::string line = key_ + "\t" + uid + "\t" + fileName + "\n";
+  // One write of a short line under O_APPEND: a killed process leaves it whole or absent.
+  for (;;) {
+    ssize_t n = ::write(journalFd_, line.data(), line.size());
+    if (n < 0 && errno == EINTR) continue;
+    return n == static_cast<ssize_t>(line.size());
+  }
+}
+
+bool UidlStore::fCommit(const std::set<std::string>* onServer) {
+  std::string text = otherLines_;
+  auto add = [&](const std::string& uid) { text.append(key_).append("\t").append(uid).append("\n"); };
+  for (const auto& uid : old_)
+    if (!fresh_.count(uid) && (!onServer || onServer->count(uid))) add(uid);
+  for (const auto& uid : fresh_) add(uid);
+  if (!fsutil::fWriteFileAtomic(listPath(folder_), text)) return false;
+  if (journalFd_ >= 0) {
+    ::close(journalFd_);
+    journalFd_ = -1;
+  }
+  std::error_code ec;
+  fs::remove(journalPath(folder_), ec);
+  return true;
+}
+
+}  // namespace mail

@@ -1,0 +1,49 @@
+#pragma once
+// Which server messages an inbox already holds, so that "keep on server" fetches only
+// new mail and a run cut off half way neither loses nor saves a message twice.
+//
+// Two hidden files beside the mails (never taken for mail): the list ".qbuidl",
+// replaced atomically at the end of a run, and the journal ".qbuidl.journal", to which
+// a line "key TAB uid TAB file" is appended just before a message's file gets its final
+// name. A journal left by a killed run is read back: an entry counts as received when
+// its file exists.
+#include <filesystem>
+#include <set>
+#include <string>
+#include <string_view>
+
+namespace mail {
+
+class UidlStore {
+ public:
+  // `key` tells accounts sharing an inbox apart (user and host).
+  UidlStore(std::filesystem::path folder, std::string key);
+
+  void load();
+  bool known(const std::string& uid) const;
+  // Journals the intent to store `uid` under `fileName`; false when the journal cannot
+  // be written (the message must then not be stored).
+  bool fJournal(const std::string& uid, const std::string& fileName);
+  void markReceived(const std::string& uid) { fresh_.insert(uid); }
+  // Writes the list: other keys' lines, this key's earlier UIDs still on the server
+  // (all of them when `onServer` is null) and the new ones. Removes the journal.
+  bool fCommit(const std::set<std::string>* onServer);
+
+  static std::filesystem::path listPath(const std::filesystem::path& folder);
+  static std::filesystem::path journalPath(const std::filesystem::path& folder);
+
+ private:
+  std::filesystem::path folder_;
+  std::string key_;
+  std::string otherLines_;      // lines of other keys, kept as they are
+  std::set<std::string> old_;   // this key's UIDs from the list
+  std::set<std::string> fresh_; // received in this run or recovered from the journal
+  int journalFd_ = -1;
+
+ public:
+  ~UidlStore();
+  UidlStore(const UidlStore&) = delete;
+  UidlStore& operator=(const UidlStore&) = delete;
+};
+
+}  // namespace mail

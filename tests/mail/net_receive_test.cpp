@@ -1,0 +1,179 @@
+// RcvMail against a real dovecot: commands, keep-on-server bookkeeping, loss-free
+// behaviour when the connection is cut, and the failure texts.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "mail/mail.h"
+#include "mailservers.h"
+#include "store/fsutil.h"
+#include "store/mailstore.h"
+
+namespace fs = std::filesystem;
+using qbtest::MailServers;
+
+namespace {
+
+std::string message(int i, std::size_t bodyLines = 3) {
+  std::string m = "From: sender@example.com\nTo: alice@localhost\nSubject: test " +
+                  std::to_string(i) + "\nMessage-ID: <m" + std::to_string(i) + "@example.com>\n\n";
+  for (std::size_t l = 0; l < bodyLines; ++l) m += "line " + std::to_string(l) + " of message " + std::to_string(i) + "\n";
+  return m;
+}
+
+std::string crlf(const std::string& lf) {
+  std::string out;
+  for (char c : lf) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+class Receive : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!MailServers::dovecotInstalled()) GTEST_SKIP() << "dovecot is not installed";
+    std::string why;
+    servers = MailServers::start(why);
+    ASSERT_TRUE(servers) << why;
+    inbox = fs::path(servers->dir) / "受信箱";
+    fs::create_directories(inbox);
+    mail::LibrarySettings s;
+    s.caFile = servers->caFile;
+    s.timeoutSeconds = 10;
+    s.pop3sPort = servers->pop3s;
+    s.smtpsPort = servers->smtps;
+    mail::sSetLibrarySettings(s);
+  }
+
+  mail::MailResult receive(const std::string& command, const std::string& user = "alice",
+                           const std::string& pass = "secret", bool implicitTls = false) {
+    return mail::RcvMail(servers->popServer(implicitTls), user, pass, command, "<" + inbox.string());
+  }
+
+  std::vector<std::string> paths(const mail::MailResult& r) {
+    if (auto* v = std::get_if<std::vector<std::string>>(&r)) return *v;
+    ADD_FAILURE() << "expected saved mail, got text: " << std::get<std::string>(r);
+    return {};
+  }
+
+  std::string text(const mail::MailResult& r) {
+    if (auto* t = std::get_if<std::string>(&r)) return *t;
+    ADD_FAILURE() << "expected a text, got " << std::get<std::vector<std::string>>(r).size() << " paths";
+    return "<paths>";
+  }
+
+  // Every file in the inbox, hidden ones included.
+  std::vector<std::string> inboxNames() {
+    std::vector<std::string> names;
+    for (auto& e : fs::directory_iterator(inbox)) names.push_back(e.path().filename().string());
+    return names;
+  }
+
+  std::unique_ptr<MailServers> servers;
+  fs::path inbox;
+};
+
+TEST_F(Receive, SaveAllKeepsBytesAndOrderAndFetchesOnlyNewMailNextTime) {
+  std::string dotted = "From: a@example.com\nSubject: dots\n\n.leading dot\n..two dots\n.\nend\n";
+  servers->seed("alice", message(1));
+  servers->seed("alice", dotted);
+  servers->seed("alice", message(3));
+  auto first = paths(receive("SAVEALL"));
+  ASSERT_EQ(first.size(), 3u);
+  std::multiset<std::string> got;
+  for (auto& p : first) {
+    EXPECT_EQ(fs::path(p).parent_path(), inbox);
+    EXPECT_TRUE(mailstore::fIsMailFileName(fs::path(p).filename().string()));
+    got.insert(*fsutil::fReadFile(p));
+  }
+  EXPECT_EQ(got, (std::multiset<std::string>{crlf(message(1)), crlf(dotted), crlf(message(3))}));
+  // Server order: the file names sort the same way.
+  EXPECT_TRUE(std::is_sorted(first.begin(), first.end()));
+
+  EXPECT_EQ(text(receive("SAVEALL")), "");
+  servers->seed("alice", message(4));
+  auto third = paths(receive("SAVEALL"));
+  ASSERT_EQ(third.size(), 1u);
+  EXPECT_EQ(*fsutil::fReadFile(third[0]), crlf(message(4)));
+  EXPECT_EQ(servers->stored("alice").size(), 4u);
+  // The bookkeeping is never taken for a mail.
+  EXPECT_EQ(mailstore::fListMailFiles(inbox).size(), 4u);
+}
+
+TEST_F(Receive, DeletingCommandsRemoveWhatTheInboxHolds) {
+  for (int i = 1; i <= 5; ++i) servers->seed("alice", message(i));
+  // Keep the first two, then delete messages 1-3: the kept ones are not saved twice.
+  EXPECT_EQ(paths(receive("SAVE 1-2")).size(), 2u);
+  auto saved = paths(receive("SAVD 1-3"));
+  ASSERT_EQ(saved.size(), 1u);
+  EXPECT_EQ(*fsutil::fReadFile(saved[0]), crlf(message(3)));
+  EXPECT_EQ(servers->stored("alice").size(), 2u);
+  EXPECT_EQ(paths(receive("SAVEALLD")).size(), 2u);
+  EXPECT_EQ(servers->stored("alice").size(), 0u);
+  EXPECT_EQ(mailstore::fListMailFiles(inbox).size(), 5u);
+  EXPECT_EQ(text(receive("SAVEALLD")), "");
+}
+
+TEST_F(Receive, ImplicitTlsAndStlsBothWork) {
+  servers->seed("bob", message(1));
+  auto viaStls = mail::RcvMail(servers->popServer(false), "bob", "hunter2", "SAVEALL", "<" + inbox.string());
+  EXPECT_EQ(paths(viaStls).size(), 1u);
+  servers->seed("bob", message(2));
+  auto viaPop3s = mail::RcvMail(servers->popServer(true), "bob", "hunter2", "SAVEALL", "<" + inbox.string());
+  EXPECT_EQ(paths(viaPop3s).size(), 1u);
+}
+
+TEST_F(Receive, ProgressCountsTheNewMessages) {
+  for (int i = 1; i <= 4; ++i) servers->seed("alice", message(i));
+  std::vector<std::pair<std::size_t, std::size_t>> seen;
+  auto r = mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", "<" + inbox.string(),
+                         [&](std::size_t d, std::size_t t) { seen.emplace_back(d, t); });
+  EXPECT_EQ(paths(r).size(), 4u);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back(), (std::pair<std::size_t, std::size_t>{4, 4}));
+}
+
+TEST_F(Receive, FailuresComeBackAsJapaneseTextWithTheCause) {
+  std::string bad = text(receive("SAVEALL", "alice", "wrong"));
+  EXPECT_NE(bad.find("認証に失敗"), std::string::npos) << bad;
+  EXPECT_NE(bad.find("Authentication failed"), std::string::npos) << bad;
+
+  std::string refused = text(mail::RcvMail("127.0.0.1\t1", "alice", "secret", "SAVEALL", "<" + inbox.string()));
+  EXPECT_NE(refused.find("接続できません"), std::string::npos) << refused;
+  EXPECT_NE(refused.find("refused"), std::string::npos) << refused;
+
+  std::string unknown = text(mail::RcvMail("no-such-host.invalid", "alice", "secret", "SAVEALL", "<" + inbox.string()));
+  EXPECT_NE(unknown.find("見つかりません"), std::string::npos) << unknown;
+
+  EXPECT_NE(text(receive("FETCH")).find("コマンド"), std::string::npos);
+  EXPECT_NE(text(mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", inbox.string())).find("受信先"),
+            std::string::npos);
+}
+
+TEST_F(Receive, UntrustedCertificateIsRefused) {
+  servers->seed("alice", message(1));
+  mail::LibrarySettings s = mail::fGetLibrarySettings();
+  s.caFile.clear();
+  mail::sSetLibrarySettings(s);  // system store only: the test CA is unknown
+  for (bool implicitTls : {false, true}) {
+    std::string t = text(receive("SAVEALLD", "alice", "secret", implicitTls));
+    EXPECT_NE(t.find("TLS"), std::string::npos) << t;
+    EXPECT_NE(t.find("certificate"), std::string::npos) << t;
+  }
+  EXPECT_EQ(servers->stored("alice").size(), 1u);
+  EXPECT_TRUE(mailstore::fListMailFiles(inbox).empty());
+}
+
+TEST_F(Receive, StaleTemporariesOfAKilledRunAreRemoved) {
+  fsutil::fWriteFileAtomic(inbox / ".qbrcv-999-1", "half a mess");
+  servers->seed("alice", message(1));
+  EXPECT_EQ(paths(receive("SAVEALL")).size(), 1u);
+  for (auto& n : inboxNames()) EXPECT_NE(n.rfind(".qbrcv-", 0), 0u) << n;
+}
+
+}  // namespace

@@ -1,0 +1,124 @@
+"""SMTP sink for the mail tests: accepts mail on loopback and delivers each message into
+the recipient's dovecot Maildir, so a sent message can be received again over POP3.
+
+Listeners: plain with STARTTLS offered, and implicit TLS. AUTH PLAIN/LOGIN is checked
+against the dovecot passwd-file. Recipients with the local parts below fail on purpose:
+  fail451 -> 451 at RCPT TO, fail554 -> 554 after DATA; unknown users -> 550.
+Prints "ready" on stdout when both listeners accept connections.
+"""
+import argparse
+import asyncio
+import logging
+import os
+import ssl
+import sys
+import time
+import warnings
+
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+warnings.filterwarnings("ignore")
+logging.getLogger("mail.log").setLevel(logging.CRITICAL)
+
+
+def load_users(path):
+    users = {}
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            parts = line.rstrip("\n").split(":")
+            if len(parts) >= 2:
+                users[parts[0]] = parts[1]
+    return users
+
+
+class Handler:
+    def __init__(self, mail_root, uid, gid):
+        self.mail_root = mail_root
+        self.uid = uid
+        self.gid = gid
+        self.count = 0
+
+    def maildir(self, address):
+        local = address.split("@", 1)[0].lower()
+        return os.path.join(self.mail_root, local, "Maildir")
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        local = address.split("@", 1)[0].lower()
+        if local == "fail451":
+            return "451 4.3.0 mailbox temporarily unavailable"
+        if local != "fail554" and not os.path.isdir(self.maildir(address)):
+            return "550 5.1.1 no such user here"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        if any(a.split("@", 1)[0].lower() == "fail554" for a in envelope.rcpt_tos):
+            return "554 5.6.0 message refused by content filter"
+        data = envelope.original_content or envelope.content
+        if isinstance(data, str):
+            data = data.encode("utf-8")
+        data = data.replace(b"\r\n", b"\n")
+        for rcpt in envelope.rcpt_tos:
+            box = self.maildir(rcpt)
+            self.count += 1
+            name = "%d.%d_%d.sink" % (time.time(), os.getpid(), self.count)
+            tmp = os.path.join(box, "tmp", name)
+            with open(tmp, "wb") as f:
+                f.write(data)
+            os.chmod(tmp, 0o644)
+            if self.uid is not None:
+                os.chown(tmp, self.uid, self.gid)
+            os.rename(tmp, os.path.join(box, "new", name))
+        return "250 2.0.0 delivered"
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--smtp", type=int, required=True)
+    ap.add_argument("--smtps", type=int, required=True)
+    ap.add_argument("--cert", required=True)
+    ap.add_argument("--key", required=True)
+    ap.add_argument("--passwd", required=True)
+    ap.add_argument("--mail-root", required=True)
+    ap.add_argument("--uid", type=int)
+    args = ap.parse_args()
+
+    users = load_users(args.passwd)
+
+    def authenticator(server, session, envelope, mechanism, auth_data):
+        if isinstance(auth_data, LoginPassword):
+            user = auth_data.login.decode("utf-8", "replace")
+            password = auth_data.password.decode("utf-8", "replace")
+            if users.get(user) == password:
+                return AuthResult(success=True)
+        return AuthResult(success=False, handled=False)
+
+    ctx = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    ctx.load_cert_chain(args.cert, args.key)
+    handler = Handler(args.mail_root, args.uid, args.uid)
+
+    def factory(tls_context):
+        def make():
+            return SMTP(handler, hostname="sink.localhost", tls_context=tls_context,
+                        require_starttls=False, auth_require_tls=False,
+                        authenticator=authenticator, enable_SMTPUTF8=True,
+                        auth_exclude_mechanism=["CRAM-MD5"],
+                        command_call_limit=1000000)
+        return make
+
+    loop = asyncio.new_event_loop()
+    asyncio.set_event_loop(loop)
+    plain = loop.run_until_complete(
+        loop.create_server(factory(ctx), "127.0.0.1", args.smtp))
+    implicit = loop.run_until_complete(
+        loop.create_server(factory(None), "127.0.0.1", args.smtps, ssl=ctx))
+    print("ready", flush=True)
+    try:
+        loop.run_forever()
+    finally:
+        plain.close()
+        implicit.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
