@@ -1,0 +1,378 @@
+#include "mail/mimebuild.h"
+
+#include <gmime/gmime.h>
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <random>
+
+#include "store/charset.h"
+#include "store/fsutil.h"
+
+namespace fs = std::filesystem;
+
+namespace mail::mime {
+namespace {
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n'))
+    s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
+    s.remove_suffix(1);
+  return s;
+}
+
+// Length of the UTF-8 sequence starting with `lead` (1 for stray bytes).
+std::size_t seqLen(unsigned char lead) {
+  if (lead >= 0xF0) return 4;
+  if (lead >= 0xE0) return 3;
+  if (lead >= 0xC0) return 2;
+  return 1;
+}
+
+std::string base64(std::string_view bytes) {
+  static const char* t = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  std::size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    unsigned v = (unsigned char)bytes[i] << 16 | (unsigned char)bytes[i + 1] << 8 | (unsigned char)bytes[i + 2];
+    out += t[v >> 18];
+    out += t[(v >> 12) & 63];
+    out += t[(v >> 6) & 63];
+    out += t[v & 63];
+  }
+  if (i < bytes.size()) {
+    unsigned v = (unsigned char)bytes[i] << 16;
+    if (i + 1 < bytes.size()) v |= (unsigned char)bytes[i + 1] << 8;
+    out += t[v >> 18];
+    out += t[(v >> 12) & 63];
+    out += i + 1 < bytes.size() ? t[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+// Windows mailers type these; ISO-2022-JP holds the JIS X 0208 forms.
+std::string mapToJis(std::string_view utf8) {
+  static const std::pair<std::string_view, std::string_view> kMap[] = {
+      {"\uFF5E", "\u301C"}, {"\uFF0D", "\u2212"}, {"\u2225", "\u2016"}, {"\u2014", "\u2015"},
+      {"\uFFE0", "\u00A2"}, {"\uFFE1", "\u00A3"}, {"\uFFE2", "\u00AC"}};
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    bool mapped = false;
+    for (auto& [from, to] : kMap) {
+      if (utf8.compare(i, from.size(), from) == 0) {
+        out += to;
+        i += from.size();
+        mapped = true;
+        break;
+      }
+    }
+    if (!mapped) out += utf8[i++];
+  }
+  return out;
+}
+
+bool isAscii(std::string_view s) { return charset::fIsAscii(s); }
+
+bool needsQuoting(std::string_view name) {
+  for (char c : name)
+    if (std::string_view("()<>[]:;@\\,.\"").find(c) != std::string_view::npos) return true;
+  return false;
+}
+
+std::string cleanLine(std::string_view s) {
+  std::string out;
+  for (char c : s) out += (c == '\r' || c == '\n' || c == '\t') ? ' ' : c;
+  return out;
+}
+
+// "Name: value" folded between the given pieces so lines stay short.
+std::string foldHeader(std::string_view name, const std::vector<std::string>& pieces,
+                       std::string_view separator) {
+  std::string out(name);
+  out += ":";
+  std::size_t lineLen = out.size();
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    std::string piece = pieces[i] + (i + 1 < pieces.size() ? std::string(separator) : "");
+    if (i > 0 && lineLen + 1 + piece.size() > 76) {
+      out += "\r\n";
+      lineLen = 0;
+    }
+    out += " " + piece;
+    lineLen += 1 + piece.size();
+  }
+  return out + "\r\n";
+}
+
+std::string formatMailbox(const Mailbox& m) {
+  if (m.name.empty()) return m.address;
+  std::string display;
+  if (isAscii(m.name)) {
+    if (!needsQuoting(m.name)) {
+      display = m.name;
+    } else {
+      display = "\"";
+      for (char c : m.name) {
+        if (c == '"' || c == '\\') display += '\\';
+        display += c;
+      }
+      display += "\"";
+    }
+  } else {
+    auto words = fEncodeWords(m.name);
+    for (std::size_t i = 0; i < words.size(); ++i) display += (i ? " " : "") + words[i];
+  }
+  return display + " <" + m.address + ">";
+}
+
+std::string addressHeader(std::string_view name, const std::vector<Mailbox>& list) {
+  std::vector<std::string> pieces;
+  for (auto& m : list) pieces.push_back(formatMailbox(m));
+  return foldHeader(name, pieces, ",");
+}
+
+std::string dateHeader(std::time_t now) {
+  static const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  long off = tm.tm_gmtoff / 60;
+  char buf[80];
+  std::snprintf(buf, sizeof buf, "Date: %s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld\r\n",
+                days[tm.tm_wday], tm.tm_mday, months[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour,
+                tm.tm_min, tm.tm_sec, off < 0 ? '-' : '+', std::labs(off) / 60, std::labs(off) % 60);
+  return buf;
+}
+
+std::string messageId(std::time_t now, std::string_view fromAddress) {
+  thread_local std::mt19937_64 rng{std::random_device{}()};
+  std::string domain = "localhost";
+  if (auto at = fromAddress.rfind('@'); at != std::string_view::npos && at + 1 < fromAddress.size())
+    domain = std::string(fromAddress.substr(at + 1));
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%lld.%016llx", static_cast<long long>(now),
+                static_cast<unsigned long long>(rng()));
+  return "Message-ID: <" + std::string(buf) + "@" + domain + ">\r\n";
+}
+
+std::string crlfText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 32);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '\r') {
+      out += "\r\n";
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else if (c == '\n') {
+      out += "\r\n";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+bool hasLongLine(std::string_view s) {
+  std::size_t run = 0;
+  for (char c : s) {
+    run = (c == '\n') ? 0 : run + 1;
+    if (run > 900) return true;
+  }
+  return false;
+}
+
+void initGmime() {
+  static std::once_flag once;
+  std::call_once(once, [] { g_mime_init(); });
+}
+
+void setContent(GMimePart* part, std::string_view bytes, GMimeContentEncoding encoding) {
+  GMimeStream* stream = g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size());
+  GMimeDataWrapper* wrapper = g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT);
+  g_mime_part_set_content(part, wrapper);
+  g_mime_part_set_content_encoding(part, encoding);
+  g_object_unref(wrapper);
+  g_object_unref(stream);
+}
+
+GMimeObject* textPart(std::string_view body) {
+  std::string text = crlfText(body);
+  GMimeTextPart* part = g_mime_text_part_new_with_subtype("plain");
+  if (auto jis = fToIso2022jp(text); jis && !hasLongLine(*jis)) {
+    g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", "ISO-2022-JP");
+    setContent(GMIME_PART(part), *jis, GMIME_CONTENT_ENCODING_7BIT);
+  } else {
+    g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", isAscii(text) ? "US-ASCII" : "UTF-8");
+    bool plain = isAscii(text) && !hasLongLine(text);
+    setContent(GMIME_PART(part), text, plain ? GMIME_CONTENT_ENCODING_7BIT : GMIME_CONTENT_ENCODING_BASE64);
+  }
+  return GMIME_OBJECT(part);
+}
+
+std::string mimeTypeFor(const fs::path& file) {
+  std::string ext = file.extension().string();
+  for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  static const std::pair<const char*, const char*> kTypes[] = {
+      {".txt", "text/plain"},       {".pdf", "application/pdf"}, {".jpg", "image/jpeg"},
+      {".jpeg", "image/jpeg"},      {".png", "image/png"},       {".gif", "image/gif"},
+      {".zip", "application/zip"},  {".html", "text/html"},      {".htm", "text/html"},
+      {".csv", "text/csv"},         {".xml", "application/xml"}, {".json", "application/json"}};
+  for (auto& [e, t] : kTypes)
+    if (ext == e) return t;
+  return "application/octet-stream";
+}
+
+}  // namespace
+
+std::optional<Mailbox> fParseMailbox(std::string_view entry, std::string& error) {
+  entry = trim(entry);
+  Mailbox m;
+  std::size_t open = entry.rfind('<');
+  std::size_t close = entry.rfind('>');
+  std::string_view addr = entry;
+  if (open != std::string_view::npos && close != std::string_view::npos && close > open) {
+    addr = trim(entry.substr(open + 1, close - open - 1));
+    std::string_view name = trim(entry.substr(0, open));
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') name = name.substr(1, name.size() - 2);
+    m.name = cleanLine(name);
+  }
+  bool ok = !addr.empty() && addr.find('@') != std::string_view::npos && addr.front() != '@' &&
+            addr.back() != '@';
+  for (char c : addr)
+    if (static_cast<unsigned char>(c) <= 0x20 || c == '<' || c == '>' || c == ',' || c == 0x7F) ok = false;
+  if (!ok) {
+    error = "アドレスが正しくありません: " + cleanLine(entry);
+    return std::nullopt;
+  }
+  if (!charset::fIsValidUtf8(m.name)) m.name = charset::fFromCp932(m.name);
+  m.address = std::string(addr);
+  return m;
+}
+
+std::optional<Recipients> fParseRecipients(std::string_view list, std::string& error) {
+  Recipients r;
+  std::vector<Mailbox>* current = &r.to;
+  while (true) {
+    std::size_t tab = list.find('\t');
+    std::string_view entry = trim(list.substr(0, tab));
+    if (entry == "cc") {
+      current = &r.cc;
+    } else if (entry == "bcc") {
+      current = &r.bcc;
+    } else if (!entry.empty()) {
+      auto m = fParseMailbox(entry, error);
+      if (!m) return std::nullopt;
+      current->push_back(*m);
+    }
+    if (tab == std::string_view::npos) break;
+    list.remove_prefix(tab + 1);
+  }
+  return r;
+}
+
+std::optional<std::string> fToIso2022jp(std::string_view utf8) {
+  std::string in = mapToJis(utf8);
+  thread_local iconv_t cd = iconv_open("ISO-2022-JP", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  std::string out(in.size() * 3 + 16, '\0');
+  char* src = in.data();
+  std::size_t srcLeft = in.size();
+  char* dst = out.data();
+  std::size_t dstLeft = out.size();
+  if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1) ||
+      iconv(cd, nullptr, nullptr, &dst, &dstLeft) == static_cast<std::size_t>(-1)) {
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    return std::nullopt;
+  }
+  out.resize(out.size() - dstLeft);
+  return out;
+}
+
+std::vector<std::string> fEncodeWords(std::string_view utf8) {
+  std::string text = cleanLine(utf8);
+  if (isAscii(text)) return {text};
+  const bool jis = fToIso2022jp(text).has_value();
+  const std::string prefix = jis ? "=?ISO-2022-JP?B?" : "=?UTF-8?B?";
+  const std::size_t maxRaw = jis ? 36 : 42;  // "Subject: " and one word fit in 78 characters
+  std::vector<std::string> words;
+  std::string chunk, chunkBytes;
+  auto flush = [&] {
+    if (!chunk.empty()) words.push_back(prefix + base64(chunkBytes) + "?=");
+    chunk.clear();
+    chunkBytes.clear();
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t n = std::min(seqLen(static_cast<unsigned char>(text[i])), text.size() - i);
+    std::string next = chunk + text.substr(i, n);
+    std::string bytes = jis ? fToIso2022jp(next).value_or(next) : next;
+    if (bytes.size() > maxRaw && !chunk.empty()) {
+      flush();
+      continue;  // the character starts the next word
+    }
+    chunk = std::move(next);
+    chunkBytes = std::move(bytes);
+    i += n;
+  }
+  flush();
+  return words;
+}
+
+std::optional<std::string> fBuildMessage(const Outgoing& mail, std::string& error) {
+  initGmime();
+  std::time_t now = std::time(nullptr);
+  std::string head = dateHeader(now);
+  head += addressHeader("From", {mail.from});
+  if (!mail.rcpt.to.empty()) head += addressHeader("To", mail.rcpt.to);
+  if (!mail.rcpt.cc.empty()) head += addressHeader("Cc", mail.rcpt.cc);
+  head += foldHeader("Subject", fEncodeWords(mail.subject), "");
+  head += messageId(now, mail.from.address);
+  head += "MIME-Version: 1.0\r\n";
+
+  GMimeObject* root = textPart(mail.body);
+  if (!mail.attachments.empty()) {
+    GMimeMultipart* mixed = g_mime_multipart_new_with_subtype("mixed");
+    g_mime_multipart_add(mixed, root);
+    g_object_unref(root);
+    root = GMIME_OBJECT(mixed);
+    for (const auto& file : mail.attachments) {
+      fs::path path(file);
+      auto bytes = fsutil::fReadFile(path);
+      if (!bytes) {
+        error = "添付ファイルを読めません: " + file;
+        g_object_unref(root);
+        return std::nullopt;
+      }
+      std::string type = mimeTypeFor(path);
+      std::string major = type.substr(0, type.find('/')), minor = type.substr(type.find('/') + 1);
+      GMimePart* part = g_mime_part_new_with_type(major.c_str(), minor.c_str());
+      setContent(part, *bytes, GMIME_CONTENT_ENCODING_BASE64);
+      g_mime_object_set_disposition(GMIME_OBJECT(part), "attachment");
+      g_mime_part_set_filename(part, path.filename().string().c_str());
+      g_mime_multipart_add(mixed, GMIME_OBJECT(part));
+      g_object_unref(part);
+    }
+  }
+  GMimeFormatOptions* opts = g_mime_format_options_clone(nullptr);
+  g_mime_format_options_set_newline_format(opts, GMIME_NEWLINE_FORMAT_DOS);
+  g_mime_format_options_set_param_encoding_method(opts, GMIME_PARAM_ENCODING_METHOD_RFC2231);
+  GByteArray* array = g_byte_array_new();
+  GMimeStream* out = g_mime_stream_mem_new_with_byte_array(array);
+  g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(out), FALSE);
+  g_mime_object_write_to_stream(root, opts, out);
+  std::string body(reinterpret_cast<const char*>(array->data), array->len);
+  g_object_unref(out);
+  g_byte_array_free(array, TRUE);
+  g_mime_format_options_free(opts);
+  g_object_unref(root);
+  return head + body;
+}
+
+}  // namespace mail::mime
