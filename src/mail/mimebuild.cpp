@@ -56,6 +56,21 @@ std::string base64(std::string_view bytes) {
   return out;
 }
 
+std::string qEncode(std::string_view bytes) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (std::isalnum(c) && c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      out += '=';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
 // Windows mailers type these; ISO-2022-JP holds the JIS X 0208 forms.
 std::string mapToJis(std::string_view utf8) {
   static const std::pair<std::string_view, std::string_view> kMap[] = {
@@ -302,26 +317,44 @@ std::vector<std::string> fEncodeWords(std::string_view utf8) {
   const bool jis = fToIso2022jp(text).has_value();
   const std::string prefix = jis ? "=?ISO-2022-JP?B?" : "=?UTF-8?B?";
   const std::size_t maxRaw = jis ? 36 : 42;  // "Subject: " and one word fit in 78 characters
-  std::vector<std::string> words;
-  std::string chunk, chunkBytes;
-  auto flush = [&] {
-    if (!chunk.empty()) words.push_back(prefix + base64(chunkBytes) + "?=");
-    chunk.clear();
-    chunkBytes.clear();
+  // Words other than the last must not end in base64 "=" padding: decoders that join
+  // adjacent words before decoding (GMime does) stop there. Such a word ends on a
+  // 3-byte boundary, or, when no character boundary allows it, is Q-encoded.
+  const std::string qPrefix = jis ? "=?ISO-2022-JP?Q?" : "=?UTF-8?Q?";
+  auto encodeAt = [&](std::size_t start, std::size_t end) {
+    std::string piece = text.substr(start, end - start);
+    return jis ? fToIso2022jp(piece).value_or(piece) : piece;
   };
-  for (std::size_t i = 0; i < text.size();) {
-    std::size_t n = std::min(seqLen(static_cast<unsigned char>(text[i])), text.size() - i);
-    std::string next = chunk + text.substr(i, n);
-    std::string bytes = jis ? fToIso2022jp(next).value_or(next) : next;
-    if (bytes.size() > maxRaw && !chunk.empty()) {
-      flush();
-      continue;  // the character starts the next word
+  auto nextChar = [&](std::size_t at) {
+    return at + std::min(seqLen(static_cast<unsigned char>(text[at])), text.size() - at);
+  };
+  std::vector<std::string> words;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = start, aligned = 0;
+    while (end < text.size()) {
+      std::size_t next = nextChar(end);
+      if (encodeAt(start, next).size() > maxRaw && end > start) break;
+      end = next;
+      if (encodeAt(start, end).size() % 3 == 0) aligned = end;
     }
-    chunk = std::move(next);
-    chunkBytes = std::move(bytes);
-    i += n;
+    if (end == text.size() || aligned > start) {
+      if (end < text.size()) end = aligned;
+      words.push_back(prefix + base64(encodeAt(start, end)) + "?=");
+    } else {
+      end = start;
+      std::string q;
+      while (end < text.size()) {
+        std::size_t next = nextChar(end);
+        std::string candidate = qEncode(encodeAt(start, next));
+        if (candidate.size() + qPrefix.size() + 2 > 68 && end > start) break;
+        q = std::move(candidate);
+        end = next;
+      }
+      words.push_back(qPrefix + q + "?=");
+    }
+    start = end;
   }
-  flush();
   return words;
 }
 

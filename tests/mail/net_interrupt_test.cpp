@@ -1,0 +1,190 @@
+// Receiving cut off half way: through a proxy that drops the connection after a given
+// number of server bytes, and with the bookkeeping of a killed run left behind. Nothing
+// may be lost, left partial or saved twice.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include "mail/mail.h"
+#include "mailservers.h"
+#include "store/fsutil.h"
+#include "store/mailstore.h"
+
+namespace fs = std::filesystem;
+using qbtest::MailServers;
+
+namespace {
+
+// Relays one client at a time to the target port and hangs up on both sides once
+// `limit` bytes have come from the server.
+class CuttingProxy {
+ public:
+  CuttingProxy(int target, std::size_t limit) : target_(target), limit_(limit) {
+    listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    listen(listen_, 4);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~CuttingProxy() {
+    stop_ = true;
+    shutdown(listen_, SHUT_RDWR);
+    thread_.join();
+    close(listen_);
+  }
+  int port = 0;
+
+ private:
+  void serve() {
+    while (!stop_) {
+      pollfd p{listen_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      int client = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (client < 0) continue;
+      int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_port = htons(static_cast<uint16_t>(target_));
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      if (connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) relay(client, server);
+      close(server);
+      close(client);
+    }
+  }
+  void relay(int client, int server) {
+    std::size_t fromServer = 0;
+    char buf[16384];
+    while (!stop_) {
+      pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+      if (poll(p, 2, 50) <= 0) continue;
+      if (p[0].revents) {
+        ssize_t n = read(client, buf, sizeof buf);
+        if (n <= 0 || write(server, buf, static_cast<size_t>(n)) != n) return;
+      }
+      if (p[1].revents) {
+        std::size_t room = limit_ - fromServer;
+        ssize_t n = read(server, buf, std::min(sizeof buf, room));
+        if (n <= 0 || write(client, buf, static_cast<size_t>(n)) != n) return;
+        fromServer += static_cast<std::size_t>(n);
+        if (fromServer >= limit_) return;
+      }
+    }
+  }
+  int listen_ = -1;
+  int target_;
+  std::size_t limit_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+std::string message(int i) {
+  std::string m = "From: a@example.com\nSubject: cut " + std::to_string(i) + "\n\n";
+  for (int l = 0; l < 40; ++l) m += "line " + std::to_string(l) + " of message " + std::to_string(i) + " ........\n";
+  return m;
+}
+
+std::string crlf(const std::string& lf) {
+  std::string out;
+  for (char c : lf) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return out;
+}
+
+class Interrupted : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!MailServers::dovecotInstalled()) GTEST_SKIP() << "dovecot is not installed";
+    std::string why;
+    servers = MailServers::start(why);
+    ASSERT_TRUE(servers) << why;
+    inbox = fs::path(servers->dir) / "inbox";
+    fs::create_directories(inbox);
+    mail::LibrarySettings s;
+    s.caFile = servers->caFile;
+    s.timeoutSeconds = 5;
+    s.pop3sPort = servers->pop3s;
+    mail::sSetLibrarySettings(s);
+  }
+
+  // Each seeded message must be in the inbox exactly once, whole; nothing else but
+  // our hidden bookkeeping may be there.
+  void expectEachOnce(int count) {
+    std::map<std::string, int> seen;
+    for (auto& p : mailstore::fListMailFiles(inbox)) ++seen[*fsutil::fReadFile(p)];
+    EXPECT_EQ(seen.size(), static_cast<std::size_t>(count));
+    for (int i = 1; i <= count; ++i) EXPECT_EQ(seen[crlf(message(i))], 1) << "message " << i;
+    for (auto& e : fs::directory_iterator(inbox)) {
+      std::string name = e.path().filename().string();
+      if (!mailstore::fIsMailFileName(name)) {
+        EXPECT_TRUE(name == ".qbuidl") << name;
+      }
+    }
+  }
+
+  std::unique_ptr<MailServers> servers;
+  fs::path inbox;
+};
+
+TEST_F(Interrupted, CutConnectionsNeitherLoseNorDuplicate) {
+  const int count = 12;
+  for (int i = 1; i <= count; ++i) servers->seed("alice", message(i));
+  for (const char* command : {"SAVEALL", "SAVEALLD"}) {
+    // Cuts fall during the greeting, the TLS handshake, the listing and inside RETRs.
+    int failures = 0;
+    for (std::size_t limit : {30u, 900u, 2500u, 9000u, 21000u, 40000u}) {
+      CuttingProxy proxy(servers->pop3, limit);
+      auto r = mail::RcvMail("127.0.0.1\t" + std::to_string(proxy.port), "alice", "secret", command,
+                             "<" + inbox.string());
+      if (auto* t = std::get_if<std::string>(&r); t && !t->empty()) ++failures;
+    }
+    EXPECT_GE(failures, 2) << "cut runs must say that they failed";
+    auto last = mail::RcvMail(servers->popServer(), "alice", "secret", command, "<" + inbox.string());
+    if (auto* t = std::get_if<std::string>(&last)) {
+      EXPECT_EQ(*t, "");
+    }
+    expectEachOnce(count);
+  }
+  EXPECT_TRUE(servers->stored("alice").empty());
+  auto again = mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", "<" + inbox.string());
+  EXPECT_EQ(std::get<std::string>(again), "");
+}
+
+// A run killed between naming a file and writing the list leaves only the journal.
+TEST_F(Interrupted, JournalOfAKilledRunIsHonoured) {
+  servers->seed("alice", message(1));
+  servers->seed("alice", message(2));
+  auto first = std::get<std::vector<std::string>>(
+      mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", "<" + inbox.string()));
+  ASSERT_EQ(first.size(), 2u);
+  std::string list = *fsutil::fReadFile(inbox / ".qbuidl");
+  // Rewrite the list as the journal of a run that was killed: message 1's file got its
+  // name, message 2 was cut before its rename (its file is gone).
+  std::string journal;
+  std::size_t i = 0;
+  for (std::size_t start = 0, nl; (nl = list.find('\n', start)) != std::string::npos; start = nl + 1, ++i)
+    journal += list.substr(start, nl - start) + "\t" + fs::path(first[i]).filename().string() + "\n";
+  fs::remove(inbox / ".qbuidl");
+  fs::remove(first[1]);
+  fsutil::fWriteFileAtomic(inbox / ".qbuidl.journal", journal);
+  auto second = mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", "<" + inbox.string());
+  auto* paths = std::get_if<std::vector<std::string>>(&second);
+  ASSERT_TRUE(paths);
+  ASSERT_EQ(paths->size(), 1u);
+  EXPECT_EQ(*fsutil::fReadFile(paths->front()), crlf(message(2)));
+  expectEachOnce(2);
+  EXPECT_FALSE(fs::exists(inbox / ".qbuidl.journal"));
+}
+
+}  // namespace
