@@ -132,16 +132,19 @@ std::string formatMailbox(const Mailbox& m) {
     if (!needsQuoting(m.name)) {
       display = m.name;
     } else {
-      display = "\"";
+      display.push_back('"');
       for (char c : m.name) {
         if (c == '"' || c == '\\') display += '\\';
         display += c;
       }
-      display += "\"";
+      display.push_back('"');
     }
   } else {
     auto words = fEncodeWords(m.name);
-    for (std::size_t i = 0; i < words.size(); ++i) display += (i ? " " : "") + words[i];
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      if (i) display += ' ';
+      display += words[i];
+    }
   }
   return display + " <" + m.address + ">";
 }
