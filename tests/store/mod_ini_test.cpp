@@ -98,6 +98,15 @@ TEST(Ini, BadInputNeverLosesTheRestOfTheFile) {
   EXPECT_TRUE(after.ends_with("[Tail]\r\nlast=1\r\nnew=2\r\n"));
 }
 
+TEST(Ini, ByteOrderMarkIsNotPartOfTheFirstSection) {
+  TempDir t;
+  auto f = t / "setting.ini";
+  writeBytes(f, "\xEF\xBB\xBF[Mail]\r\nNotify=1\r\n");
+  EXPECT_EQ(fGetIniString("Mail", "Notify", f, "0"), "1");
+  ASSERT_TRUE(fWriteIniString("Mail", "Speech", "2", f));
+  EXPECT_EQ(readBytes(f), "\xEF\xBB\xBF[Mail]\r\nNotify=1\r\nSpeech=2\r\n");
+}
+
 TEST(Ini, LineEndsInValuesCannotInjectKeys) {
   TempDir t;
   auto f = t / "set.ini";
