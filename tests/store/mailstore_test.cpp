@@ -144,3 +144,23 @@ TEST(Store, DeleteAndEmptyTrash) {
   EXPECT_FALSE(fs::exists(trash / "stray-folder"));
   EXPECT_TRUE(mod_ini::fGetIniKeys("Icon", trash / "icon.ini").empty());
 }
+
+TEST(Store, FolderNamesThatCouldEscapeTheAccountAreRefused) {
+  TempDir t;
+  fs::path inbox = t / "Account01/受信箱";
+  fs::create_directories(inbox);
+  for (const std::string& bad : std::vector<std::string>{"", ".", "..", "../x", "a/b", "a\\b", "a:b", "a*", "a?", "a|b", "a\"b", "<a>",
+                          std::string("a\tb"), std::string("a\0b", 3), "trail.", "trail ", "CON", "nul.txt", "com1"}) {
+    EXPECT_FALSE(fIsValidFolderName(bad)) << bad;
+    EXPECT_FALSE(fCreateFolder(inbox, bad)) << bad;
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(inbox), fs::directory_iterator()), 0);
+  EXPECT_FALSE(fs::exists(t / "Account01/x"));
+  for (std::string good : {"仕事", "a.b", "..a", "console", "com10"}) EXPECT_TRUE(fIsValidFolderName(good)) << good;
+  ASSERT_TRUE(fCreateFolder(inbox, "仕事"));
+  EXPECT_TRUE(fs::is_directory(inbox / fPath("仕事")));
+  EXPECT_FALSE(fCreateFolder(inbox, "仕事"));  // exists already
+  mail(inbox / fPath("仕事") / "a.eml");
+  ASSERT_TRUE(fDeleteFolder(inbox / fPath("仕事")));
+  EXPECT_FALSE(fs::exists(inbox / fPath("仕事")));
+}
