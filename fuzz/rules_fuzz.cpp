@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> element;
   while (nl != std::string_view::npos) {
     size_t next = bytes.find('\n', nl + 1);
-    element.emplace_back(bytes.substr(nl + 1, next == std::string_view::npos ? bytes.npos : next - nl - 1));
+    element.emplace_back(
+        bytes.substr(nl + 1, next == std::string_view::npos ? bytes.npos : next - nl - 1));
     nl = next;
   }
   for (const auto& a : receive::fMatchRules(rules, element)) {

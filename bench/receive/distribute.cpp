@@ -33,17 +33,18 @@ double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 
 int main() {
   constexpr int kMails = 1000;
-  fs::path dir = fs::temp_directory_path() / ("qb-bench-distribute-" + std::to_string(std::random_device{}()));
+  fs::path dir =
+      fs::temp_directory_path() / ("qb-bench-distribute-" + std::to_string(std::random_device{}()));
   fs::remove_all(dir);
   fs::path prefix = mailstore::fAccountPrefix(dir);
   int number = mailstore::fCreateAccount(prefix);
   fs::path account = mailstore::fAccountFolder(prefix, number);
   fs::path inbox = account / mailstore::fPath(mailstore::kInbox);
-  for (const char* sub : {"ml", "news", "shop", "boss"})
-    fs::create_directories(inbox / sub);
+  for (const char* sub : {"ml", "news", "shop", "boss"}) fs::create_directories(inbox / sub);
   fs::path settingIni = dir / "setting.ini";
   for (int i = 0; i < 20; ++i)
-    mod_ini::fWriteIniString("Speech", "user" + std::to_string(i) + "@example.jp", "よみ", settingIni);
+    mod_ini::fWriteIniString("Speech", "user" + std::to_string(i) + "@example.jp", "よみ",
+                             settingIni);
 
   std::string rules =
       "差出人|ml-admin@|受信箱\\ml|2||[件名|news]|受信箱\\news|0||[差出人|shop@|受信箱\\shop|2||["
@@ -63,7 +64,9 @@ int main() {
     mails.push_back(inbox / name);
     headers[name] = {std::string("subject: ") + subjects[i % 4],
                      std::string("from: 名前 <") + senders[i % 5] + ">",
-                     "date: 2024/05/01 10:00:00", "to: team@example.jp", "nofile: ",
+                     "date: 2024/05/01 10:00:00",
+                     "to: team@example.jp",
+                     "nofile: ",
                      "body: 本文\r\n" + body + "\r\nhttps://track.example.jp/" + std::to_string(i) +
                          "\r\nunsubscribe\r\n"};
   }
@@ -84,7 +87,8 @@ int main() {
     receive::sDistribute(m, account, settingIni, speechSenders, desktop, readMail);
   auto t2 = Clock::now();
 
-  std::printf("rules: %zu, mails: %d, matching rule actions: %zu\n", parsed.size(), kMails, actions);
+  std::printf("rules: %zu, mails: %d, matching rule actions: %zu\n", parsed.size(), kMails,
+              actions);
   std::printf("match only:          %8.2f ms total, %6.2f us per mail\n", ms(t1 - t0),
               ms(t1 - t0) * 1000 / kMails);
   std::printf("distribution step:   %8.2f ms total, %6.2f us per mail\n", ms(t2 - t1),

@@ -1,7 +1,7 @@
 #include "receive/notice.h"
 
-#include "store/mod_ini.h"
 #include "store/modCommon.h"
+#include "store/mod_ini.h"
 
 namespace receive {
 
@@ -38,13 +38,13 @@ std::string fReceivedLine(std::string_view caption, int count) {
 }
 
 std::string fSpeechOneAccount(int accountNumber, int count) {
-  return "アカウント<NUM VAL=" + std::to_string(accountNumber) + ">わ、<NUMK  VAL=" +
-         std::to_string(count) + "  COUNTER=けん>;じゅしんしまし'た";
+  return "アカウント<NUM VAL=" + std::to_string(accountNumber) +
+         ">わ、<NUMK  VAL=" + std::to_string(count) + "  COUNTER=けん>;じゅしんしまし'た";
 }
 
 std::string fSpeechFragment(int accountNumber, int count) {
-  return "アカウント<NUM VAL=" + std::to_string(accountNumber) + ">わ、<NUMK  VAL=" +
-         std::to_string(count) + "  COUNTER=けん>、";
+  return "アカウント<NUM VAL=" + std::to_string(accountNumber) +
+         ">わ、<NUMK  VAL=" + std::to_string(count) + "  COUNTER=けん>、";
 }
 
 std::string fSpeechAllAccounts(std::string_view fragments) {

@@ -13,7 +13,7 @@ int fSpeechMode(const std::filesystem::path& settingIni);
 int fNotifyMode(const std::filesystem::path& settingIni);
 
 std::string fReceivingStatus(std::string_view caption);  // caption ： 受信中
-std::string fNoMailStatus(std::string_view caption);     // caption ： 新着メールはありません
+std::string fNoMailStatus(std::string_view caption);  // caption ： 新着メールはありません
 std::string fReceivedLine(std::string_view caption, int count);  // caption ： k件受信
 
 // Mode 1 after receiving one account.

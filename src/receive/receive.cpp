@@ -3,8 +3,8 @@
 #include "receive/notice.h"
 #include "receive/rules.h"
 #include "store/mailstore.h"
-#include "store/mod_ini.h"
 #include "store/modCommon.h"
+#include "store/mod_ini.h"
 
 namespace receive {
 namespace fs = std::filesystem;
@@ -22,9 +22,11 @@ fs::path sDistribute(const fs::path& mail, const fs::path& accountFolder,
     auto read = readMail(mailstore::fUtf8(mail), kRuleKeys, mailstore::fUtf8(mail.parent_path()));
     const auto* element = std::get_if<std::vector<std::string>>(&read);
     if (!element) return mail;
-    if (element->size() > kElementFrom) sCollectReading(speechSenders, (*element)[kElementFrom], settingIni);
+    if (element->size() > kElementFrom)
+      sCollectReading(speechSenders, (*element)[kElementFrom], settingIni);
 
-    auto rules = fParseRules(mod_ini::fGetIniString("Mail", "Distribute", accountFolder / "set.ini", ""));
+    auto rules =
+        fParseRules(mod_ini::fGetIniString("Mail", "Distribute", accountFolder / "set.ini", ""));
     return sApplyActions(fMatchRules(rules, *element), mail, accountFolder, desktop);
   } catch (const std::exception&) {
     return mail;
@@ -81,9 +83,8 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
 }
 
 AllRun fReceiveAll(const std::vector<AccountRef>& accounts, const fs::path& settingIni,
-                   DesktopServices& desktop, const StatusFn& status,
-                   const mail::Progress& progress, const RcvMailFn& rcvMail,
-                   const ReadMailFn& readMail) {
+                   DesktopServices& desktop, const StatusFn& status, const mail::Progress& progress,
+                   const RcvMailFn& rcvMail, const ReadMailFn& readMail) {
   AllRun all;
   for (const auto& account : accounts) {
     AccountRun run = fReceiveAccount(account, settingIni, all.speechSenders, desktop, status,

@@ -13,8 +13,8 @@
 namespace receive {
 
 using RcvMailFn = std::function<mail::MailResult(
-    std::string_view server, std::string_view user, std::string_view pass,
-    std::string_view command, std::string_view dest, const mail::Progress& progress)>;
+    std::string_view server, std::string_view user, std::string_view pass, std::string_view command,
+    std::string_view dest, const mail::Progress& progress)>;
 using ReadMailFn = std::function<mail::MailResult(std::string_view file, std::string_view keys,
                                                   std::string_view folder)>;
 using StatusFn = std::function<void(const std::string& text)>;
@@ -60,10 +60,10 @@ AccountRun fReceiveAccount(const AccountRef& account, const std::filesystem::pat
 struct AllRun {
   int accountsReceived = 0;
   int total = 0;
-  std::string summary;         // one received line per account, each ending in CR LF
+  std::string summary;          // one received line per account, each ending in CR LF
   std::string speechFragments;  // mode 1 fragments joined, in tree order
   std::string speechSenders;
-  std::string status;          // what the last account left in the status bar
+  std::string status;  // what the last account left in the status bar
 };
 
 // Every account in tree order, one account step each; a failing account does not stop

@@ -54,7 +54,7 @@ struct RuleAction {
   std::string browserUrl;   // bit 8 (bit 1 clear) on a body rule, a checked web address
   std::string destination;  // field 2; empty = the mail is not moved
   bool markRead = false;
-  std::string program;      // bit 4 with a program named
+  std::string program;  // bit 4 with a program named
 };
 
 // Every rule that matches the ReadMail result, in rule order.

@@ -59,7 +59,8 @@ Pcm* g_collect = nullptr;
 const std::atomic<bool>* g_abort = nullptr;
 
 int synthCallback(short* wav, int count, espeak_EVENT*) {
-  if (g_collect && wav && count > 0) g_collect->samples.insert(g_collect->samples.end(), wav, wav + count);
+  if (g_collect && wav && count > 0)
+    g_collect->samples.insert(g_collect->samples.end(), wav, wav + count);
   return g_abort && g_abort->load() ? 1 : 0;
 }
 
@@ -149,7 +150,8 @@ class Engine {
   void speak(const std::string& plain, int speed) {
     if (sink_) {
       Pcm pcm;
-      if (synthesize(plain, speed, &pcm, false, &stop_) && !pcm.samples.empty() && !stop_) sink_(pcm);
+      if (synthesize(plain, speed, &pcm, false, &stop_) && !pcm.samples.empty() && !stop_)
+        sink_(pcm);
       return;
     }
     // A machine without a sound device says so once; later texts are dropped quietly.

@@ -108,8 +108,7 @@ TEST_F(Distribute, DestinationOutsideTheAccountOrMissingLeavesTheMail) {
 }
 
 TEST_F(Distribute, BodyRulesOpenOnlyWebAddresses) {
-  setRules(account_,
-           "本文|http||1||[本文|file:||1||[本文|C:\\||8||[本文|https://b||8||[");
+  setRules(account_, "本文|http||1||[本文|file:||1||[本文|C:\\||8||[本文|https://b||8||[");
   auto mail = deliver("1.eml", "s", "a@b",
                       "見てね http://a.example.jp/x 今すぐ\r\nfile:///etc/passwd\r\n"
                       "C:\\Windows\\calc.exe\r\nhttps://b.example.jp/\r\n");

@@ -31,7 +31,8 @@ class ProgramDir : public ::testing::Test {
  protected:
   void SetUp() override {
     std::random_device rd;
-    dir_ = fs::temp_directory_path() / ("qb-receive-" + std::to_string(rd()) + std::to_string(rd()));
+    dir_ =
+        fs::temp_directory_path() / ("qb-receive-" + std::to_string(rd()) + std::to_string(rd()));
     fs::create_directories(dir_);
     prefix_ = mailstore::fAccountPrefix(dir_);
     settingIni_ = dir_ / "setting.ini";
@@ -46,7 +47,9 @@ class ProgramDir : public ::testing::Test {
     EXPECT_GT(n, 0);
     return mailstore::fAccountFolder(prefix_, n);
   }
-  static fs::path inbox(const fs::path& account) { return account / mailstore::fPath(mailstore::kInbox); }
+  static fs::path inbox(const fs::path& account) {
+    return account / mailstore::fPath(mailstore::kInbox);
+  }
   static fs::path folder(const fs::path& account, std::string_view below) {
     return account / mailstore::fPath(below);
   }
@@ -72,7 +75,7 @@ struct FakeHeaders {
   void add(const std::string& name, const std::string& subject, const std::string& from,
            const std::string& to, const std::string& body) {
     byName[name] = {"subject: " + subject, "from: " + from, "date: 2024/05/01 10:00:00",
-                    "to: " + to, "nofile: ", "body: " + body};
+                    "to: " + to,           "nofile: ",      "body: " + body};
   }
   receive::ReadMailFn fn() {
     return [this](std::string_view file, std::string_view keys, std::string_view folder) {

@@ -1,7 +1,8 @@
 // Spoken and shown texts of a receive run, readings, and the automatic-receive rotation.
+#include "receive/notice.h"
+
 #include "helpers.h"
 #include "receive/autore.h"
-#include "receive/notice.h"
 
 using namespace receive;
 using namespace receive_test;
@@ -29,7 +30,8 @@ TEST(SpeechText, ModeChoosesThePhrase) {
   EXPECT_EQ(fSpeechAfterAll(1, "", ""), "");
   EXPECT_EQ(fNoticeMode("1"), 1);
   EXPECT_EQ(fNoticeMode("2"), 2);
-  for (const char* other : {"0", "3", "", "01", "x", " 1"}) EXPECT_EQ(fNoticeMode(other), 0) << other;
+  for (const char* other : {"0", "3", "", "01", "x", " 1"})
+    EXPECT_EQ(fNoticeMode(other), 0) << other;
 }
 
 TEST(NoticeText, StatusAndSummaryLines) {

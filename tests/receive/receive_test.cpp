@@ -83,13 +83,13 @@ TEST_F(Receive, AccountStepSavesFilesAndFilesThem) {
   headers_.add("m3.eml", "c", "boss@example.jp", "", "");
 
   int progress = 0;
-  AccountRun run = fReceiveAccount(a, settingIni_, "", desktop_, status_,
-                                   [&](size_t, size_t) { ++progress; }, server_.fn(),
-                                   headers_.fn());
+  AccountRun run = fReceiveAccount(
+      a, settingIni_, "", desktop_, status_, [&](size_t, size_t) { ++progress; }, server_.fn(),
+      headers_.fn());
 
   ASSERT_EQ(server_.calls.size(), 1u);
-  EXPECT_EQ(server_.calls[0], "pop.example.jp|ユーザー|p@ss|SAVE 1-5|<" +
-                                  mailstore::fUtf8(inbox(a.folder)));
+  EXPECT_EQ(server_.calls[0],
+            "pop.example.jp|ユーザー|p@ss|SAVE 1-5|<" + mailstore::fUtf8(inbox(a.folder)));
   EXPECT_EQ(progress, 3);
   EXPECT_TRUE(run.received);
   EXPECT_EQ(run.count, 3);
@@ -108,17 +108,17 @@ TEST_F(Receive, AccountStepSavesFilesAndFilesThem) {
 
 TEST_F(Receive, NothingNewAndLibraryFailures) {
   AccountRef a = account("quiet.example.jp", "個人");
-  AccountRun none = fReceiveAccount(a, settingIni_, "たなかさま、、", desktop_, status_,
-                                    {}, server_.fn(), headers_.fn());
+  AccountRun none = fReceiveAccount(a, settingIni_, "たなかさま、、", desktop_, status_, {},
+                                    server_.fn(), headers_.fn());
   EXPECT_FALSE(none.received);
   EXPECT_EQ(none.status, "個人 ： 新着メールはありません");
   EXPECT_EQ(none.speechSenders, "たなかさま、、");
-  EXPECT_EQ(server_.calls[0].substr(server_.calls[0].find("SAVE")), "SAVEALLD|<" +
-                                                                       mailstore::fUtf8(inbox(a.folder)));
+  EXPECT_EQ(server_.calls[0].substr(server_.calls[0].find("SAVE")),
+            "SAVEALLD|<" + mailstore::fUtf8(inbox(a.folder)));
 
   server_.failure["quiet.example.jp"] = "POP3 ログインに失敗しました: -ERR auth";
-  AccountRun failed = fReceiveAccount(a, settingIni_, "", desktop_, status_, {}, server_.fn(),
-                                      headers_.fn());
+  AccountRun failed =
+      fReceiveAccount(a, settingIni_, "", desktop_, status_, {}, server_.fn(), headers_.fn());
   EXPECT_FALSE(failed.received);
   EXPECT_EQ(failed.libraryText, "POP3 ログインに失敗しました: -ERR auth");
   EXPECT_EQ(failed.status, "POP3 ログインに失敗しました: -ERR auth");
@@ -128,8 +128,8 @@ TEST_F(Receive, NothingNewAndLibraryFailures) {
   RcvMailFn thrower = [](auto, auto, auto, auto, auto, const mail::Progress&) -> mail::MailResult {
     throw std::runtime_error("boom");
   };
-  AccountRun broken = fReceiveAccount(a, settingIni_, "", desktop_, status_, {}, thrower,
-                                      headers_.fn());
+  AccountRun broken =
+      fReceiveAccount(a, settingIni_, "", desktop_, status_, {}, thrower, headers_.fn());
   EXPECT_EQ(broken.status, "個人 ： 受信中");
 }
 
@@ -144,8 +144,8 @@ TEST_F(Receive, AllAccountsSummarisesInTreeOrder) {
   headers_.add("c1.eml", "s", "X <x@example.jp>", "", "");
   headers_.add("c2.eml", "s", "y@example.jp", "", "");
 
-  AllRun all = fReceiveAll({a, b, c}, settingIni_, desktop_, status_, {}, server_.fn(),
-                           headers_.fn());
+  AllRun all =
+      fReceiveAll({a, b, c}, settingIni_, desktop_, status_, {}, server_.fn(), headers_.fn());
   EXPECT_EQ(all.accountsReceived, 2);
   EXPECT_EQ(all.total, 3);
   EXPECT_EQ(all.summary, "一 ： 1件受信\r\n三 ： 2件受信\r\n");
@@ -158,8 +158,8 @@ TEST_F(Receive, AllAccountsSummarisesInTreeOrder) {
 
   // A second run finds nothing: no summary, and the last account's status stays.
   server_.failure["two.example.jp"] = "接続できません";
-  AllRun again = fReceiveAll({a, b, c}, settingIni_, desktop_, status_, {}, server_.fn(),
-                             headers_.fn());
+  AllRun again =
+      fReceiveAll({a, b, c}, settingIni_, desktop_, status_, {}, server_.fn(), headers_.fn());
   EXPECT_EQ(again.summary, "");
   EXPECT_EQ(again.accountsReceived, 0);
   EXPECT_EQ(again.status, "三 ： 新着メールはありません");

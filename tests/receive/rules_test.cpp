@@ -1,7 +1,7 @@
 // Parsing and matching of filing rules: pure, no disk, no desktop.
-#include <gtest/gtest.h>
-
 #include "receive/rules.h"
+
+#include <gtest/gtest.h>
 
 using namespace receive;
 
@@ -9,8 +9,8 @@ namespace {
 
 std::vector<std::string> headers(const std::string& subject, const std::string& from,
                                  const std::string& to, const std::string& body) {
-  return {"subject: " + subject, "from: " + from, "date: 2024/05/01 10:00:00", "to: " + to,
-          "nofile: ", "body: " + body};
+  return {"subject: " + subject, "from: " + from, "date: 2024/05/01 10:00:00",
+          "to: " + to,           "nofile: ",      "body: " + body};
 }
 
 std::vector<size_t> matched(const std::vector<Rule>& rules, const std::vector<std::string>& h) {
@@ -65,16 +65,16 @@ TEST(RuleParse, ExtraFieldsAreIgnored) {
 TEST(RuleMatch, EachTargetSearchesItsElementLabelIncluded) {
   auto h = headers("月例報告", "Alice <alice@example.jp>", "bob@example.jp", "本文です\r\n");
   std::vector<Rule> rules = {
-      {"件名", "月例", "", 0, ""},         // 0: subject
-      {"差出人", "alice@", "", 0, ""},     // 1: sender
-      {"宛先", "bob@", "", 0, ""},         // 2: recipient
-      {"本文", "本文です", "", 0, ""},     // 3: body
-      {"件名", "alice", "", 0, ""},        // 4: subject does not hold it
-      {"日付", "2024", "", 0, ""},         // 5: unknown target never matches
-      {"差出人", "from: ", "", 0, ""},     // 6: the label is part of the element
-      {"本文", "body: ", "", 0, ""},       // 7: likewise for the body
-      {"宛先", "", "", 0, ""},             // 8: empty search text matches every mail
-      {"差出人", "subject", "", 0, ""},    // 9: another element's label does not count
+      {"件名", "月例", "", 0, ""},       // 0: subject
+      {"差出人", "alice@", "", 0, ""},   // 1: sender
+      {"宛先", "bob@", "", 0, ""},       // 2: recipient
+      {"本文", "本文です", "", 0, ""},   // 3: body
+      {"件名", "alice", "", 0, ""},      // 4: subject does not hold it
+      {"日付", "2024", "", 0, ""},       // 5: unknown target never matches
+      {"差出人", "from: ", "", 0, ""},   // 6: the label is part of the element
+      {"本文", "body: ", "", 0, ""},     // 7: likewise for the body
+      {"宛先", "", "", 0, ""},           // 8: empty search text matches every mail
+      {"差出人", "subject", "", 0, ""},  // 9: another element's label does not count
   };
   EXPECT_EQ(matched(rules, h), (std::vector<size_t>{0, 1, 2, 3, 6, 7, 8}));
 }
@@ -100,7 +100,8 @@ TEST(RuleMatch, EveryMatchingRuleActsInOrder) {
   EXPECT_EQ(actions[2].program, "/bin/prog");
   EXPECT_EQ(actions[2].destination, "");
   // The program is started only with bit 4.
-  EXPECT_EQ(fMatchRules({{"件名", "a", "", 0, "/bin/prog"}}, headers("a", "", "", ""))[0].program, "");
+  EXPECT_EQ(fMatchRules({{"件名", "a", "", 0, "/bin/prog"}}, headers("a", "", "", ""))[0].program,
+            "");
 }
 
 TEST(RuleMatch, ShortResultsNeverMatchMissingElements) {
@@ -124,15 +125,16 @@ TEST(BodyUrl, OpensTheRestOfTheLineFromTheSearchText) {
   EXPECT_EQ(both[0].openUrl, "https://example.jp/a?b=1#c");
   EXPECT_EQ(both[0].browserUrl, "");
   // URL bits on a header rule do nothing.
-  EXPECT_EQ(fMatchRules({{"件名", "", "", 9, ""}}, headers("http://x.jp", "", "", ""))[0].openUrl, "");
+  EXPECT_EQ(fMatchRules({{"件名", "", "", 9, ""}}, headers("http://x.jp", "", "", ""))[0].openUrl,
+            "");
 }
 
 TEST(BodyUrl, OnlyWebAddressesAreOpenedOrHandedOn) {
-  for (const char* body : {"file:///etc/passwd", "C:\\Windows\\calc.exe", "/usr/bin/xterm",
-                           "javascript:alert(1)", "http:///etc/passwd", "https://",
-                           "mailto:a@b", "\\\\server\\share\\x.exe", "httpx://a"}) {
-    auto actions = fMatchRules({{"本文", "", "", 1, ""}, {"本文", "", "", 8, ""}},
-                               {"", "", "", "", "", body});
+  for (const char* body :
+       {"file:///etc/passwd", "C:\\Windows\\calc.exe", "/usr/bin/xterm", "javascript:alert(1)",
+        "http:///etc/passwd", "https://", "mailto:a@b", "\\\\server\\share\\x.exe", "httpx://a"}) {
+    auto actions =
+        fMatchRules({{"本文", "", "", 1, ""}, {"本文", "", "", 8, ""}}, {"", "", "", "", "", body});
     ASSERT_EQ(actions.size(), 2u) << body;
     EXPECT_EQ(actions[0].openUrl, "") << body;
     EXPECT_EQ(actions[1].browserUrl, "") << body;

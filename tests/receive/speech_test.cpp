@@ -1,5 +1,7 @@
 // The speech engine: notation to plain kana, rendering with espeak-ng, and the
 // asynchronous playback queue.
+#include "receive/speech.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,7 +11,6 @@
 #include <random>
 
 #include "receive/notice.h"
-#include "receive/speech.h"
 #include "store/fsutil.h"
 
 using namespace speech;
@@ -18,12 +19,13 @@ TEST(PhoneticToPlain, TagsMarksAndPauses) {
   EXPECT_EQ(fPhoneticToPlain(receive::fSpeechOneAccount(7, 3)),
             "アカウント7わ、3けん、じゅしんしました");
   EXPECT_EQ(fPhoneticToPlain(receive::fSpeechAllAccounts(receive::fSpeechFragment(1, 2) +
-                                                          receive::fSpeechFragment(12, 10))),
+                                                         receive::fSpeechFragment(12, 10))),
             "アカウント1わ、2けん、アカウント12わ、10けん、じゅしんしました");
   EXPECT_EQ(fPhoneticToPlain(receive::fSpeechSenders("たなかさま、、")),
             "たなかさま、、から、めーるがとどきました");
   // Single spaces, other tags, junk attribute values, an unclosed tag.
-  EXPECT_EQ(fPhoneticToPlain("<NUMK VAL=5 COUNTER=まい>と<ALPHA VAL=ABC><NUM VAL=1x2>"), "5まいと12");
+  EXPECT_EQ(fPhoneticToPlain("<NUMK VAL=5 COUNTER=まい>と<ALPHA VAL=ABC><NUM VAL=1x2>"),
+            "5まいと12");
   EXPECT_EQ(fPhoneticToPlain("あ<NUM VAL=3"), "あ");
   EXPECT_EQ(fPhoneticToPlain(""), "");
 }
