@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (auto* items = std::get_if<std::vector<std::string>>(&r)) {
       // Every extracted file must sit directly in the scratch folder.
       for (const std::string& item : *items) {
-        if (item.rfind("file: /", 0) == 0 && fs::path(item.substr(6)).parent_path() != scratch.out) {
+        if (item.rfind("file: /", 0) == 0 &&
+            fs::path(item.substr(6)).parent_path() != scratch.out) {
           __builtin_trap();
         }
       }

@@ -140,14 +140,16 @@ void collectLeaves(GMimeObject* object, int depth, std::vector<Leaf>& out) {
   if (GMIME_IS_MULTIPART(object)) {
     GMimeMultipart* multipart = GMIME_MULTIPART(object);
     int count = g_mime_multipart_get_count(multipart);
-    for (int i = 0; i < count; ++i) collectLeaves(g_mime_multipart_get_part(multipart, i), depth + 1, out);
+    for (int i = 0; i < count; ++i)
+      collectLeaves(g_mime_multipart_get_part(multipart, i), depth + 1, out);
     return;
   }
   Leaf leaf;
   leaf.object = object;
   auto rawType = mime::fRawHeader(object, "Content-Type");
   auto rawDisposition = mime::fRawHeader(object, "Content-Disposition");
-  header::ParamHeader type = header::fParseParams(rawType ? header::fUnfold(*rawType) : std::string());
+  header::ParamHeader type =
+      header::fParseParams(rawType ? header::fUnfold(*rawType) : std::string());
   header::ParamHeader disposition =
       header::fParseParams(rawDisposition ? header::fUnfold(*rawDisposition) : std::string());
   leaf.mediaType = type.value.find('/') != std::string::npos ? type.value : gmimeMediaType(object);
@@ -200,9 +202,9 @@ std::string bodyText(const std::vector<Leaf>& leaves, bool preferHtml) {
 
 std::string fallbackName(size_t index, std::string_view mediaType) {
   static constexpr std::pair<std::string_view, std::string_view> kExtensions[] = {
-      {"text/plain", ".txt"},       {"text/html", ".html"},      {"image/jpeg", ".jpg"},
-      {"image/png", ".png"},        {"image/gif", ".gif"},       {"application/pdf", ".pdf"},
-      {"application/zip", ".zip"},  {"message/rfc822", ".eml"},  {"text/calendar", ".ics"}};
+      {"text/plain", ".txt"},      {"text/html", ".html"},     {"image/jpeg", ".jpg"},
+      {"image/png", ".png"},       {"image/gif", ".gif"},      {"application/pdf", ".pdf"},
+      {"application/zip", ".zip"}, {"message/rfc822", ".eml"}, {"text/calendar", ".ics"}};
   std::string ext = ".bin";
   for (const auto& [type, e] : kExtensions) {
     if (type == mediaType) ext = std::string(e);
@@ -211,12 +213,16 @@ std::string fallbackName(size_t index, std::string_view mediaType) {
 }
 
 std::string stripContentId(std::string_view id) {
-  std::string text = jptext::fLower(id.substr(0, 4)) == "cid:" ? std::string(id.substr(4)) : std::string(id);
+  std::string text =
+      jptext::fLower(id.substr(0, 4)) == "cid:" ? std::string(id.substr(4)) : std::string(id);
   // cid: URLs percent-encode the id.
   std::string decoded;
   for (size_t i = 0; i < text.size(); ++i) {
     auto hex = [](char c) {
-      return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      return c >= '0' && c <= '9'   ? c - '0'
+             : c >= 'a' && c <= 'f' ? c - 'a' + 10
+             : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                    : -1;
     };
     if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
       decoded.push_back(static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2])));
@@ -251,7 +257,8 @@ MailResult ReadMail(std::string_view file, std::string_view keys, std::string_vi
   auto bytes = readable(path) ? fsutil::fReadFile(path) : std::nullopt;
   if (!bytes) return cannotOpen;
   const size_t headerLength = header::fHeaderBlockLength(*bytes);
-  std::vector<std::string> result = headerElements(std::string_view(*bytes).substr(0, headerLength), list);
+  std::vector<std::string> result =
+      headerElements(std::string_view(*bytes).substr(0, headerLength), list);
 
   auto message = mime::fParseMessage(*bytes);
   std::vector<Leaf> leaves = leavesOf(message.get());

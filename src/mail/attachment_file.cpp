@@ -77,7 +77,8 @@ std::string fSafeFileName(std::string_view raw, std::string_view fallback) {
     size_t len = utf8At(text, i, cp);
     if (!isUnwanted(cp)) {
       char c = text[i];
-      if (len == 1 && (c == '<' || c == '>' || c == ':' || c == '"' || c == '|' || c == '?' || c == '*')) {
+      if (len == 1 &&
+          (c == '<' || c == '>' || c == ':' || c == '"' || c == '|' || c == '?' || c == '*')) {
         clean.push_back('_');
       } else {
         clean.append(text, i, len);
@@ -99,7 +100,8 @@ std::string fSafeFileName(std::string_view raw, std::string_view fallback) {
   return clean;
 }
 
-std::optional<fs::path> fExtract(const fs::path& folder, const std::string& name, std::string_view bytes) {
+std::optional<fs::path> fExtract(const fs::path& folder, const std::string& name,
+                                 std::string_view bytes) {
   std::error_code ec;
   fs::create_directories(folder, ec);
   fs::path dir = fs::absolute(folder, ec).lexically_normal();

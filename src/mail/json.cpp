@@ -7,20 +7,35 @@
 namespace mail::json {
 
 std::string fString(std::string_view raw) {
-  std::string text = charset::fIsValidUtf8(raw) ? std::string(raw)
-                                                 : charset::fDecode("UTF-8", raw).value_or(std::string());
+  std::string text = charset::fIsValidUtf8(raw)
+                         ? std::string(raw)
+                         : charset::fDecode("UTF-8", raw).value_or(std::string());
   std::string out;
   out.reserve(text.size() + 2);
   out.push_back('"');
   for (char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
           char buf[8];

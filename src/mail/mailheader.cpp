@@ -168,10 +168,9 @@ std::optional<int> zoneMinutes(std::string_view t) {
     return (t[0] == '-' ? -1 : 1) * (h * 60 + m);
   }
   static const std::map<std::string, int> kNames = {
-      {"ut", 0},         {"utc", 0},        {"gmt", 0},        {"z", 0},
-      {"est", -5 * 60},  {"edt", -4 * 60},  {"cst", -6 * 60},  {"cdt", -5 * 60},
-      {"mst", -7 * 60},  {"mdt", -6 * 60},  {"pst", -8 * 60},  {"pdt", -7 * 60},
-      {"jst", 9 * 60}};
+      {"ut", 0},        {"utc", 0},       {"gmt", 0},       {"z", 0},         {"est", -5 * 60},
+      {"edt", -4 * 60}, {"cst", -6 * 60}, {"cdt", -5 * 60}, {"mst", -7 * 60}, {"mdt", -6 * 60},
+      {"pst", -8 * 60}, {"pdt", -7 * 60}, {"jst", 9 * 60}};
   auto it = kNames.find(jptext::fLower(t));
   if (it != kNames.end()) return it->second;
   return std::nullopt;
@@ -228,14 +227,17 @@ std::vector<Field> fSplitFields(std::string_view block) {
     if (isWsp(line.front())) {
       if (open) {
         Field& f = fields.back();
-        f.raw = std::string_view(f.raw.data(), static_cast<size_t>(line.data() + line.size() - f.raw.data()));
+        f.raw = std::string_view(f.raw.data(),
+                                 static_cast<size_t>(line.data() + line.size() - f.raw.data()));
       }
     } else {
       size_t colon = line.find(':');
-      std::string_view name = colon == std::string_view::npos ? std::string_view() : line.substr(0, colon);
+      std::string_view name =
+          colon == std::string_view::npos ? std::string_view() : line.substr(0, colon);
       while (!name.empty() && isWsp(name.back())) name.remove_suffix(1);
       open = !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
-        return isWsp(c) || static_cast<unsigned char>(c) < 0x21 || static_cast<unsigned char>(c) > 0x7E;
+        return isWsp(c) || static_cast<unsigned char>(c) < 0x21 ||
+               static_cast<unsigned char>(c) > 0x7E;
       });
       if (open) fields.push_back({name, line.substr(colon + 1)});
     }
@@ -441,8 +443,9 @@ std::string fFormatDate(std::string_view value) {
     }
   }
   if (day < 1 || day > 31 || month == 0 || year < 1900 || year > 9999 || h < 0) return {};
-  int64_t epoch = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
-                  h * 3600 + mi * 60 + sec - static_cast<int64_t>(zone) * 60;
+  int64_t epoch =
+      daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+      h * 3600 + mi * 60 + sec - static_cast<int64_t>(zone) * 60;
   std::time_t t = static_cast<std::time_t>(epoch);
   std::tm tm{};
 #ifdef _WIN32
@@ -461,7 +464,8 @@ std::string fBase64Decode(std::string_view text) {
     std::array<int8_t, 256> t{};
     t.fill(-1);
     const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (int k = 0; k < 64; ++k) t[static_cast<unsigned char>(alphabet[k])] = static_cast<int8_t>(k);
+    for (int k = 0; k < 64; ++k)
+      t[static_cast<unsigned char>(alphabet[k])] = static_cast<int8_t>(k);
     return t;
   }();
   std::string out;

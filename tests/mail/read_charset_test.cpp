@@ -23,12 +23,13 @@ Read readMessage(const TempDir& dir, std::string_view bytes) {
 
 TEST(ReadCharset, Iso2022JpWithWindowsExtensions) {
   TempDir dir;
-  auto r = readMessage(dir, crlf("From: =?ISO-2022-JP?B?GyRCOzNFRBsoQg==?= <yamada@example.jp>\n"
-                                 "Subject: =?ISO-2022-JP?B?GyRCLSEtahsoQg==?= =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\n"
-                                 "Content-Type: text/plain; charset=\"iso-2022-jp\"\n"
-                                 "\n"
-                                 "\x1b$B$3$s$K$A$O\x1b(B\n"
-                                 "\x1b$B-!-j\x1b(B ok\n"));
+  auto r = readMessage(
+      dir, crlf("From: =?ISO-2022-JP?B?GyRCOzNFRBsoQg==?= <yamada@example.jp>\n"
+                "Subject: =?ISO-2022-JP?B?GyRCLSEtahsoQg==?= =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\n"
+                "Content-Type: text/plain; charset=\"iso-2022-jp\"\n"
+                "\n"
+                "\x1b$B$3$s$K$A$O\x1b(B\n"
+                "\x1b$B-!-j\x1b(B ok\n"));
   EXPECT_EQ(r.subject(), "①㈱テスト");  // space between encoded words dropped
   EXPECT_EQ(r.from(), "山田 <yamada@example.jp>");
   EXPECT_EQ(r.body(), "こんにちは\r\n①㈱ ok\r\n");
@@ -83,10 +84,11 @@ TEST(ReadCharset, EucJpAndMislabelledText) {
 
 TEST(ReadCharset, Utf8TransferEncodings) {
   TempDir dir;
-  auto b64 = readMessage(dir, crlf("From: x@example.jp\nSubject: =?UTF-8?B?5pc=?= =?UTF-8?B?peacrA==?=\n"
-                                   "Content-Type: text/plain; charset=UTF-8\n"
-                                   "Content-Transfer-Encoding: base64\n\n"
-                                   "5pys5paH44Gn44GZ44CCDQrkuozooYznm64NCg==\n"));
+  auto b64 =
+      readMessage(dir, crlf("From: x@example.jp\nSubject: =?UTF-8?B?5pc=?= =?UTF-8?B?peacrA==?=\n"
+                            "Content-Type: text/plain; charset=UTF-8\n"
+                            "Content-Transfer-Encoding: base64\n\n"
+                            "5pys5paH44Gn44GZ44CCDQrkuozooYznm64NCg==\n"));
   EXPECT_EQ(b64.subject(), "日本");  // a character split across two encoded words
   EXPECT_EQ(b64.body(), "本文です。\r\n二行目\r\n");
 
@@ -101,21 +103,25 @@ TEST(ReadCharset, Utf8TransferEncodings) {
 
 TEST(ReadCharset, AttachmentNamesInEveryEncoding) {
   TempDir dir;
-  auto r = readMessage(dir, crlf(
-      "From: x@example.jp\nSubject: names\nMIME-Version: 1.0\n"
-      "Content-Type: multipart/mixed; boundary=\"b\"\n\n"
-      "--b\nContent-Type: text/plain; charset=us-ascii\n\nbody\n"
-      "--b\nContent-Type: application/octet-stream\n"
-      "Content-Disposition: attachment;\n filename*0*=UTF-8''%E6%97%A5%E6%9C%AC;\n filename*1*=%E8%AA%9E.txt\n\nAAAA\n"
-      "--b\nContent-Type: application/octet-stream\n"
-      "Content-Disposition: attachment; filename=\"=?ISO-2022-JP?B?GyRCRTpJVRsoQi50eHQ=?=\"\n\nAAAA\n"
-      "--b\nContent-Type: application/pdf; name=\"=?ISO-2022-JP?B?GyRCJVUlISUkJWtMPhsoQi5wZGY=?=\"\n"
-      "Content-Transfer-Encoding: base64\n\nJVBERg==\n"
-      "--b\nContent-Type: application/octet-stream\n"
-      "Content-Disposition: attachment; filename*=iso-2022-jp'ja'%1B%24B-%21%1B%28B.txt\n\nx\n"
-      "--b\nContent-Type: application/octet-stream\n"
-      "Content-Disposition: attachment; filename=\"\x95\x5c\"\n\nx\n"
-      "--b--\n"));
+  auto r = readMessage(
+      dir,
+      crlf("From: x@example.jp\nSubject: names\nMIME-Version: 1.0\n"
+           "Content-Type: multipart/mixed; boundary=\"b\"\n\n"
+           "--b\nContent-Type: text/plain; charset=us-ascii\n\nbody\n"
+           "--b\nContent-Type: application/octet-stream\n"
+           "Content-Disposition: attachment;\n filename*0*=UTF-8''%E6%97%A5%E6%9C%AC;\n "
+           "filename*1*=%E8%AA%9E.txt\n\nAAAA\n"
+           "--b\nContent-Type: application/octet-stream\n"
+           "Content-Disposition: attachment; "
+           "filename=\"=?ISO-2022-JP?B?GyRCRTpJVRsoQi50eHQ=?=\"\n\nAAAA\n"
+           "--b\nContent-Type: application/pdf; "
+           "name=\"=?ISO-2022-JP?B?GyRCJVUlISUkJWtMPhsoQi5wZGY=?=\"\n"
+           "Content-Transfer-Encoding: base64\n\nJVBERg==\n"
+           "--b\nContent-Type: application/octet-stream\n"
+           "Content-Disposition: attachment; filename*=iso-2022-jp'ja'%1B%24B-%21%1B%28B.txt\n\nx\n"
+           "--b\nContent-Type: application/octet-stream\n"
+           "Content-Disposition: attachment; filename=\"\x95\x5c\"\n\nx\n"
+           "--b--\n"));
   ASSERT_EQ(r.elements.size(), 9u);
   EXPECT_EQ(r.body(), "body");  // the line end before a boundary belongs to it
   EXPECT_EQ(r.elements[4], "file: 日本語.txt");
@@ -139,7 +145,9 @@ TEST(ReadCharset, HeaderDecodingIsLenientButLiteralTextStays) {
 TEST(ReadCharset, JisDecoderHandlesKanaAndDamage) {
   using mail::jptext::fDecodeIso2022Jp;
   EXPECT_EQ(fDecodeIso2022Jp("\x1b(I\x31\x32\x1b(B"), "ｱｲ");
-  EXPECT_EQ(fDecodeIso2022Jp("a\x0e\x31\x0f" "b"), "aｱb");
+  EXPECT_EQ(fDecodeIso2022Jp("a\x0e\x31\x0f"
+                             "b"),
+            "aｱb");
   // A truncated two-byte character and a stray 8-bit byte become replacement characters.
   EXPECT_EQ(fDecodeIso2022Jp("\x1b$B$3$"), "こ\xEF\xBF\xBD");
   EXPECT_EQ(fDecodeIso2022Jp("x\xffy"), "x\xEF\xBF\xBDy");

@@ -9,7 +9,8 @@ namespace {
 TEST(ReadEuc, DecodesEucJpWithWindowsExtensions) {
   TempDir dir;
   // 日本語 ① ～ (0xA1C1 is the wave dash, read as the full-width tilde on Windows).
-  std::string path = writeFile(dir.path() / "euc.eml", "Subject: x\r\n\r\n\xc6\xfc\xcb\xdc\xb8\xec\xad\xa1\xa1\xc1\r\n");
+  std::string path = writeFile(dir.path() / "euc.eml",
+                               "Subject: x\r\n\r\n\xc6\xfc\xcb\xdc\xb8\xec\xad\xa1\xa1\xc1\r\n");
   auto text = mail::fReadEucFile(path);
   ASSERT_TRUE(text.has_value());
   EXPECT_EQ(*text, "Subject: x\r\n\r\n日本語①～\r\n");

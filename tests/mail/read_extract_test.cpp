@@ -8,12 +8,13 @@ using namespace readtest;
 namespace {
 
 std::string oneAttachment(std::string_view filenameParam, std::string_view content) {
-  return crlf("From: a@example.jp\nSubject: file\nMIME-Version: 1.0\n"
-              "Content-Type: multipart/mixed; boundary=b\n\n"
-              "--b\nContent-Type: text/plain\n\nbody\n"
-              "--b\nContent-Type: application/octet-stream\n"
-              "Content-Disposition: attachment; filename=" + std::string(filenameParam) + "\n\n" +
-              std::string(content) + "\n--b--\n");
+  return crlf(
+      "From: a@example.jp\nSubject: file\nMIME-Version: 1.0\n"
+      "Content-Type: multipart/mixed; boundary=b\n\n"
+      "--b\nContent-Type: text/plain\n\nbody\n"
+      "--b\nContent-Type: application/octet-stream\n"
+      "Content-Disposition: attachment; filename=" +
+      std::string(filenameParam) + "\n\n" + std::string(content) + "\n--b--\n");
 }
 
 TEST(ReadExtract, ExtractsIntoFolderAndReusesTheSameAttachment) {
@@ -59,7 +60,9 @@ TEST(ReadExtract, HostileNamesStayInTheFolder) {
       {"\"../../etc/passwd\"", "passwd"},
       {"\"..\\\\..\\\\win.ini\"", "win.ini"},
       {"\"..\"", "attachment1.bin"},
-      {"\"a\x01\x1f" "b.txt\"", "ab.txt"},
+      {"\"a\x01\x1f"
+       "b.txt\"",
+       "ab.txt"},
       {"\"evil\xE2\x80\xAEtxt.exe\"", "eviltxt.exe"},  // right-to-left override removed
       {"\"CON.txt\"", "_CON.txt"},
       {"\"what?<>.txt\"", "what___.txt"},
@@ -99,7 +102,8 @@ TEST(ReadExtract, UnwritableFolderGivesText) {
   ASSERT_TRUE(std::holds_alternative<std::string>(r));
   EXPECT_EQ(std::get<std::string>(r), "添付ファイルを保存できません: " + notAFolder);
   // With "nofile:" nothing is written, so the same call succeeds.
-  EXPECT_TRUE(std::holds_alternative<std::vector<std::string>>(mail::ReadMail(file, "from:nofile:", notAFolder)));
+  EXPECT_TRUE(std::holds_alternative<std::vector<std::string>>(
+      mail::ReadMail(file, "from:nofile:", notAFolder)));
 }
 
 }  // namespace

@@ -73,12 +73,13 @@ TEST(ReadLayout, ListKeysReadOnlyHeadersWithFixedLabels) {
 
 TEST(ReadLayout, HtmlViewAndHtmlKey) {
   TempDir dir;
-  std::string file = writeFile(dir.path() / "alt.eml", crlf(
-      "From: a@example.jp\nSubject: alt\nMIME-Version: 1.0\n"
-      "Content-Type: multipart/alternative; boundary=alt\n\n"
-      "--alt\nContent-Type: text/plain; charset=utf-8\n\nplain 本文\n"
-      "--alt\nContent-Type: text/html; charset=utf-8\n\n<p>html 本文</p>\n"
-      "--alt--\n"));
+  std::string file =
+      writeFile(dir.path() / "alt.eml",
+                crlf("From: a@example.jp\nSubject: alt\nMIME-Version: 1.0\n"
+                     "Content-Type: multipart/alternative; boundary=alt\n\n"
+                     "--alt\nContent-Type: text/plain; charset=utf-8\n\nplain 本文\n"
+                     "--alt\nContent-Type: text/html; charset=utf-8\n\n<p>html 本文</p>\n"
+                     "--alt--\n"));
   auto plain = readArray(file, "nofile:", dir.str());
   ASSERT_EQ(plain.size(), 2u);
   EXPECT_EQ(cut(plain[1], 6), "plain 本文");
@@ -88,8 +89,9 @@ TEST(ReadLayout, HtmlViewAndHtmlKey) {
   EXPECT_EQ(cut(html[2], 6), "<p>html 本文</p>");
 
   // Without a plain part the HTML source is the body; "html:" without HTML keeps plain.
-  std::string onlyHtml = writeFile(dir.path() / "h.eml", crlf(
-      "From: a@example.jp\nContent-Type: text/html; charset=utf-8\n\n<b>x</b>\n"));
+  std::string onlyHtml =
+      writeFile(dir.path() / "h.eml",
+                crlf("From: a@example.jp\nContent-Type: text/html; charset=utf-8\n\n<b>x</b>\n"));
   EXPECT_EQ(cut(readArray(onlyHtml, "nofile:", dir.str())[1], 6), "<b>x</b>\r\n");
   std::string onlyPlain = writeFile(dir.path() / "p.eml", crlf("From: a@example.jp\n\ntext\n"));
   EXPECT_EQ(cut(readArray(onlyPlain, "html:nofile:", dir.str())[2], 6), "text\r\n");
@@ -97,21 +99,22 @@ TEST(ReadLayout, HtmlViewAndHtmlKey) {
 
 TEST(ReadLayout, NestedMultipartsKeepMessageOrder) {
   TempDir dir;
-  std::string file = writeFile(dir.path() / "n.eml", crlf(
-      "From: a@example.jp\nSubject: nested\nMIME-Version: 1.0\n"
-      "Content-Type: multipart/mixed; boundary=outer\n\n"
-      "--outer\nContent-Type: multipart/alternative; boundary=alt\n\n"
-      "--alt\nContent-Type: text/plain\n\nthe plain text\n"
-      "--alt\nContent-Type: multipart/related; boundary=rel\n\n"
-      "--rel\nContent-Type: text/html\n\n<img src=\"cid:img1@x\">\n"
-      "--rel\nContent-Type: image/gif; name=inline.gif\nContent-ID: <img1@x>\n"
-      "Content-Transfer-Encoding: base64\n\nR0lGODlh\n"
-      "--rel--\n"
-      "--alt--\n"
-      "--outer\nContent-Type: application/pdf; name=doc.pdf\n\n%PDF\n"
-      "--outer\nContent-Type: message/rfc822\nContent-Disposition: attachment\n\n"
-      "From: b@example.jp\nSubject: =?UTF-8?B?6Lui6YCB?=\n\nforwarded body\n"
-      "--outer--\n"));
+  std::string file =
+      writeFile(dir.path() / "n.eml",
+                crlf("From: a@example.jp\nSubject: nested\nMIME-Version: 1.0\n"
+                     "Content-Type: multipart/mixed; boundary=outer\n\n"
+                     "--outer\nContent-Type: multipart/alternative; boundary=alt\n\n"
+                     "--alt\nContent-Type: text/plain\n\nthe plain text\n"
+                     "--alt\nContent-Type: multipart/related; boundary=rel\n\n"
+                     "--rel\nContent-Type: text/html\n\n<img src=\"cid:img1@x\">\n"
+                     "--rel\nContent-Type: image/gif; name=inline.gif\nContent-ID: <img1@x>\n"
+                     "Content-Transfer-Encoding: base64\n\nR0lGODlh\n"
+                     "--rel--\n"
+                     "--alt--\n"
+                     "--outer\nContent-Type: application/pdf; name=doc.pdf\n\n%PDF\n"
+                     "--outer\nContent-Type: message/rfc822\nContent-Disposition: attachment\n\n"
+                     "From: b@example.jp\nSubject: =?UTF-8?B?6Lui6YCB?=\n\nforwarded body\n"
+                     "--outer--\n"));
   auto e = readArray(file, "subject:nofile:", dir.str());
   ASSERT_EQ(e.size(), 6u);
   EXPECT_EQ(cut(e[2], 6), "the plain text");
@@ -131,9 +134,9 @@ TEST(ReadLayout, NestedMultipartsKeepMessageOrder) {
 TEST(ReadLayout, DamagedAndIncompleteMessages) {
   TempDir dir;
   // Broken base64: the readable part survives.
-  std::string broken = writeFile(dir.path() / "b.eml", crlf(
-      "From: a@example.jp\nContent-Type: text/plain; charset=utf-8\n"
-      "Content-Transfer-Encoding: base64\n\n5pys5paH!!!*\n~~\n"));
+  std::string broken = writeFile(
+      dir.path() / "b.eml", crlf("From: a@example.jp\nContent-Type: text/plain; charset=utf-8\n"
+                                 "Content-Transfer-Encoding: base64\n\n5pys5paH!!!*\n~~\n"));
   auto b = readArray(broken, "subject:from:nofile:", dir.str());
   ASSERT_EQ(b.size(), 4u);
   EXPECT_EQ(b[0], "subject: ");  // missing header: label only
@@ -156,8 +159,9 @@ TEST(ReadLayout, DamagedAndIncompleteMessages) {
   EXPECT_EQ(readArray(garbage, "subject:nofile:", dir.str()).size(), 3u);
 
   // Folded headers are unfolded; the first of repeated headers counts; names ignore case.
-  std::string folded = writeFile(dir.path() / "f.eml", crlf(
-      "SUBJECT: a long\n  subject\nsubject: second\nX-Mailer:\tTool 1\n\nx\n"));
+  std::string folded =
+      writeFile(dir.path() / "f.eml",
+                crlf("SUBJECT: a long\n  subject\nsubject: second\nX-Mailer:\tTool 1\n\nx\n"));
   auto f = readArray(folded, "subject:x-mailer:nofile:nobody:", dir.str());
   EXPECT_EQ(f[0], "subject: a long  subject");
   EXPECT_EQ(f[1], "x-mailer: Tool 1");
@@ -171,8 +175,10 @@ TEST(ReadLayout, UnreadableFileGivesJapaneseText) {
     ASSERT_TRUE(std::holds_alternative<std::string>(r));
     EXPECT_EQ(std::get<std::string>(r), "メールファイルを開けません: " + missing);
   }
-  EXPECT_TRUE(std::holds_alternative<std::string>(mail::ReadMail(dir.str(), "subject:nofile:nobody:", dir.str())));
-  EXPECT_TRUE(std::holds_alternative<std::string>(mail::ReadMail(dir.str(), "subject:", dir.str())));
+  EXPECT_TRUE(std::holds_alternative<std::string>(
+      mail::ReadMail(dir.str(), "subject:nofile:nobody:", dir.str())));
+  EXPECT_TRUE(
+      std::holds_alternative<std::string>(mail::ReadMail(dir.str(), "subject:", dir.str())));
 }
 
 class LocalZone {
@@ -183,7 +189,10 @@ class LocalZone {
     tzset();
   }
   ~LocalZone() {
-    if (saved_) setenv("TZ", saved_->c_str(), 1); else unsetenv("TZ");
+    if (saved_)
+      setenv("TZ", saved_->c_str(), 1);
+    else
+      unsetenv("TZ");
     tzset();
   }
 
@@ -206,14 +215,16 @@ TEST(ReadLayout, DatesAsLocalTime) {
     EXPECT_EQ(fFormatDate("Tue, 2 Jan 2024 10:00:00 +0900"), "2024/01/02 01:00:00");
     EXPECT_EQ(fFormatDate("Tue, 2 Jan 2024 10:00:00"), "2024/01/02 10:00:00");  // no zone: UTC
   }
-  for (std::string_view bad : {"", "yesterday", "Tue, 2 Foo 2024 10:00:00 +0900", "2 Jan 2024",
-                               "32 Jan 2024 10:00:00", "2 Jan 2024 25:00:00", "2 Jan 2024 10:0x:00"}) {
+  for (std::string_view bad :
+       {"", "yesterday", "Tue, 2 Foo 2024 10:00:00 +0900", "2 Jan 2024", "32 Jan 2024 10:00:00",
+        "2 Jan 2024 25:00:00", "2 Jan 2024 10:0x:00"}) {
     EXPECT_EQ(fFormatDate(bad), "") << bad;
   }
 
   LocalZone zone("Asia/Tokyo");
   TempDir dir;
-  std::string file = writeFile(dir.path() / "d.eml", crlf("Date: Tue, 2 Jan 2024 10:00:00 +0900\n\nx\n"));
+  std::string file =
+      writeFile(dir.path() / "d.eml", crlf("Date: Tue, 2 Jan 2024 10:00:00 +0900\n\nx\n"));
   EXPECT_EQ(readArray(file, "date:nofile:nobody:", dir.str())[0], "date: 2024/01/02 10:00:00");
   std::string junk = writeFile(dir.path() / "j.eml", crlf("Date: someday\n\nx\n"));
   EXPECT_EQ(readArray(junk, "date:nofile:", dir.str())[0], "date: ");

@@ -24,8 +24,8 @@ void printUsage() {
             [](const qbmail::Command& a, const qbmail::Command& b) { return a.name < b.name; });
   std::fprintf(stderr, "usage:\n");
   for (const auto& c : commands) {
-    std::fprintf(stderr, "  quillbrook-mail %.*s %.*s\n", static_cast<int>(c.name.size()), c.name.data(),
-                 static_cast<int>(c.usage.size()), c.usage.data());
+    std::fprintf(stderr, "  quillbrook-mail %.*s %.*s\n", static_cast<int>(c.name.size()),
+                 c.name.data(), static_cast<int>(c.usage.size()), c.usage.data());
   }
 }
 
