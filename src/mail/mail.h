@@ -36,7 +36,22 @@ MailResult RcvMail(std::string_view server, std::string_view user, std::string_v
                    const Progress& progress = {});
 
 // keys: lower-case header names each ending in ":" ("subject:from:date:nofile:nobody:").
+// Every key, the pseudo keys included, takes one element "key value" in key order; then
+// the body "body: …" unless "nobody:"; then one "file: …" per attachment (its name with
+// "nofile:", else the full path of the file extracted into `folder`). Pseudo keys:
+// "nofile:" no extraction, "nobody:" no body element, "html:" the body is the text/html
+// part when there is one. With both "nofile:" and "nobody:" only the header block is read.
+// A file that cannot be read gives a text.
 MailResult ReadMail(std::string_view file, std::string_view keys, std::string_view folder);
+
+// A part of a message found by its Content-ID, for "cid:" references in an HTML body.
+struct PartContent {
+  std::string bytes;      // transfer encoding undone
+  std::string mediaType;  // lower case, "image/png"
+};
+// contentId: "cid:id" (percent-encoded as in a URL), "<id>" or the bare id. Nothing when
+// the file cannot be read or holds no such part.
+std::optional<PartContent> fReadPartByContentId(std::string_view file, std::string_view contentId);
 
 // server: "host" or "host:port" (465 = implicit TLS, else STARTTLS when offered).
 // recipients: To, then TAB "cc" TAB Cc list, then TAB "bcc" TAB Bcc list.

@@ -133,6 +133,37 @@ bool fDeleteAccount(const fs::path& accountPrefix, int number) {
   return true;
 }
 
+bool fIsValidFolderName(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F) return false;
+    if (std::string_view("\\/<>:\"|?*").find(static_cast<char>(c)) != std::string_view::npos) return false;
+  }
+  if (name.back() == '.' || name.back() == ' ') return false;
+  std::string base = lowerAscii(std::string(name.substr(0, name.find('.'))));
+  for (const char* reserved : {"con", "prn", "aux", "nul"}) {
+    if (base == reserved) return false;
+  }
+  if (base.size() == 4 && (base.starts_with("com") || base.starts_with("lpt")) && base[3] >= '0' &&
+      base[3] <= '9') {
+    return false;
+  }
+  return true;
+}
+
+bool fCreateFolder(const fs::path& parent, std::string_view name) {
+  if (!fIsValidFolderName(name)) return false;
+  std::error_code ec;
+  if (!fs::is_directory(parent, ec)) return false;
+  return fs::create_directory(parent / fPath(name), ec) && !ec;
+}
+
+bool fDeleteFolder(const fs::path& folder) {
+  std::error_code ec;
+  fs::remove_all(folder, ec);
+  return !ec && !fs::exists(folder, ec);
+}
+
 int fCountUnread(const fs::path& folder) {
   std::unordered_map<std::string, std::string> states;
   bool loaded = false;

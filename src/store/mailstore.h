@@ -54,6 +54,16 @@ int fCreateAccount(const fs::path& accountPrefix);
 // completely: then nothing is renumbered.
 bool fDeleteAccount(const fs::path& accountPrefix, int number);
 
+// A user folder name that is safe as one directory name on every platform: not empty,
+// not "." or "..", no path separator, none of <>:"|?* and no control character, no
+// trailing dot or space, not a reserved device name (CON, NUL, COM1, ...).
+bool fIsValidFolderName(std::string_view name);
+// Creates a user folder `name` inside `parent`. False for an invalid name, a name that
+// exists, or a failed creation; nothing is created then.
+bool fCreateFolder(const fs::path& parent, std::string_view name);
+// Deletes a folder with everything in it. False when anything is left.
+bool fDeleteFolder(const fs::path& folder);
+
 // Unread mails in a folder (icon.ini value other than 6), reading icon.ini once.
 int fCountUnread(const fs::path& folder);
 // Every mail in the folder, read or not (the trash's count).

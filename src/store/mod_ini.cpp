@@ -61,7 +61,12 @@ IniFile::Line IniFile::fNewLine(std::string text) {
 
 IniFile IniFile::fParse(std::string_view bytes) {
   IniFile ini;
-  ini.utf8_ = !charset::fIsAscii(bytes) && charset::fIsValidUtf8(bytes);
+  // A UTF-8 byte order mark (some editors add one) is kept but not read as text.
+  if (bytes.starts_with("\xEF\xBB\xBF")) {
+    ini.bom_ = true;
+    bytes.remove_prefix(3);
+  }
+  ini.utf8_ = (ini.bom_ || !charset::fIsAscii(bytes)) && charset::fIsValidUtf8(bytes);
   size_t pos = 0;
   while (pos < bytes.size()) {
     size_t nl = bytes.find('\n', pos);
@@ -192,7 +197,7 @@ std::string IniFile::fSerialize() const {
       encoded.push_back(std::move(*cp));
     }
   }
-  std::string out;
+  std::string out = bom_ && utf8 ? "\xEF\xBB\xBF" : "";
   for (size_t i = 0; i < lines_.size(); ++i) {
     const Line& l = lines_[i];  // in UTF-8 files `text` is the stored bytes
     out += utf8 ? l.text : encoded[i];

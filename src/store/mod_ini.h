@@ -56,6 +56,7 @@ class IniFile {
 
   std::vector<Line> lines_;
   bool utf8_ = false;
+  bool bom_ = false;
 };
 
 std::string fGetIniString(std::string_view section, std::string_view key,

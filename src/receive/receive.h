@@ -1,0 +1,76 @@
+#pragma once
+// Receiving for one account or for all: the library command, the call into the mail
+// library, the filing of every saved mail, and the texts the window shows and speaks.
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mail/mail.h"
+#include "receive/desktop.h"
+
+namespace receive {
+
+using RcvMailFn = std::function<mail::MailResult(
+    std::string_view server, std::string_view user, std::string_view pass, std::string_view command,
+    std::string_view dest, const mail::Progress& progress)>;
+using ReadMailFn = std::function<mail::MailResult(std::string_view file, std::string_view keys,
+                                                  std::string_view folder)>;
+using StatusFn = std::function<void(const std::string& text)>;
+
+// The library command from setting.ini "Receive" (0 = all, n = messages 1 to n) and
+// set.ini "SvrDel" (nonzero = the mail stays on the server).
+std::string fReceiveCommand(long receiveCount, long svrDel);
+
+// The distribution step for one saved mail: reads its headers, adds the sender's reading
+// to `speechSenders`, applies every matching rule of the account. A mail that cannot be
+// read is left alone. Returns where the mail is afterwards.
+std::filesystem::path sDistribute(const std::filesystem::path& mail,
+                                  const std::filesystem::path& accountFolder,
+                                  const std::filesystem::path& settingIni,
+                                  std::string& speechSenders, DesktopServices& desktop,
+                                  const ReadMailFn& readMail = mail::ReadMail);
+
+struct AccountRef {
+  int number = 0;
+  std::string caption;  // the account node's caption
+  std::filesystem::path folder;
+};
+
+struct AccountRun {
+  bool received = false;  // the library returned saved mails
+  int count = 0;
+  std::vector<std::filesystem::path> saved;  // as the library saved them, in its order
+  std::string libraryText;                   // the library's failure text, if any
+  std::string status;                        // status text at the end of the step
+  std::string summaryLine;                   // caption ： k件受信 (received only)
+  std::string speechFragment;                // mode 1 fragment (received only)
+  std::string speechSenders;                 // the run's readings after this account
+};
+
+// The account step. `speechSenders` is the run's list so far; the result carries it on.
+// `status` sees "受信中" before the library call and the final text after.
+AccountRun fReceiveAccount(const AccountRef& account, const std::filesystem::path& settingIni,
+                           std::string_view speechSenders, DesktopServices& desktop,
+                           const StatusFn& status = {}, const mail::Progress& progress = {},
+                           const RcvMailFn& rcvMail = mail::RcvMail,
+                           const ReadMailFn& readMail = mail::ReadMail);
+
+struct AllRun {
+  int accountsReceived = 0;
+  int total = 0;
+  std::string summary;          // one received line per account, each ending in CR LF
+  std::string speechFragments;  // mode 1 fragments joined, in tree order
+  std::string speechSenders;
+  std::string status;  // what the last account left in the status bar
+};
+
+// Every account in tree order, one account step each; a failing account does not stop
+// the others.
+AllRun fReceiveAll(const std::vector<AccountRef>& accounts, const std::filesystem::path& settingIni,
+                   DesktopServices& desktop, const StatusFn& status = {},
+                   const mail::Progress& progress = {}, const RcvMailFn& rcvMail = mail::RcvMail,
+                   const ReadMailFn& readMail = mail::ReadMail);
+
+}  // namespace receive

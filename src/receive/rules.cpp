@@ -1,0 +1,178 @@
+#include "receive/rules.h"
+
+#include "store/mailstore.h"
+#include "store/modCommon.h"
+
+namespace receive {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kRuleEnd = "|[";
+
+std::vector<std::string_view> splitFields(std::string_view rule) {
+  std::vector<std::string_view> fields;
+  size_t start = 0;
+  while (true) {
+    size_t bar = rule.find('|', start);
+    fields.push_back(rule.substr(start, bar == std::string_view::npos ? rule.npos : bar - start));
+    if (bar == std::string_view::npos) return fields;
+    start = bar + 1;
+  }
+}
+
+std::optional<int> parseFlags(std::string_view text) {
+  // The dialog writes a plain sum of four bits; anything longer or not a number is junk.
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+// Length of the URL-ending character at text[i], 0 when text[i] may stay in a URL.
+size_t urlStopAt(std::string_view text, size_t i) {
+  unsigned char c = static_cast<unsigned char>(text[i]);
+  if (c <= 0x20 || c == 0x7F || c == '<' || c == '>' || c == '"') return 1;
+  // The ideographic space ends a URL in Japanese text as an ASCII space does.
+  if (text.substr(i, 3) == "\xE3\x80\x80") return 3;
+  return 0;
+}
+
+// The destination as a folder inside the account; nothing when it would leave it.
+std::optional<fs::path> destinationFolder(const fs::path& accountFolder, std::string_view stored) {
+  fs::path rel = modCommon::fStoredPath(stored).lexically_normal();
+  if (rel.empty() || rel.is_absolute() || rel.has_root_name() || rel.has_root_directory())
+    return std::nullopt;
+  if (!rel.empty() && *rel.begin() == "..") return std::nullopt;
+  return accountFolder / rel;
+}
+
+bool isFile(const fs::path& p) {
+  std::error_code ec;
+  return fs::is_regular_file(p, ec);
+}
+
+}  // namespace
+
+std::vector<Rule> fParseRules(std::string_view distribute) {
+  std::vector<Rule> rules;
+  size_t start = 0;
+  while (start <= distribute.size()) {
+    size_t end = distribute.find(kRuleEnd, start);
+    std::string_view piece =
+        distribute.substr(start, end == std::string_view::npos ? distribute.npos : end - start);
+    start = end == std::string_view::npos ? distribute.size() + 1 : end + kRuleEnd.size();
+    if (piece.empty()) continue;
+    auto fields = splitFields(piece);
+    if (fields.size() < 5) continue;
+    auto flags = parseFlags(fields[3]);
+    if (!flags) continue;
+    rules.push_back(Rule{std::string(fields[0]), std::string(fields[1]), std::string(fields[2]),
+                         *flags, std::string(fields[4])});
+  }
+  return rules;
+}
+
+std::string fFormatRules(const std::vector<Rule>& rules) {
+  std::string out;
+  for (const auto& r : rules) {
+    out += r.target + "|" + r.search + "|" + r.destination + "|" + std::to_string(r.flags) + "|" +
+           r.program + std::string(kRuleEnd);
+  }
+  return out;
+}
+
+std::optional<size_t> fTargetElement(std::string_view target) {
+  if (target == "件名") return kElementSubject;
+  if (target == "差出人") return kElementFrom;
+  if (target == "宛先") return kElementTo;
+  if (target == "本文") return kElementBody;
+  return std::nullopt;
+}
+
+std::optional<std::string> fUrlAt(std::string_view text) {
+  size_t schemeLength;
+  if (startsWithNoCase(text, "https://")) {
+    schemeLength = 8;
+  } else if (startsWithNoCase(text, "http://")) {
+    schemeLength = 7;
+  } else {
+    return std::nullopt;
+  }
+  size_t end = schemeLength;
+  while (end < text.size() && urlStopAt(text, end) == 0) ++end;
+  // A web address names a host; "http:///x" or a bare "http://" is nothing to open.
+  if (end == schemeLength || text[schemeLength] == '/') return std::nullopt;
+  return std::string(text.substr(0, end));
+}
+
+std::vector<RuleAction> fMatchRules(const std::vector<Rule>& rules,
+                                    const std::vector<std::string>& element) {
+  std::vector<RuleAction> actions;
+  for (size_t i = 0; i < rules.size(); ++i) {
+    const Rule& rule = rules[i];
+    auto index = fTargetElement(rule.target);
+    if (!index || *index >= element.size()) continue;
+    const std::string& text = element[*index];
+    size_t m = text.find(rule.search);
+    if (m == std::string::npos) continue;
+
+    RuleAction action;
+    action.rule = i;
+    if (*index == kElementBody && (rule.flags & (kFlagOpenUrl | kFlagBrowser))) {
+      std::string_view rest = std::string_view(text).substr(m);
+      rest = rest.substr(0, rest.find("\r\n"));
+      if (auto url = fUrlAt(rest)) {
+        if (rule.flags & kFlagOpenUrl) {
+          action.openUrl = *url;
+        } else {
+          action.browserUrl = *url;
+        }
+      }
+    }
+    action.destination = rule.destination;
+    action.markRead = (rule.flags & kFlagMarkRead) != 0;
+    if (rule.flags & kFlagRunProgram) action.program = rule.program;
+    actions.push_back(std::move(action));
+  }
+  return actions;
+}
+
+fs::path sApplyActions(const std::vector<RuleAction>& actions, const fs::path& mail,
+                       const fs::path& accountFolder, DesktopServices& desktop) {
+  fs::path where = mail;
+  for (const auto& a : actions) {
+    if (!a.openUrl.empty()) desktop.sOpenUrl(a.openUrl);
+    if (!a.browserUrl.empty()) desktop.sSendToBrowser(a.browserUrl);
+
+    if (!a.destination.empty()) {
+      auto folder = destinationFolder(accountFolder, a.destination);
+      if (folder && isFile(where)) {
+        // The store's move never overwrites: a taken name or a missing folder leaves the
+        // mail where it is, and the read mark below then goes where the mail stayed.
+        if (mailstore::fMoveMails({where}, *folder).empty() && isFile(*folder / where.filename()))
+          where = *folder / where.filename();
+      }
+    }
+    if (a.markRead && isFile(where))
+      mailstore::sMarkRead(where.parent_path(), mailstore::fUtf8(where.filename()));
+
+    if (!a.program.empty()) desktop.sStartProgram(a.program);
+  }
+  return where;
+}
+
+}  // namespace receive

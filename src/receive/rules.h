@@ -1,0 +1,72 @@
+#pragma once
+// Filing rules of an account ("Distribute" in set.ini): parsing, a pure match over the
+// headers ReadMail returned, and applying the matched actions to the disk and desktop.
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "receive/desktop.h"
+
+namespace receive {
+
+// Action flag bits as the account dialog writes them.
+inline constexpr int kFlagOpenUrl = 1;
+inline constexpr int kFlagMarkRead = 2;
+inline constexpr int kFlagRunProgram = 4;
+inline constexpr int kFlagBrowser = 8;
+
+// ReadMail's key list for the distribution step and the elements it yields.
+inline constexpr std::string_view kRuleKeys = "subject:from:date:to:nofile:";
+inline constexpr size_t kElementSubject = 0;
+inline constexpr size_t kElementFrom = 1;
+inline constexpr size_t kElementTo = 3;
+inline constexpr size_t kElementBody = 5;
+
+struct Rule {
+  std::string target;       // "件名", "差出人", "宛先", "本文"
+  std::string search;       // case-sensitive; empty matches every mail
+  std::string destination;  // folder below the account folder ("受信箱\x"); empty = stay
+  int flags = 0;
+  std::string program;
+};
+
+// Rules end in "|[". Empty pieces are skipped, a last rule without the end mark still
+// counts; a rule with fewer than five fields or flags that are not a decimal number is
+// dropped (the dialog never writes one).
+std::vector<Rule> fParseRules(std::string_view distribute);
+// The rule list written back the way the account dialog stores it.
+std::string fFormatRules(const std::vector<Rule>& rules);
+
+// The ReadMail element a target searches; nothing for an unknown target.
+std::optional<size_t> fTargetElement(std::string_view target);
+
+// The web address at the start of a body text: only http and https, cut at the first
+// white space or control character. Anything else (local files, programs, other
+// schemes) gives nothing, so a stranger's mail cannot make us open it.
+std::optional<std::string> fUrlAt(std::string_view text);
+
+// What one matching rule does to a mail, decided from the headers alone.
+struct RuleAction {
+  size_t rule = 0;          // index in the rule list
+  std::string openUrl;      // bit 1 on a body rule, a checked web address
+  std::string browserUrl;   // bit 8 (bit 1 clear) on a body rule, a checked web address
+  std::string destination;  // field 2; empty = the mail is not moved
+  bool markRead = false;
+  std::string program;  // bit 4 with a program named
+};
+
+// Every rule that matches the ReadMail result, in rule order.
+std::vector<RuleAction> fMatchRules(const std::vector<Rule>& rules,
+                                    const std::vector<std::string>& element);
+
+// Applies the actions in order to the mail at `mail` in `accountFolder`. A later move acts
+// on the mail where an earlier one put it; a step that fails is skipped and the rest goes
+// on. Returns where the mail is afterwards.
+std::filesystem::path sApplyActions(const std::vector<RuleAction>& actions,
+                                    const std::filesystem::path& mail,
+                                    const std::filesystem::path& accountFolder,
+                                    DesktopServices& desktop);
+
+}  // namespace receive

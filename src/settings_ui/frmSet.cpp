@@ -1,0 +1,401 @@
+#include "settings_ui/frmSet.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+std::string ss(const QString& s) { return s.toStdString(); }
+
+const char* const kTargets[] = {"差出人", "宛先", "件名", "本文"};
+constexpr int kBodyTarget = 3;
+
+struct Provider {
+  const char* caption;
+  const char* smtp;
+  const char* pop3;
+};
+// Hosts of the quick setup. They refuse plain connections, so their TLS ports are
+// filled in too.
+const Provider kProviders[] = {
+    {"Yahoo!", "smtp.mail.yahoo.co.jp", "pop.mail.yahoo.co.jp"},
+    {"Yahoo! BB", "ybbsmtp.mail.yahoo.co.jp", "ybbpop.mail.yahoo.co.jp"},
+    {"Gmail", "smtp.gmail.com", "pop.gmail.com"},
+};
+constexpr const char* kTlsSmtpPort = "465";
+constexpr const char* kTlsPop3Port = "995";
+
+void setColours(QWidget* box, QLabel* label, bool focused) {
+  QPalette p = box->palette();
+  p.setColor(QPalette::Base, focused ? QColor(204, 255, 255) : QColor(Qt::white));
+  box->setPalette(p);
+  if (label) {
+    QPalette lp = label->palette();
+    lp.setColor(QPalette::WindowText, focused ? QColor(0, 0, 255) : QColor(Qt::black));
+    label->setPalette(lp);
+  }
+}
+
+}  // namespace
+
+frmSet::frmSet(std::filesystem::path accountFolder, const QString& rootCaption, QWidget* parent)
+    : QDialog(parent), accountFolder_(std::move(accountFolder)) {
+  setObjectName("frmSet");
+  setWindowTitle("アカウント設定 - " + rootCaption);
+
+  auto* tabs = new QTabWidget(this);
+  tabs->setObjectName("TabStrip1");
+  tabs->addTab(fBuildBasicPage(), "基本設定");
+  tabs->addTab(fBuildRulesPage(), "振り分け");
+
+  auto* ok = new QPushButton("OK", this);
+  ok->setObjectName("cmdOK");
+  ok->setToolTip("設定を保存して閉じる");
+  ok->setDefault(true);
+  auto* cancel = new QPushButton("キャンセル", this);
+  cancel->setObjectName("cmdCancel");
+  cancel->setToolTip("設定を保存せず閉じる");
+  connect(ok, &QPushButton::clicked, this, &frmSet::cmdOK_Click);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(ok);
+  buttons->addWidget(cancel);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(tabs);
+  layout->addLayout(buttons);
+
+  sLoad();
+}
+
+QWidget* frmSet::fBuildBasicPage() {
+  auto* page = new QWidget;
+  page->setObjectName("picTab_0");
+  auto* form = new QFormLayout(page);
+  const char* labels[] = {"アカウント名",  "メールアドレス", "表示名",         "SMTPサーバー名",
+                          "POP3サーバー名", "POP3ユーザーID", "POP3パスワード", nullptr,
+                          "SMTPポート",     "POP3ポート"};
+  for (int i = 0; i < 10; ++i) {
+    if (i == 7) continue;  // the search text lives on the rules page
+    txt_[i] = new QLineEdit(page);
+    txt_[i]->setObjectName(QString("txt_%1").arg(i));
+    txt_[i]->installEventFilter(this);
+  }
+  txt_[6]->setEchoMode(QLineEdit::Password);
+  auto* digits = new QRegularExpressionValidator(QRegularExpression("[0-9]*"), page);
+  for (int i : {8, 9}) {
+    txt_[i]->setValidator(digits);
+    txt_[i]->setMaxLength(5);
+  }
+  txt_[8]->setToolTip("未入力時は25になります");
+  txt_[9]->setToolTip("未入力時は110になります");
+
+  auto portRow = [&](int box, const char* standard, int index) {
+    auto* row = new QHBoxLayout;
+    row->addWidget(txt_[box]);
+    auto* b = new QPushButton("規定値", page);
+    b->setObjectName(QString("cmdDefault_%1").arg(index));
+    connect(b, &QPushButton::clicked, this, [this, box, standard] { txt_[box]->setText(standard); });
+    row->addWidget(b);
+    return row;
+  };
+  for (int i : {0, 1, 2, 3}) {
+    lbl_[i] = new QLabel(labels[i], page);
+    form->addRow(lbl_[i], txt_[i]);
+  }
+  lbl_[8] = new QLabel(labels[8], page);
+  form->addRow(lbl_[8], portRow(8, "25", 0));
+  for (int i : {4}) {
+    lbl_[i] = new QLabel(labels[i], page);
+    form->addRow(lbl_[i], txt_[i]);
+  }
+  lbl_[9] = new QLabel(labels[9], page);
+  form->addRow(lbl_[9], portRow(9, "110", 1));
+  for (int i : {5, 6}) {
+    lbl_[i] = new QLabel(labels[i], page);
+    form->addRow(lbl_[i], txt_[i]);
+  }
+  for (int i = 0; i < 10; ++i) {
+    if (lbl_[i]) lbl_[i]->setObjectName(QString("lbl_%1").arg(i));
+  }
+
+  chk_0 = new QCheckBox("受信したメールをサーバに残す", page);
+  chk_0->setObjectName("chk_0");
+  form->addRow(chk_0);
+
+  auto* easy = new QPushButton("簡単設定", page);
+  easy->setObjectName("cmdEasy");
+  easy->setToolTip("有名なメールサービスのSMTPとPOP3サーバを設定します");
+  auto* menu = new QMenu("簡単設定(&S)", easy);
+  menu->setObjectName("mnuEasy");
+  for (int i = 0; i < 3; ++i) {
+    QAction* a = menu->addAction(kProviders[i].caption);
+    a->setObjectName(QString("mnuEasyItem_%1").arg(i));
+    connect(a, &QAction::triggered, this, [this, i] { easySetup(i); });
+  }
+  connect(easy, &QPushButton::clicked, this, [easy, menu] { menu->popup(easy->mapToGlobal(QPoint(0, easy->height()))); });
+  form->addRow(easy);
+  return page;
+}
+
+QWidget* frmSet::fBuildRulesPage() {
+  auto* page = new QWidget;
+  page->setObjectName("picTab_1");
+  auto* layout = new QVBoxLayout(page);
+  auto* form = new QFormLayout;
+
+  for (int i = 0; i < 2; ++i) {
+    cbo_[i] = new QComboBox(page);
+    cbo_[i]->setObjectName(QString("cbo_%1").arg(i));
+    cbo_[i]->installEventFilter(this);
+  }
+  cbo_[1]->setEditable(true);
+  lblCbo_[0] = new QLabel("対象", page);
+  lblCbo_[0]->setObjectName("lblCbo_0");
+  form->addRow(lblCbo_[0], cbo_[0]);
+  txt_[7] = new QLineEdit(page);
+  txt_[7]->setObjectName("txt_7");
+  txt_[7]->setToolTip("大文字/小文字の区別をします");
+  txt_[7]->installEventFilter(this);
+  lbl_[7] = new QLabel("検索文字列", page);
+  lbl_[7]->setObjectName("lbl_7");
+  form->addRow(lbl_[7], txt_[7]);
+  lblCbo_[1] = new QLabel("移動先", page);
+  lblCbo_[1]->setObjectName("lblCbo_1");
+  form->addRow(lblCbo_[1], cbo_[1]);
+  layout->addLayout(form);
+
+  auto* frame = new QGroupBox("処理", page);
+  frame->setObjectName("fraDis");
+  auto* frameLayout = new QVBoxLayout(frame);
+  opGroup_ = new QButtonGroup(this);
+  const char* options[] = {"URLを開く", "Lanternhouseで開く", "URLを開く処理は行わない"};
+  for (int i = 0; i < 3; ++i) {
+    opDis_[i] = new QRadioButton(options[i], frame);
+    opDis_[i]->setObjectName(QString("opDis_%1").arg(i));
+    opGroup_->addButton(opDis_[i], i);
+    frameLayout->addWidget(opDis_[i]);
+  }
+  chkDis_[1] = new QCheckBox("既読にする", frame);
+  chkDis_[1]->setToolTip("新着メールを既読にします");
+  chkDis_[2] = new QCheckBox("ファイル実行", frame);
+  chkDis_[2]->setToolTip("指定メールが届いた際にファイルを自動実行します");
+  for (int i : {1, 2}) {
+    chkDis_[i]->setObjectName(QString("chkDis_%1").arg(i));
+    frameLayout->addWidget(chkDis_[i]);
+  }
+  auto* programRow = new QHBoxLayout;
+  txt_[50] = new QLineEdit(frame);
+  txt_[50]->setObjectName("txt_50");
+  txt_[50]->setToolTip("自動実行させるファイルのパスを指定します");
+  txt_[50]->installEventFilter(this);
+  programRow->addWidget(txt_[50]);
+  layout->addWidget(frame);
+
+  const char* commands[] = {"追加", "削除", "参照", "編集", "クリア"};
+  QPushButton* cmd[5];
+  for (int i = 0; i < 5; ++i) {
+    cmd[i] = new QPushButton(commands[i], page);
+    cmd[i]->setObjectName(QString("cmdDis_%1").arg(i));
+    connect(cmd[i], &QPushButton::clicked, this, [this, i] { cmdDis_Click(i); });
+  }
+  programRow->addWidget(cmd[2]);
+  frameLayout->addLayout(programRow);
+  auto* commandRow = new QHBoxLayout;
+  for (int i : {0, 3, 1, 4}) commandRow->addWidget(cmd[i]);
+  layout->addLayout(commandRow);
+
+  lv = new QTreeWidget(page);
+  lv->setObjectName("lv");
+  lv->setRootIsDecorated(false);
+  lv->setAllColumnsShowFocus(true);
+  lv->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lv->setHeaderLabels({"対象", "検索文字列", "振り分け先", "処理"});
+  lv->setStyleSheet("QTreeView::item { border-right: 1px solid #d0d0d0; border-bottom: 1px solid #d0d0d0; }");
+  connect(lv, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { lv_Click(item); });
+  layout->addWidget(lv);
+
+  connect(cbo_[0], &QComboBox::currentIndexChanged, this, &frmSet::cbo_0_Change);
+  return page;
+}
+
+void frmSet::sLoad() {
+  auto s = accountsettings::fLoad(accountFolder_);
+  txt_[0]->setText(qs(s.account));
+  txt_[1]->setText(qs(s.address));
+  txt_[2]->setText(qs(s.name));
+  txt_[3]->setText(qs(s.smtpHost));
+  txt_[8]->setText(qs(s.smtpPort));
+  txt_[4]->setText(qs(s.pop3Host));
+  txt_[9]->setText(qs(s.pop3Port));
+  txt_[5]->setText(qs(s.user));
+  txt_[6]->setText(qs(s.pass));
+  chk_0->setChecked(s.keepOnServer);
+  for (const char* t : kTargets) cbo_[0]->addItem(t);
+  cbo_[1]->addItem(QString());
+  for (const auto& f : accountsettings::fListDestinationFolders(accountFolder_)) cbo_[1]->addItem(qs(f));
+  for (const auto& r : s.rules) sAddRuleRow(r);
+  cbo_0_Change();
+}
+
+void frmSet::sAddRuleRow(const accountsettings::RuleRow& rule) {
+  auto* item = new QTreeWidgetItem(lv);
+  item->setText(0, qs(rule.target));
+  item->setText(1, qs(rule.search));
+  item->setText(2, qs(rule.destination));
+  item->setData(0, Qt::UserRole, qs(rule.flags + "|" + rule.program));
+  item->setText(3, qs(accountsettings::fDescribeActions(QString::fromStdString(rule.flags).toInt(), rule.program)));
+}
+
+std::vector<accountsettings::RuleRow> frmSet::fRules() const {
+  std::vector<accountsettings::RuleRow> rules;
+  for (int i = 0; i < lv->topLevelItemCount(); ++i) {
+    auto* item = lv->topLevelItem(i);
+    QString tag = item->data(0, Qt::UserRole).toString();
+    int bar = tag.indexOf('|');
+    rules.push_back({ss(item->text(0)), ss(item->text(1)), ss(item->text(2)),
+                     ss(bar < 0 ? tag : tag.left(bar)), ss(bar < 0 ? QString() : tag.mid(bar + 1))});
+  }
+  return rules;
+}
+
+void frmSet::cmdOK_Click() {
+  accountsettings::AccountSettings s;
+  s.account = ss(txt_[0]->text());
+  s.address = ss(txt_[1]->text());
+  s.name = ss(txt_[2]->text());
+  s.smtpHost = ss(txt_[3]->text());
+  s.smtpPort = ss(txt_[8]->text());
+  s.pop3Host = ss(txt_[4]->text());
+  s.pop3Port = ss(txt_[9]->text());
+  s.user = ss(txt_[5]->text());
+  s.pass = ss(txt_[6]->text());
+  s.keepOnServer = chk_0->isChecked();
+  s.rules = fRules();
+  accountsettings::fSave(accountFolder_, s);
+  if (!txt_[0]->text().isEmpty()) emit accountNameChanged(txt_[0]->text());
+  accept();
+}
+
+void frmSet::sSetUrlOption(int which) {
+  opGroup_->setExclusive(false);
+  for (int i = 0; i < 3; ++i) opDis_[i]->setChecked(i == which);
+  opGroup_->setExclusive(true);
+}
+
+void frmSet::cbo_0_Change() {
+  bool body = cbo_[0]->currentIndex() == kBodyTarget;
+  for (auto* op : opDis_) op->setEnabled(body);
+  if (!body) sSetUrlOption(-1);
+}
+
+int frmSet::fInputFlags() const {
+  using namespace accountsettings;
+  return (opDis_[0]->isChecked() ? kFlagOpenUrl : 0) | (chkDis_[1]->isChecked() ? kFlagMarkRead : 0) |
+         (chkDis_[2]->isChecked() ? kFlagRunProgram : 0) | (opDis_[1]->isChecked() ? kFlagBrowser : 0);
+}
+
+void frmSet::sSetRowFromInputs(QTreeWidgetItem* item) {
+  int flags = fInputFlags();
+  QString program = txt_[50]->text();
+  item->setText(0, cbo_[0]->currentText());
+  item->setText(1, txt_[7]->text());
+  item->setText(2, cbo_[1]->currentText());
+  item->setData(0, Qt::UserRole, QString::number(flags) + "|" + program);
+  // The program is described only when it is to run and a path is given.
+  int described = program.isEmpty() ? flags & ~accountsettings::kFlagRunProgram : flags;
+  item->setText(3, qs(accountsettings::fDescribeActions(described, ss(program))));
+}
+
+void frmSet::sClearInputs() {
+  cbo_[0]->setCurrentIndex(0);
+  cbo_[1]->setCurrentIndex(0);
+  txt_[7]->clear();
+  txt_[50]->clear();
+  chkDis_[1]->setChecked(false);
+  chkDis_[2]->setChecked(false);
+  sSetUrlOption(-1);
+}
+
+void frmSet::cmdDis_Click(int index) {
+  switch (index) {
+    case 0:  // add
+      if (cbo_[0]->currentIndex() < 0) return;
+      sSetRowFromInputs(new QTreeWidgetItem(lv));
+      return;
+    case 1:  // delete
+      if (auto* item = lv->currentItem()) delete item;
+      return;
+    case 2: {  // browse
+      QString path = QFileDialog::getOpenFileName(this, "自動実行するファイルを選択", QString(),
+                                                  "すべてのファイル(*.*) (*)");
+      if (!path.isEmpty()) txt_[50]->setText(path);
+      return;
+    }
+    case 3:  // edit
+      if (cbo_[0]->currentIndex() < 0 || !lv->currentItem()) return;
+      sSetRowFromInputs(lv->currentItem());
+      return;
+    case 4:
+      sClearInputs();
+      return;
+  }
+}
+
+void frmSet::lv_Click(QTreeWidgetItem* item) {
+  if (!item) return;
+  cbo_[0]->setCurrentText(item->text(0));
+  cbo_0_Change();
+  cbo_[1]->setCurrentText(item->text(2));
+  txt_[7]->setText(item->text(1));
+  QString tag = item->data(0, Qt::UserRole).toString();
+  int bar = tag.indexOf('|');
+  int flags = (bar < 0 ? tag : tag.left(bar)).toInt();
+  using namespace accountsettings;
+  sSetUrlOption((flags & kFlagOpenUrl) ? 0 : (flags & kFlagBrowser) ? 1 : -1);
+  if (cbo_[0]->currentIndex() != kBodyTarget) sSetUrlOption(-1);
+  chkDis_[1]->setChecked(flags & kFlagMarkRead);
+  chkDis_[2]->setChecked(flags & kFlagRunProgram);
+  txt_[50]->setText(bar < 0 ? QString() : tag.mid(bar + 1));
+}
+
+void frmSet::easySetup(int provider) {
+  const Provider& p = kProviders[provider];
+  txt_[3]->setText(p.smtp);
+  txt_[4]->setText(p.pop3);
+  txt_[8]->setText(kTlsSmtpPort);
+  txt_[9]->setText(kTlsPop3Port);
+}
+
+bool frmSet::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+    bool in = event->type() == QEvent::FocusIn;
+    for (int i = 0; i < 10; ++i) {
+      if (watched == txt_[i]) setColours(txt_[i], lbl_[i], in);
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (watched == cbo_[i]) setColours(cbo_[i], lblCbo_[i], in);
+    }
+    if (watched == txt_[50]) setColours(txt_[50], nullptr, in);
+  }
+  return QDialog::eventFilter(watched, event);
+}

@@ -1,0 +1,62 @@
+#pragma once
+// The account settings dialog: one account's servers, login and filing rules.
+#include <QDialog>
+#include <filesystem>
+
+#include "store/accountsettings.h"
+
+class QLineEdit;
+class QLabel;
+class QCheckBox;
+class QComboBox;
+class QRadioButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QPushButton;
+class QButtonGroup;
+
+class frmSet : public QDialog {
+  Q_OBJECT
+ public:
+  // accountFolder: the account's folder (set.ini inside); rootCaption: the text of the
+  // account's node in the folder tree, shown in the title.
+  frmSet(std::filesystem::path accountFolder, const QString& rootCaption, QWidget* parent = nullptr);
+
+  // The rule list's rows in the stored form (for the list and for saving).
+  std::vector<accountsettings::RuleRow> fRules() const;
+
+ signals:
+  // Emitted on save when the account name box is not empty.
+  void accountNameChanged(const QString& name);
+
+ private slots:
+  void cmdOK_Click();
+  void cbo_0_Change();
+  void cmdDis_Click(int index);
+  void lv_Click(QTreeWidgetItem* item);
+  void easySetup(int provider);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QWidget* fBuildBasicPage();
+  QWidget* fBuildRulesPage();
+  void sLoad();
+  void sSetRowFromInputs(QTreeWidgetItem* item);
+  void sAddRuleRow(const accountsettings::RuleRow& rule);
+  void sClearInputs();
+  void sSetUrlOption(int which);  // -1 = none
+  int fInputFlags() const;
+
+  std::filesystem::path accountFolder_;
+  QLineEdit* txt_[51] = {};
+  QLabel* lbl_[10] = {};
+  QLabel* lblCbo_[2] = {};
+  QCheckBox* chk_0 = nullptr;
+  QComboBox* cbo_[2] = {};
+  QRadioButton* opDis_[3] = {};
+  QButtonGroup* opGroup_ = nullptr;
+  QCheckBox* chkDis_[3] = {};
+  QTreeWidget* lv = nullptr;
+};

@@ -1,0 +1,128 @@
+#include "store/accountsettings.h"
+
+#include <algorithm>
+#include <deque>
+
+#include "store/mailstore.h"
+#include "store/mod_ini.h"
+#include "store/modCommon.h"
+
+namespace accountsettings {
+namespace {
+
+std::vector<std::string> split(std::string_view text, std::string_view sep) {
+  std::vector<std::string> parts;
+  size_t pos = 0;
+  while (true) {
+    size_t at = text.find(sep, pos);
+    parts.emplace_back(text.substr(pos, at == std::string_view::npos ? text.npos : at - pos));
+    if (at == std::string_view::npos) return parts;
+    pos = at + sep.size();
+  }
+}
+
+}  // namespace
+
+std::string fJoinServer(std::string_view host, std::string_view port, char separator) {
+  std::string out(host);
+  if (!port.empty()) {
+    out += separator;
+    out += port;
+  }
+  return out;
+}
+
+std::pair<std::string, std::string> fSplitServer(std::string_view value, char separator) {
+  size_t at = value.find(separator);
+  if (at == std::string_view::npos) return {std::string(value), ""};
+  return {std::string(value.substr(0, at)), std::string(value.substr(at + 1))};
+}
+
+std::vector<RuleRow> fParseRuleText(std::string_view text) {
+  std::vector<RuleRow> rules;
+  for (const std::string& piece : split(text, "|[")) {
+    if (piece.empty()) continue;
+    auto f = split(piece, "|");
+    f.resize(std::max<size_t>(f.size(), 5));
+    rules.push_back({f[0], f[1], f[2], f[3], f[4]});
+  }
+  return rules;
+}
+
+std::string fFormatRuleText(const std::vector<RuleRow>& rules) {
+  std::string out;
+  for (const auto& r : rules) {
+    out += r.target + "|" + r.search + "|" + r.destination + "|" + r.flags + "|" + r.program + "|[";
+  }
+  return out;
+}
+
+std::string fDescribeActions(int flags, std::string_view program) {
+  std::string out;
+  if (flags & kFlagOpenUrl) out += "URLを開く ";
+  if (flags & kFlagBrowser) out += "Lanternhouseで開く ";
+  if (flags & kFlagMarkRead) out += "既読にする ";
+  if (flags & kFlagRunProgram) out += std::string(program) + " ";
+  return out;
+}
+
+AccountSettings fLoad(const std::filesystem::path& accountFolder) {
+  using modCommon::fGetAccountValue;
+  AccountSettings s;
+  s.account = fGetAccountValue(accountFolder, "Account");
+  s.address = fGetAccountValue(accountFolder, "Address");
+  s.name = fGetAccountValue(accountFolder, "Name");
+  std::tie(s.smtpHost, s.smtpPort) = fSplitServer(fGetAccountValue(accountFolder, "SMTP"), ':');
+  std::tie(s.pop3Host, s.pop3Port) = fSplitServer(fGetAccountValue(accountFolder, "POP3"), '\t');
+  s.user = fGetAccountValue(accountFolder, "User");
+  s.pass = fGetAccountValue(accountFolder, "Pass");
+  auto ini = mod_ini::IniFile::fLoad(accountFolder / "set.ini");
+  s.keepOnServer = mod_ini::fParseIniInt(ini.fGet("Mail", "SvrDel").value_or(""), 0) != 0;
+  s.rules = fParseRuleText(ini.fGet("Mail", "Distribute").value_or(""));
+  return s;
+}
+
+bool fSave(const std::filesystem::path& accountFolder, const AccountSettings& s) {
+  // One rewrite of set.ini for the whole dialog, so a failure leaves the old file whole.
+  auto path = accountFolder / "set.ini";
+  auto ini = mod_ini::IniFile::fLoad(path);
+  auto put = [&](std::string_view key, std::string_view value) {
+    ini.sSet("Mail", key, modCommon::fEncodeSetting(value, modCommon::kSettingKey));
+  };
+  put("Account", s.account);
+  put("Address", s.address);
+  put("Name", s.name);
+  put("SMTP", fJoinServer(s.smtpHost, s.smtpPort, ':'));
+  put("POP3", fJoinServer(s.pop3Host, s.pop3Port, '\t'));
+  put("User", s.user);
+  put("Pass", s.pass);
+  ini.sSet("Mail", "Distribute", fFormatRuleText(s.rules));
+  ini.sSet("Mail", "SvrDel", s.keepOnServer ? "1" : "0");
+  return ini.fSave(path);
+}
+
+std::vector<std::string> fListDestinationFolders(const std::filesystem::path& accountFolder) {
+  std::vector<std::string> out;
+  std::deque<std::filesystem::path> pending{std::filesystem::path()};
+  while (!pending.empty()) {
+    std::filesystem::path rel = pending.front();
+    pending.pop_front();
+    std::error_code ec;
+    std::filesystem::directory_iterator it(accountFolder / rel, ec);
+    std::vector<std::filesystem::path> children;
+    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+      if (it->is_directory(ec)) children.push_back(rel / it->path().filename());
+    }
+    std::sort(children.begin(), children.end());
+    for (const auto& c : children) {
+      std::string text = mailstore::fUtf8(c);
+      std::replace(text.begin(), text.end(), '/', '\\');
+      out.push_back(text);
+    }
+    // Each sub-folder is searched in turn, after all of this folder's own.
+    pending.insert(pending.begin(), children.begin(), children.end());
+  }
+  return out;
+}
+
+}  // namespace accountsettings

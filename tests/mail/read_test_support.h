@@ -1,0 +1,75 @@
+#pragma once
+// Shared pieces of the message-reading tests: a scratch folder and message files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "mail/mail.h"
+
+namespace readtest {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::random_device rd;
+    path_ = fs::temp_directory_path() / ("qb-read-" + std::to_string(rd()) + std::to_string(rd()));
+    fs::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+  }
+  const fs::path& path() const { return path_; }
+  std::string str() const { return path_.string(); }
+
+ private:
+  fs::path path_;
+};
+
+// LF line ends in the test sources become the CR LF that servers send.
+inline std::string crlf(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+inline std::string writeFile(const fs::path& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return path.string();
+}
+
+inline std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+// The array result, or a test failure naming the text that came back instead.
+inline std::vector<std::string> readArray(const std::string& file, std::string_view keys,
+                                          const std::string& folder) {
+  mail::MailResult r = mail::ReadMail(file, keys, folder);
+  if (auto* text = std::get_if<std::string>(&r)) {
+    ADD_FAILURE() << "ReadMail gave text: " << *text;
+    return {};
+  }
+  return std::get<std::vector<std::string>>(r);
+}
+
+// The value after a label, cut by position as the callers do.
+inline std::string cut(const std::string& element, size_t labelLength) {
+  return element.size() > labelLength ? element.substr(labelLength) : std::string();
+}
+
+}  // namespace readtest

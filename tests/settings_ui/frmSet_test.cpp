@@ -1,0 +1,185 @@
+// The account settings dialog against a real account folder: what it loads, what it
+// writes to set.ini (byte for byte), and the rule editor.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+#include <QTreeWidget>
+#include <filesystem>
+#include <fstream>
+
+#include "settings_ui/frmSet.h"
+#include "store/mailstore.h"
+#include "store/mod_ini.h"
+#include "store/modCommon.h"
+
+namespace fs = std::filesystem;
+
+class FrmSetTest : public QObject {
+  Q_OBJECT
+  fs::path dir_;
+
+  template <typename T>
+  static T* find(QWidget& w, const char* name) {
+    auto* child = w.findChild<T*>(name);
+    if (!child) qFatal("no widget %s", name);
+    return child;
+  }
+  std::string iniBytes() const {
+    std::ifstream in(dir_ / "set.ini", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  std::string plain(const char* key) const { return modCommon::fGetAccountValue(dir_, key); }
+  std::string raw(const char* key) const { return mod_ini::fGetIniString("Mail", key, dir_ / "set.ini", "<none>"); }
+
+ private slots:
+  void init() {
+    dir_ = fs::temp_directory_path() / ("qbfrmset-" + std::to_string(QRandomGenerator::global()->generate()));
+    for (const char* d : {"受信箱/仕事", "送信箱/下書き", "送信箱/送信待ち", "ごみ箱"}) {
+      fs::create_directories(dir_ / mailstore::fPath(d));
+    }
+  }
+  void cleanup() { fs::remove_all(dir_); }
+
+  void loadsAndSavesEveryValue() {
+    modCommon::sSetAccountValue(dir_, "Account", "旧名");
+    modCommon::sSetAccountValue(dir_, "SMTP", "smtp.example.jp:587");
+    modCommon::sSetAccountValue(dir_, "POP3", "pop.example.jp");
+    modCommon::sSetAccountValue(dir_, "Pass", "secret");
+    mod_ini::fWriteIniString("Mail", "SvrDel", "1", dir_ / "set.ini");
+    mod_ini::fWriteIniString("Mail", "Distribute", "差出人|boss|受信箱\\仕事|2||[", dir_ / "set.ini");
+
+    frmSet dlg(dir_, "旧名");
+    QCOMPARE(dlg.windowTitle(), QString("アカウント設定 - 旧名"));
+    QCOMPARE(find<QLineEdit>(dlg, "txt_3")->text(), QString("smtp.example.jp"));
+    QCOMPARE(find<QLineEdit>(dlg, "txt_8")->text(), QString("587"));
+    QCOMPARE(find<QLineEdit>(dlg, "txt_4")->text(), QString("pop.example.jp"));
+    QCOMPARE(find<QLineEdit>(dlg, "txt_9")->text(), QString(""));
+    QCOMPARE(find<QLineEdit>(dlg, "txt_6")->text(), QString("secret"));
+    QVERIFY(find<QCheckBox>(dlg, "chk_0")->isChecked());
+    auto* lv = find<QTreeWidget>(dlg, "lv");
+    QCOMPARE(lv->topLevelItemCount(), 1);
+    QCOMPARE(lv->topLevelItem(0)->text(3), QString("既読にする "));
+
+    find<QLineEdit>(dlg, "txt_0")->setText("新しい名前");
+    find<QLineEdit>(dlg, "txt_8")->clear();
+    find<QLineEdit>(dlg, "txt_9")->setText("995");
+    find<QCheckBox>(dlg, "chk_0")->setChecked(false);
+    QSignalSpy renamed(&dlg, &frmSet::accountNameChanged);
+    find<QPushButton>(dlg, "cmdOK")->click();
+    QCOMPARE(renamed.count(), 1);
+    QCOMPARE(renamed.at(0).at(0).toString(), QString("新しい名前"));
+    QCOMPARE(plain("Account"), std::string("新しい名前"));
+    QCOMPARE(raw("SMTP"), modCommon::fEncodeSetting("smtp.example.jp", 0xA5));
+    QCOMPARE(raw("POP3"), modCommon::fEncodeSetting("pop.example.jp\t995", 0xA5));
+    QCOMPARE(raw("SvrDel"), std::string("0"));
+    QCOMPARE(raw("Distribute"), std::string("差出人|boss|受信箱\\仕事|2||["));
+  }
+
+  void cancelWritesNothing() {
+    modCommon::sSetAccountValue(dir_, "Account", "名前");
+    std::string before = iniBytes();
+    frmSet dlg(dir_, "名前");
+    find<QLineEdit>(dlg, "txt_0")->setText("changed");
+    find<QPushButton>(dlg, "cmdDis_0")->click();
+    find<QPushButton>(dlg, "cmdCancel")->click();
+    QCOMPARE(iniBytes(), before);
+  }
+
+  void ruleEditor() {
+    frmSet dlg(dir_, "Account01");
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    find<QTabWidget>(dlg, "TabStrip1")->setCurrentIndex(1);
+    auto* target = find<QComboBox>(dlg, "cbo_0");
+    auto* dest = find<QComboBox>(dlg, "cbo_1");
+    QStringList targets;
+    for (int i = 0; i < target->count(); ++i) targets << target->itemText(i);
+    QCOMPARE(targets, QStringList({"差出人", "宛先", "件名", "本文"}));
+    QVERIFY(dest->findText("受信箱\\仕事") > 0);
+    QVERIFY(dest->findText("送信箱\\送信待ち") > 0);
+
+    // URL options belong to body rules only; another target clears them.
+    auto* openUrl = find<QRadioButton>(dlg, "opDis_0");
+    QVERIFY(!openUrl->isEnabled());
+    target->setCurrentIndex(3);
+    QVERIFY(openUrl->isEnabled());
+    openUrl->setChecked(true);
+    target->setCurrentIndex(2);
+    QVERIFY(!openUrl->isChecked());
+    QVERIFY(!openUrl->isEnabled());
+
+    // Rule 1: sender "boss" into 受信箱\仕事, read, run a program: flags 6.
+    target->setCurrentIndex(0);
+    find<QLineEdit>(dlg, "txt_7")->setText("boss");
+    dest->setCurrentText("受信箱\\仕事");
+    find<QCheckBox>(dlg, "chkDis_1")->setChecked(true);
+    find<QCheckBox>(dlg, "chkDis_2")->setChecked(true);
+    find<QLineEdit>(dlg, "txt_50")->setText("/usr/bin/prog");
+    find<QPushButton>(dlg, "cmdDis_0")->click();
+    // Rule 2: body URL handed to the sibling browser.
+    find<QPushButton>(dlg, "cmdDis_4")->click();
+    QCOMPARE(find<QLineEdit>(dlg, "txt_7")->text(), QString());
+    target->setCurrentIndex(3);
+    find<QLineEdit>(dlg, "txt_7")->setText("https://");
+    find<QRadioButton>(dlg, "opDis_1")->setChecked(true);
+    find<QPushButton>(dlg, "cmdDis_0")->click();
+
+    auto* lv = find<QTreeWidget>(dlg, "lv");
+    QCOMPARE(lv->topLevelItemCount(), 2);
+    QCOMPARE(lv->topLevelItem(0)->text(3), QString("既読にする /usr/bin/prog "));
+    QCOMPARE(lv->topLevelItem(1)->text(3), QString("Lanternhouseで開く "));
+
+    // A row click loads it back; edit replaces it.
+    lv->setCurrentItem(lv->topLevelItem(0));
+    QTest::mouseClick(lv->viewport(), Qt::LeftButton, {}, lv->visualItemRect(lv->topLevelItem(0)).center());
+    QCOMPARE(target->currentText(), QString("差出人"));
+    QVERIFY(find<QCheckBox>(dlg, "chkDis_2")->isChecked());
+    QCOMPARE(find<QLineEdit>(dlg, "txt_50")->text(), QString("/usr/bin/prog"));
+    find<QCheckBox>(dlg, "chkDis_2")->setChecked(false);
+    find<QPushButton>(dlg, "cmdDis_3")->click();
+    QCOMPARE(lv->topLevelItem(0)->text(3), QString("既読にする "));
+
+    find<QPushButton>(dlg, "cmdOK")->click();
+    QCOMPARE(raw("Distribute"),
+             std::string("差出人|boss|受信箱\\仕事|2|/usr/bin/prog|[本文|https://||8||["));
+
+    // Delete removes the selected row; with no rows an empty value is still written.
+    frmSet again(dir_, "Account01");
+    auto* lv2 = find<QTreeWidget>(again, "lv");
+    QCOMPARE(lv2->topLevelItemCount(), 2);
+    for (int i = 0; i < 2; ++i) {
+      lv2->setCurrentItem(lv2->topLevelItem(0));
+      find<QPushButton>(again, "cmdDis_1")->click();
+    }
+    find<QPushButton>(again, "cmdOK")->click();
+    QCOMPARE(raw("Distribute"), std::string(""));
+  }
+
+  void quickSetupFillsTlsPorts() {
+    frmSet dlg(dir_, "Account01");
+    auto* gmail = dlg.findChild<QAction*>("mnuEasyItem_2");
+    QVERIFY(gmail);
+    gmail->trigger();
+    QCOMPARE(find<QLineEdit>(dlg, "txt_3")->text(), QString("smtp.gmail.com"));
+    QCOMPARE(find<QLineEdit>(dlg, "txt_8")->text(), QString("465"));
+    QCOMPARE(find<QLineEdit>(dlg, "txt_9")->text(), QString("995"));
+  }
+
+  void portBoxesTakeDigitsOnly() {
+    frmSet dlg(dir_, "Account01");
+    auto* port = find<QLineEdit>(dlg, "txt_8");
+    QTest::keyClicks(port, "5a8-7");
+    QCOMPARE(port->text(), QString("587"));
+    find<QPushButton>(dlg, "cmdDefault_1")->click();
+    QCOMPARE(find<QLineEdit>(dlg, "txt_9")->text(), QString("110"));
+  }
+};
+
+QTEST_MAIN(FrmSetTest)
+#include "frmSet_test.moc"

@@ -1,0 +1,129 @@
+#include "store/mod_ini.h"
+
+#include <gtest/gtest.h>
+
+#include "store/charset.h"
+#include "testutil.h"
+
+using namespace mod_ini;
+
+TEST(Ini, MissingFileAndKeyGiveDefaults) {
+  TempDir t;
+  auto f = t / "setting.ini";
+  EXPECT_EQ(fGetIniString("Mail", "Notify", f, "0"), "0");
+  EXPECT_EQ(fGetIniInt("Mail", "Split1", 100, f), 100);
+  EXPECT_TRUE(fGetIniKeys("Speech", f).empty());
+  EXPECT_FALSE(std::filesystem::exists(f));
+  ASSERT_TRUE(fWriteIniString("Mail", "AutoTime", "5", f));
+  EXPECT_EQ(readBytes(f), "[Mail]\r\nAutoTime=5\r\n");
+  EXPECT_EQ(fGetIniInt("Mail", "Other", 7, f), 7);
+}
+
+TEST(Ini, NamesMatchWithoutCaseAndWritesKeepOrder) {
+  TempDir t;
+  auto f = t / "icon.ini";
+  writeBytes(f, "; comment\r\n[Icon]\r\na.eml=6\r\nB.eml=5\r\n[Other]\r\nx=1\r\n");
+  EXPECT_EQ(fGetIniString("icon", "A.EML", f, ""), "6");
+  ASSERT_TRUE(fWriteIniString("ICON", "b.EML", "6", f));
+  ASSERT_TRUE(fWriteIniString("Icon", "c.eml", "5", f));
+  ASSERT_TRUE(fWriteIniString("Other", "y", "2", f));
+  // One key rewritten in place (keeping its spelling), new keys at the end of their section.
+  EXPECT_EQ(readBytes(f),
+            "; comment\r\n[Icon]\r\na.eml=6\r\nB.eml=6\r\nc.eml=5\r\n[Other]\r\nx=1\r\ny=2\r\n");
+  std::vector<std::string> keys{"a.eml", "B.eml", "c.eml"};
+  EXPECT_EQ(fGetIniKeys("icon", f), keys);
+}
+
+TEST(Ini, NullValueDeletesAndClearKeepsHeader) {
+  TempDir t;
+  auto f = t / "set.ini";
+  writeBytes(f, "[Mail]\r\nSplit1=123.75\r\nA=1\r\n[Icon]\r\nx=6\r\ny=6\r\n[Z]\r\nk=v\r\n");
+  EXPECT_EQ(fGetIniInt("Mail", "Split1", 0, f), 123);
+  ASSERT_TRUE(fWriteIniString("Mail", "Split1", std::nullopt, f));
+  EXPECT_EQ(fGetIniInt("Mail", "Split1", 100, f), 100);
+  ASSERT_TRUE(sClearIniSection("Icon", f));
+  EXPECT_EQ(readBytes(f), "[Mail]\r\nA=1\r\n[Icon]\r\n[Z]\r\nk=v\r\n");
+  ASSERT_TRUE(fWriteIniSection("Z", {{"1", "a|r|b"}, {"2", "c"}}, f));
+  EXPECT_EQ(fGetIniKeys("Z", f), (std::vector<std::string>{"1", "2"}));
+  EXPECT_EQ(fGetIniString("Z", "1", f, ""), "a|r|b");
+}
+
+TEST(Ini, IntegerReadTakesLeadingDigits) {
+  EXPECT_EQ(fParseIniInt("123.75", 0), 123);
+  EXPECT_EQ(fParseIniInt("  42abc", 0), 42);
+  EXPECT_EQ(fParseIniInt("-15", 0), -15);
+  EXPECT_EQ(fParseIniInt("abc", 9), 0);
+  EXPECT_EQ(fParseIniInt("", 9), 9);
+  EXPECT_EQ(fParseIniInt("99999999999999999999999", 0), LONG_MAX);
+}
+
+TEST(Ini, JapaneseIsStoredAsCp932AndUtf8OnlyWhenNeeded) {
+  TempDir t;
+  auto f = t / "setting.ini";
+  ASSERT_TRUE(fWriteIniString("Speech", "taro@example.jp", "たろう", f));
+  std::string bytes = readBytes(f);
+  EXPECT_EQ(bytes, "[Speech]\r\ntaro@example.jp=" + *charset::fToCp932("たろう") + "\r\n");
+  EXPECT_EQ(fGetIniString("Speech", "taro@example.jp", f, ""), "たろう");
+  // A trail byte 0x5C or 0x5D inside a section name must not confuse the reader.
+  ASSERT_TRUE(fWriteIniString("ソ表]", "キー", "表示", f));
+  EXPECT_EQ(fGetIniString("ソ表]", "キー", f, ""), "表示");
+  // An emoji has no CP932 form: the file turns to UTF-8 and keeps every earlier value.
+  ASSERT_TRUE(fWriteIniString("Form", "1", "よろしく😀", f));
+  EXPECT_TRUE(charset::fIsValidUtf8(readBytes(f)));
+  EXPECT_EQ(fGetIniString("Form", "1", f, ""), "よろしく😀");
+  EXPECT_EQ(fGetIniString("Speech", "taro@example.jp", f, ""), "たろう");
+  EXPECT_EQ(fGetIniString("ソ表]", "キー", f, ""), "表示");
+}
+
+TEST(Ini, BadInputNeverLosesTheRestOfTheFile) {
+  TempDir t;
+  auto f = t / "setting.ini";
+  std::string longValue(1 << 20, 'x');
+  std::string bytes = std::string("[Mail]\r\nBad=\xFF\xFE\x80\r\nNul=ab\0cd\r\n", 28) +
+                      "Long=" + longValue + "\r\nDup=first\r\nDup=second\r\n[Broken\r\nk=v\r\n" +
+                      "[Tail]\r\nlast=1";  // no final newline
+  writeBytes(f, bytes);
+  EXPECT_EQ(fGetIniString("Mail", "Nul", f, ""), "ab");
+  EXPECT_EQ(fGetIniString("Mail", "Long", f, "").size(), longValue.size());
+  EXPECT_EQ(fGetIniString("Mail", "Dup", f, ""), "first");
+  EXPECT_EQ(fGetIniString("Tail", "last", f, ""), "1");
+  ASSERT_TRUE(fWriteIniString("Tail", "new", "2", f));
+  std::string after = readBytes(f);
+  // Every untouched line comes back byte for byte, invalid bytes and NUL included.
+  EXPECT_NE(after.find(std::string("Bad=\xFF\xFE\x80\r\n")), std::string::npos);
+  EXPECT_NE(after.find(std::string("Nul=ab\0cd\r\n", 11)), std::string::npos);
+  EXPECT_NE(after.find("Long=" + longValue + "\r\n"), std::string::npos);
+  EXPECT_NE(after.find("Dup=second\r\n"), std::string::npos);
+  EXPECT_NE(after.find("[Broken\r\nk=v\r\n"), std::string::npos);
+  EXPECT_TRUE(after.ends_with("[Tail]\r\nlast=1\r\nnew=2\r\n"));
+}
+
+TEST(Ini, ByteOrderMarkIsNotPartOfTheFirstSection) {
+  TempDir t;
+  auto f = t / "setting.ini";
+  writeBytes(f, "\xEF\xBB\xBF[Mail]\r\nNotify=1\r\n");
+  EXPECT_EQ(fGetIniString("Mail", "Notify", f, "0"), "1");
+  ASSERT_TRUE(fWriteIniString("Mail", "Speech", "2", f));
+  EXPECT_EQ(readBytes(f), "\xEF\xBB\xBF[Mail]\r\nNotify=1\r\nSpeech=2\r\n");
+}
+
+TEST(Ini, LineEndsInValuesCannotInjectKeys) {
+  TempDir t;
+  auto f = t / "set.ini";
+  ASSERT_TRUE(fWriteIniString("Mail", "Account", "name\r\n[Mail]\r\nPass=x", f));
+  EXPECT_EQ(fGetIniKeys("Mail", f), (std::vector<std::string>{"Account"}));
+}
+
+TEST(Ini, WriteIsAtomicAndLeavesNoTemporaryFiles) {
+  TempDir t;
+  auto f = t / "setting.ini";
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(fWriteIniString("Mail", "K" + std::to_string(i), "v", f));
+  int entries = 0;
+  for (auto& e : std::filesystem::directory_iterator(t.path)) {
+    (void)e;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1);
+  // A folder that does not exist: the write fails and reports it.
+  EXPECT_FALSE(fWriteIniString("Mail", "K", "v", t / "missing" / "x.ini"));
+}
