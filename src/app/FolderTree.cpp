@@ -75,10 +75,8 @@ void FolderTree::dropEvent(QDropEvent* event) {
 }
 
 bool FolderTree::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
-  if (trigger != QAbstractItemView::AllEditTriggers && trigger != QAbstractItemView::NoEditTriggers) {
-    QTreeWidgetItem* item = itemFromIndex(index);
-    if (item && canRename && !canRename(item)) return false;
-  }
+  QTreeWidgetItem* item = itemFromIndex(index);
+  if (item && canRename && !canRename(item)) return false;
   return QTreeWidget::edit(index, trigger, event);
 }
 

@@ -162,8 +162,9 @@ void Form1::sCreateEditor() {
   FootySetMetrics(0, 8, 4, 1);
   FootyEventContextMenu(0, &viewerContextMenu, this);
   FootyWriteEnable(0, false);
-  viewer_ = FootyWidget(0);
   if (auto* edit = FootyWidget(0)) {
+    viewer_ = edit;
+    viewerViewport_ = edit->viewport();
     edit->installEventFilter(this);
     edit->viewport()->installEventFilter(this);
   }
@@ -176,7 +177,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     return fSplitterEvent(0, event);
   } else if (watched == split2_) {
     return fSplitterEvent(2, event);
-  } else if (viewer_ && (watched == viewer_ || watched == static_cast<QPlainTextEdit*>(viewer_.data())->viewport())) {
+  } else if (viewer_ && (watched == viewer_ || watched == viewerViewport_)) {
     // The viewer's hook: focus or a left click enables the Edit menu; Delete deletes mail.
     if (event->type() == QEvent::FocusIn ||
         (event->type() == QEvent::MouseButtonPress &&
@@ -213,10 +214,11 @@ void Form1::sUnload() {
   timer_->stop();   // 2
   tray_->hide();    // 3
   speech_.reset();  // 6
-  if (viewer_) {
-    viewer_->removeEventFilter(this);
-    static_cast<QPlainTextEdit*>(viewer_.data())->viewport()->removeEventFilter(this);
-  }
+  // 5. The viewer's hook goes before the viewer.
+  if (viewer_) viewer_->removeEventFilter(this);
+  if (viewerViewport_) viewerViewport_->removeEventFilter(this);
+  viewer_ = nullptr;
+  viewerViewport_ = nullptr;
   FootyDelete(0);                      // 7
   sSaveColumnWidths();                 // 8
   sSaveWindowState(settingsPath_);     // 9

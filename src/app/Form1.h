@@ -165,7 +165,8 @@ class Form1 : public QMainWindow {
   QLabel* panel2_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;
   QTimer* timer_ = nullptr;
-  QPointer<QWidget> viewer_;  // the text preview (editor id 0)
+  QPointer<QWidget> viewer_;  // the text preview (editor id 0) and its viewport
+  QPointer<QWidget> viewerViewport_;
 
   std::map<Menu, QMenu*> menus_;
   std::map<std::pair<Menu, int>, QAction*> items_;
