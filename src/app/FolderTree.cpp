@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDragEnterEvent>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -19,6 +20,9 @@ FolderTree::FolderTree(QWidget* parent) : QTreeWidget(parent) {
   setDragDropMode(QAbstractItemView::DropOnly);
   setItemDelegate(new FolderTreeDelegate(this));
   setUniformRowHeights(true);
+  // Names are never cut short: a long name scrolls sideways, its count with it.
+  header()->setStretchLastSection(false);
+  header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
 }
 
 QString FolderTree::fKey(const QTreeWidgetItem* item) {
@@ -109,6 +113,10 @@ void FolderTreeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
 QSize FolderTreeDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
   QSize size = QStyledItemDelegate::sizeHint(option, index);
   size.setHeight(size.height() + 5);  // a little air between the nodes
+  QString count = index.data(FolderTree::kCountRole).toString();
+  if (!count.isEmpty() && count != QLatin1String("0")) {
+    size.setWidth(size.width() + option.fontMetrics.horizontalAdvance(QStringLiteral("(%1)").arg(count)) + 4);
+  }
   return size;
 }
 

@@ -171,6 +171,10 @@ void Form1::sCreateEditor() {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::StatusTip && qobject_cast<QMenu*>(watched)) {
+    sSetStatus(1, static_cast<QStatusTipEvent*>(event)->tip());
+    return true;
+  }
   if (watched == client_ && event->type() == QEvent::Resize) {
     sLayout();
   } else if (watched == split0_) {

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProxyStyle>
 #include <QCoreApplication>
 
 #include "app/Form1.h"
@@ -81,15 +82,30 @@ constexpr ItemSpec kItems[] = {
     {M::Attach, 1, "保存(&S)", "添付ファイルに名前を付けて保存します", ""},
 };
 
+// Disabled items still take the highlight, so their hover text shows as for any other.
+class MenuStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* returnData) const override {
+    if (hint == QStyle::SH_Menu_AllowActiveAndDisabled) return 1;
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
+  }
+};
+
 }  // namespace
 
 void Form1::sCreateMenus() {
   QMenuBar* bar = menuBar();
   bar->setObjectName(QStringLiteral("MenuBar"));
   std::map<Menu, const MenuSpec*> specs;
+  auto* menuStyle = new MenuStyle;
+  menuStyle->setParent(this);
   for (const MenuSpec& m : kMenus) {
     auto* menu = new QMenu(QString::fromUtf8(m.caption), this);
     menu->setObjectName(QString::fromUtf8(m.name));
+    menu->setStyle(menuStyle);
+    // A pop-up menu is a window of its own: its hover texts do not travel up to us.
+    menu->installEventFilter(this);
     menu->menuAction()->setObjectName(QString::fromUtf8(m.name) + QStringLiteral("Title"));
     if (m.inMenuBar) bar->addMenu(menu);
     menus_[m.menu] = menu;

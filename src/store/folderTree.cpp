@@ -28,6 +28,13 @@ bool startsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
+// Whether a directory of a standard name is that standard folder of the account.
+bool fIsStandardPlace(std::string_view name, std::string_view parentKey) {
+  std::string parentKind = parentKey.size() >= 2 ? std::string(parentKey.substr(0, parentKey.size() - 2)) : "";
+  if (name == mailstore::kDrafts || name == mailstore::kPending) return parentKind == mailstore::kSent;
+  return parentKind == "root";
+}
+
 }  // namespace
 
 std::string fNodeKind(std::string_view key) {
@@ -82,8 +89,13 @@ void sAddSubFolders(const fs::path& dir, const std::string& parentKey, std::vect
                      mailstore::fCountUnread(dir / mailstore::fPath(name))});
   }
   for (const std::string& name : names) {
-    std::string key = (mailstore::fIsStandardFolderName(name) ? "" : "C") + name + nn;
-    sAddSubFolders(dir / mailstore::fPath(name), key, nodes, keys);
+    if (!mailstore::fIsStandardFolderName(name)) {
+      sAddSubFolders(dir / mailstore::fPath(name), "C" + name + nn, nodes, keys);
+    } else if (fIsStandardPlace(name, parentKey)) {
+      sAddSubFolders(dir / mailstore::fPath(name), name + nn, nodes, keys);
+    }
+    // A standard name anywhere else is not searched: the folders inside it would hang
+    // under the standard node of that name and map to that node's directory instead.
   }
 }
 

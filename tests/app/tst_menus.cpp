@@ -17,6 +17,9 @@ using M = Form1::Menu;
 namespace {
 
 void hover(QMenu* menu, QAction* action) {
+  // The menu takes the pointer only after it has really moved inside it.
+  QTest::mouseMove(menu, QPoint(2, 2));
+  QTest::qWait(20);
   QTest::mouseMove(menu, menu->actionGeometry(action).center());
 }
 

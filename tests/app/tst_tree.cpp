@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPointer>
 #include <QTest>
 #include <QTreeView>
 
@@ -67,8 +68,9 @@ void TreeTest::init() {
   mail(a1_ / "P" / "Q", "q2.eml");
   fs::create_directories(a1_ / mailstore::fPath("受信箱/下書き/Deep"));
   fs::create_directories(a1_ / mailstore::fPath("受信箱/A"));
-  fs::create_directories(a1_ / mailstore::fPath("受信箱/P"));  // key CP01 taken: the level ends
-  fs::create_directories(a1_ / mailstore::fPath("受信箱/Z"));
+  fs::create_directories(a1_ / mailstore::fPath("ごみ箱/B"));
+  fs::create_directories(a1_ / mailstore::fPath("ごみ箱/P"));  // key CP01 taken: the level ends
+  fs::create_directories(a1_ / mailstore::fPath("ごみ箱/Z"));
   fs::create_directories(a2_ / mailstore::fPath("P"));  // the same name in another account
 }
 
@@ -84,12 +86,13 @@ void TreeTest::buildsNodesFromTheStore() {
   QCOMPARE(childKeys(root1), QStringList({"受信箱01", "送信箱01", "ごみ箱01", "CP01"}));
   QCOMPARE(childKeys(form.fNode("送信箱01")), QStringList({"下書き01", "送信待ち01"}));
   QCOMPARE(childKeys(form.fNode("CP01")), QStringList({"CQ01"}));
-  // Inside the inbox: A, then P clashes with CP01 and ends that level (no Z).
   QCOMPARE(childKeys(form.fNode("受信箱01")), QStringList({"CA01"}));
+  // Inside the trash: B, then P clashes with CP01 and ends that level (no Z).
+  QCOMPARE(childKeys(form.fNode("ごみ箱01")), QStringList({"CB01"}));
   QVERIFY(!form.fNode("CZ01"));
-  // A standard name inside the inbox is not a user folder; its own folders hang
-  // under the drafts node.
-  QCOMPARE(childKeys(form.fNode("下書き01")), QStringList({"CDeep01"}));
+  // A standard name inside the inbox is neither a user folder nor searched.
+  QCOMPARE(childKeys(form.fNode("下書き01")), QStringList());
+  QVERIFY(!form.fNode("CDeep01"));
   QCOMPARE(childKeys(form.fNode("root02")), QStringList({"受信箱02", "送信箱02", "ごみ箱02", "CP02"}));
 
   QCOMPARE(form.fNode("root01")->data(0, FolderTree::kImageRole).toInt(), 1);
@@ -106,7 +109,8 @@ void TreeTest::buildsNodesFromTheStore() {
 
   QCOMPARE(Form1::fGetRootNode(form.fNode("CQ01")), root1);
   QCOMPARE(Form1::fGetRootNode(root1), root1);
-  QCOMPARE(form.fNodeFolder(form.fNode("CDeep01")), a1_ / mailstore::fPath("受信箱/下書き/Deep"));
+  QCOMPARE(form.fNodeFolder(form.fNode("CQ01")), a1_ / "P" / "Q");
+  QCOMPARE(form.fNodeFolder(form.fNode("送信待ち01")), a1_ / mailstore::fPath("送信箱/送信待ち"));
   QVERIFY(form.fNodeFolder(root1).empty());
 
   // Recount after the store changed underneath.
@@ -118,6 +122,7 @@ void TreeTest::buildsNodesFromTheStore() {
 }
 
 void TreeTest::countsDrawnInBlue() {
+  setting(program_, "Split1", "260");
   Form1 form(dir_->path());
   form.resize(700, 500);
   form.show();
@@ -132,7 +137,7 @@ void TreeTest::countsDrawnInBlue() {
     for (int y = r.top(); y <= r.bottom(); ++y)
       for (int x = from; x < shot.width(); ++x) {
         QColor c = shot.pixelColor(x * shot.devicePixelRatio(), y * shot.devicePixelRatio());
-        if (c.blue() > 200 && c.red() < 90 && c.green() < 90) ++n;
+        if (c.blue() > 200 && c.blue() - c.red() > 80 && c.blue() - c.green() > 80) ++n;
       }
     return n;
   };
@@ -202,6 +207,10 @@ bool renameWithKeys(Form1& form, QTreeWidgetItem* node, const QString& text) {
   if (!editor || !editor->isVisible()) return false;
   editor->setText(text);
   QTest::keyClick(editor, Qt::Key_Return);
+  // The edit is committed from the event loop.
+  QPointer<QLineEdit> open(editor);
+  for (int i = 0; i < 50 && open && open->isVisible(); ++i) QTest::qWait(10);
+  QTest::qWait(0);
   return true;
 }
 
