@@ -12,7 +12,7 @@
 
 namespace {
 
-struct MenuSpec {
+struct MenuDef {
   Form1::Menu menu;
   const char* name;     // object name of the menu
   const char* itemName; // control array of its items
@@ -20,7 +20,7 @@ struct MenuSpec {
   bool inMenuBar;
 };
 
-constexpr MenuSpec kMenus[] = {
+constexpr MenuDef kMenus[] = {
     {Form1::Menu::File, "mnuFile", "mnuFileItem", "ファイル(&F)", true},
     {Form1::Menu::Footy, "mnuFooty", "mnuFootyItem", "編集(&E)", true},
     {Form1::Menu::Set, "mnuSet", "mnuSetItem", "設定(&S)", true},
@@ -29,7 +29,7 @@ constexpr MenuSpec kMenus[] = {
     {Form1::Menu::Attach, "mnuAttach", "mnuAttachItem", "添付", false},
 };
 
-struct ItemSpec {
+struct ItemDef {
   Form1::Menu menu;
   int index;
   const char* caption;  // "-" for a separator
@@ -38,7 +38,7 @@ struct ItemSpec {
 };
 
 using M = Form1::Menu;
-constexpr ItemSpec kItems[] = {
+constexpr ItemDef kItems[] = {
     {M::File, 0, "メール作成(&M)", "送信メールを新規作成します", ""},
     {M::File, 1, "受信(&R)", "選択アカウントの新規メールを受信します", ""},
     {M::File, 2, "全アカウント受信(&A)", "全アカウントの新規メールを受信します", ""},
@@ -97,10 +97,10 @@ class MenuStyle : public QProxyStyle {
 void Form1::sCreateMenus() {
   QMenuBar* bar = menuBar();
   bar->setObjectName(QStringLiteral("MenuBar"));
-  std::map<Menu, const MenuSpec*> specs;
+  std::map<Menu, const MenuDef*> defs;
   auto* menuStyle = new MenuStyle;
   menuStyle->setParent(this);
-  for (const MenuSpec& m : kMenus) {
+  for (const MenuDef& m : kMenus) {
     auto* menu = new QMenu(QString::fromUtf8(m.caption), this);
     menu->setObjectName(QString::fromUtf8(m.name));
     menu->setStyle(menuStyle);
@@ -109,14 +109,14 @@ void Form1::sCreateMenus() {
     menu->menuAction()->setObjectName(QString::fromUtf8(m.name) + QStringLiteral("Title"));
     if (m.inMenuBar) bar->addMenu(menu);
     menus_[m.menu] = menu;
-    specs[m.menu] = &m;
+    defs[m.menu] = &m;
   }
-  for (const ItemSpec& it : kItems) {
+  for (const ItemDef& it : kItems) {
     QMenu* menu = menus_[it.menu];
     QAction* action = QString::fromUtf8(it.caption) == QLatin1String("-")
                           ? menu->addSeparator()
                           : menu->addAction(QString::fromUtf8(it.caption));
-    action->setObjectName(QStringLiteral("%1_%2").arg(QString::fromUtf8(specs[it.menu]->itemName)).arg(it.index));
+    action->setObjectName(QStringLiteral("%1_%2").arg(QString::fromUtf8(defs[it.menu]->itemName)).arg(it.index));
     action->setStatusTip(QString::fromUtf8(it.tip));
     if (*it.shortcut) {
       action->setShortcut(QKeySequence(QString::fromLatin1(it.shortcut)));
