@@ -1,0 +1,55 @@
+#pragma once
+// The folder tree control (tv): nodes carry their key, stored count and image number;
+// selection follows mouse presses only; a delegate draws each folder's count after its
+// name; label edits and dropped files are handed to the owner.
+#include <QList>
+#include <QStyledItemDelegate>
+#include <QTreeWidget>
+#include <QUrl>
+#include <functional>
+
+class FolderTree : public QTreeWidget {
+  Q_OBJECT
+ public:
+  static constexpr int kKeyRole = Qt::UserRole;
+  static constexpr int kCountRole = Qt::UserRole + 1;  // text; empty = no count
+  static constexpr int kImageRole = Qt::UserRole + 2;
+  static constexpr int kSelectedImageRole = Qt::UserRole + 3;
+
+  explicit FolderTree(QWidget* parent = nullptr);
+
+  // Asked before a label edit starts; refusing keeps the label as it is.
+  std::function<bool(QTreeWidgetItem*)> canRename;
+  // Asked with the new text when an edit ends; false keeps the old text.
+  std::function<bool(QTreeWidgetItem*, const QString&)> rename;
+
+  static QString fKey(const QTreeWidgetItem* item);
+
+ signals:
+  void nodeMousePressed(QTreeWidgetItem* item, Qt::MouseButton button, const QPoint& globalPos);
+  void dragEntered();
+  void dragMovedOver(QTreeWidgetItem* item);
+  void filesDropped(QTreeWidgetItem* item, const QList<QUrl>& urls);
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+};
+
+class FolderTreeDelegate : public QStyledItemDelegate {
+  Q_OBJECT
+ public:
+  explicit FolderTreeDelegate(FolderTree* tree);
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+  void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
+
+ private:
+  FolderTree* tree_;
+};

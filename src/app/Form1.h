@@ -1,0 +1,175 @@
+#pragma once
+// The main window, which is the program: it owns the settings path, the account prefix,
+// the speech engine, timer 256, the tray icon and the automatic-receive position.
+#include <QLabel>
+#include <QMainWindow>
+#include <QMap>
+#include <QPointer>
+#include <QString>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "app/SpeechEngine.h"
+
+class FolderTree;
+class MailListModel;
+class QLockFile;
+class QMenu;
+class QAction;
+class QFrame;
+class QSystemTrayIcon;
+class QTimer;
+class QTreeView;
+class QTreeWidgetItem;
+
+class Form1 : public QMainWindow {
+  Q_OBJECT
+ public:
+  static inline const QString kTitle = QStringLiteral("Quillbrook");
+  static constexpr int kTimerId = 256;
+
+  // The menus; items are addressed by their index, as "mnuFileItem_6".
+  enum class Menu { File, Footy, Set, Help, List, Attach };
+
+  // programDir: the folder of setting.ini and MailBox; empty = the executable's folder.
+  explicit Form1(const QString& programDir = QString(), QWidget* parent = nullptr);
+  ~Form1() override;
+
+  // False when start-up ended the program: a second instance, or the start-up key not
+  // held. The window must then not be shown.
+  bool fStarted() const { return started_; }
+
+  // The engine start-up creates; without a factory nothing is spoken.
+  static void sSetSpeechFactory(SpeechFactory factory);
+  SpeechEngine* fSpeech() const { return speech_.get(); }
+
+  // Paths computed once at start-up.
+  const std::filesystem::path& fProgramDir() const { return programDir_; }
+  const std::filesystem::path& fSettingsPath() const { return settingsPath_; }
+  const std::filesystem::path& fAccountPrefix() const { return accountPrefix_; }
+
+  // The open mode handed to the window opened next ("Re", "Address", "Edit", NN, "").
+  QString Tag;
+
+  // --- Services for the other windows and subsystems -----------------------------
+  bool fShellOpen(const QString& file, const QString& parameters, const QString& folder);
+  static QString fGetTempPath();
+  // Virtual key codes: 16 Shift, 17 Ctrl, 18 Alt, and the other keys Qt can report.
+  static bool fIsKeyDown(int virtualKey);
+  void sSendToBrowser(const QString& url);
+  void sTrayBalloon(const QString& title, const QString& text);
+  void sSaveWindowState(const std::filesystem::path& ini);
+  void sRestoreWindowState(const std::filesystem::path& ini);
+  // The mail list's delete command on the selected mails.
+  void DeleteMail();
+
+  // --- Menus ------------------------------------------------------------------------
+  QMenu* fMenu(Menu menu) const;
+  QAction* fMenuItem(Menu menu, int index) const;
+  // Installs the command of a menu item and enables the item.
+  void sSetMenuHandler(Menu menu, int index, std::function<void()> handler);
+  // Runs the item's command; nothing when the item has none.
+  void sRunMenuItem(Menu menu, int index);
+  void mnuFileItem_Click(int index) { sRunMenuItem(Menu::File, index); }
+
+  // --- Status bar ---------------------------------------------------------------------
+  void sSetStatus(int panel, const QString& text);
+  QString fStatus(int panel) const;
+
+  // --- Automatic receive ---------------------------------------------------------------
+  int autoRePosition = 0;  // below 1: all accounts per tick; else the next account
+  // The one-account step of the rotation, run by a tick while the position is 1 or more.
+  std::function<void()> autoReceiver;
+  // Arms timer 256 from "AutoTime" and "second" (stopped when AutoTime is below 1).
+  void sStartAutoTimer();
+  void sStopAutoTimer();
+  QTimer* fTimer() const { return timer_; }
+  void sTimerTick();
+  bool fStriped() const { return striped_; }
+  void sSetStriped(bool striped) { striped_ = striped; }
+
+  // --- Folder tree -----------------------------------------------------------------
+  FolderTree* fTree() const { return tv_; }
+  void sBuildFolderTree();
+  void sAddSubFolders(const std::filesystem::path& dir, const QString& parentKey);
+  QTreeWidgetItem* fNode(const QString& key) const;
+  static QTreeWidgetItem* fGetRootNode(QTreeWidgetItem* node);
+  // The node's folder on disk; empty for an account node.
+  std::filesystem::path fNodeFolder(QTreeWidgetItem* node) const;
+  void sMailCount();
+  void sClearView();
+  // Fills the mail list from a folder (received- or sent-type); installed by the list.
+  std::function<void(const std::filesystem::path& folder, bool sentType)> listFiller;
+  // The node a drag of mails started from; re-selected after the drag.
+  QTreeWidgetItem* dragOriginNode = nullptr;
+
+  // --- Mail list --------------------------------------------------------------------
+  QTreeView* fListView() const { return ListView1_; }
+  MailListModel* fListModel() const { return listModel_; }
+  void sLoadColumnWidths();
+  void sSaveColumnWidths();
+
+  // --- Layout ----------------------------------------------------------------------
+  void sLayout();
+  QFrame* fSplitBar(int index) const { return index == 0 ? split0_ : split2_; }
+  // Moves a splitter bar by the pointer offset inside it, within its bounds.
+  void sDragSplitter(int index, int offset);
+  QSystemTrayIcon* fTrayIcon() const { return tray_; }
+  void sTrayActivated(int reason);
+
+ protected:
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void sCreateControls();
+  void sCreateMenus();
+  void sCreateList();
+  void sCreateTray();
+  void sCreateEditor();
+  bool fLoad();
+  void sUnload();
+  void sInstallOwnCommands();
+  QIcon fImage(int number) const;
+  QTreeWidgetItem* fAddNode(const QString& parentKey, const QString& key, const QString& text,
+                            int image, int selectedImage, int count);
+  void tv_MouseDown(QTreeWidgetItem* node, Qt::MouseButton button, const QPoint& globalPos);
+  bool fCanRename(QTreeWidgetItem* node) const;
+  bool fRenameNode(QTreeWidgetItem* node, const QString& text);
+  void tv_DragOver(QTreeWidgetItem* node);
+  void tv_Drop(QTreeWidgetItem* node, const QList<QUrl>& urls);
+  bool fSplitterEvent(int index, QEvent* event);
+  double fTwipsPerPixelX() const;
+  double fTwipsPerPixelY() const;
+
+  std::filesystem::path programDir_;
+  std::filesystem::path settingsPath_;
+  std::filesystem::path accountPrefix_;
+  std::unique_ptr<QLockFile> lock_;
+  std::unique_ptr<SpeechEngine> speech_;
+  bool started_ = false;
+  bool unloaded_ = false;
+  bool striped_ = true;
+  bool dragging_ = false;
+
+  QWidget* client_ = nullptr;
+  FolderTree* tv_ = nullptr;
+  QTreeView* ListView1_ = nullptr;
+  MailListModel* listModel_ = nullptr;
+  QFrame* split0_ = nullptr;
+  QFrame* split2_ = nullptr;
+  QLabel* panel1_ = nullptr;
+  QLabel* panel2_ = nullptr;
+  QSystemTrayIcon* tray_ = nullptr;
+  QTimer* timer_ = nullptr;
+  QPointer<QWidget> viewer_;  // the text preview (editor id 0) and its viewport
+  QPointer<QWidget> viewerViewport_;
+
+  std::map<Menu, QMenu*> menus_;
+  std::map<std::pair<Menu, int>, QAction*> items_;
+  std::map<std::pair<Menu, int>, std::function<void()>> handlers_;
+  QMap<QString, QTreeWidgetItem*> nodes_;
+};

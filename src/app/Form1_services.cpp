@@ -1,0 +1,136 @@
+// Form1: services for the rest of the program - shell, browser, keys, tray, timer, status.
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPainter>
+#include <QProcess>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QUrl>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include "app/Form1.h"
+#include "store/folderTree.h"
+#include "store/mailstore.h"
+#include "store/mod_ini.h"
+
+bool Form1::fShellOpen(const QString& file, const QString& parameters, const QString& folder) {
+  if (file.isEmpty()) return false;
+  QFileInfo info(file);
+  if (info.isFile() && info.isExecutable()) {
+    // A program starts with the parameters as one argument, never through a shell.
+    QString dir = folder.isEmpty() ? info.absolutePath() : folder;
+    QStringList args;
+    if (!parameters.isEmpty()) args << parameters;
+    return QProcess::startDetached(info.absoluteFilePath(), args, dir);
+  }
+  QUrl url = info.exists() ? QUrl::fromLocalFile(info.absoluteFilePath()) : QUrl(file);
+  if (!url.isValid() || url.scheme().isEmpty()) return false;
+  return QDesktopServices::openUrl(url);
+}
+
+QString Form1::fGetTempPath() {
+  return QDir::toNativeSeparators(QDir::tempPath() + QLatin1Char('/'));
+}
+
+bool Form1::fIsKeyDown(int virtualKey) {
+#ifdef _WIN32
+  return (GetKeyState(virtualKey) & 0x80) != 0;
+#else
+  Qt::KeyboardModifiers mods = QGuiApplication::queryKeyboardModifiers();
+  switch (virtualKey) {
+    case 16: return mods.testFlag(Qt::ShiftModifier);
+    case 17: return mods.testFlag(Qt::ControlModifier);
+    case 18: return mods.testFlag(Qt::AltModifier);
+    default: return false;  // the desktop reports only the modifier keys at any moment
+  }
+#endif
+}
+
+void Form1::sSendToBrowser(const QString& url) {
+#ifdef _WIN32
+  HWND target = FindWindowW(L"ThunderRT6FormDC", L"Lanternhouse");
+  if (target) {
+    if (url.isEmpty()) return;
+    QByteArray bytes = url.toLocal8Bit();
+    bytes.append('\0');
+    COPYDATASTRUCT cds{0, static_cast<DWORD>(bytes.size()), bytes.data()};
+    SendMessageW(target, WM_COPYDATA, reinterpret_cast<WPARAM>(winId()), reinterpret_cast<LPARAM>(&cds));
+    return;
+  }
+  const QString program = QString::fromStdString(mailstore::fUtf8(programDir_ / "Lanternhouse.exe"));
+#else
+  const QString program = QString::fromStdString(mailstore::fUtf8(programDir_ / "Lanternhouse"));
+#endif
+  fShellOpen(program, url, QString());
+}
+
+void Form1::sTrayBalloon(const QString& title, const QString& text) {
+  tray_->showMessage(title.left(63), text.left(255), QSystemTrayIcon::Information);
+}
+
+void Form1::sSetStatus(int panel, const QString& text) {
+  (panel == 2 ? panel2_ : panel1_)->setText(text);
+}
+
+QString Form1::fStatus(int panel) const { return (panel == 2 ? panel2_ : panel1_)->text(); }
+
+void Form1::sStartAutoTimer() {
+  timer_->stop();
+  long autoTime = mod_ini::fGetIniInt("Mail", "AutoTime", 0, settingsPath_);
+  long second = autoTime > 0 ? mod_ini::fGetIniInt("Mail", "second", 0, settingsPath_) : 0;
+  long period = folderTree::fAutoTimerPeriod(autoTime, second);
+  if (period <= 0) return;
+  timer_->start(static_cast<int>(std::min<long>(period, std::numeric_limits<int>::max())));
+}
+
+void Form1::sStopAutoTimer() { timer_->stop(); }
+
+void Form1::sTimerTick() {
+  // The tick neither stops nor restarts the timer.
+  if (autoRePosition < 1) {
+    mnuFileItem_Click(2);
+  } else if (autoReceiver) {
+    autoReceiver();
+  }
+}
+
+void Form1::sCreateTray() {
+  // The program's icon: a plain envelope, drawn so no image file is needed.
+  QPixmap pm(32, 32);
+  pm.fill(Qt::transparent);
+  {
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(40, 60, 120), 2));
+    p.setBrush(QColor(250, 245, 225));
+    p.drawRect(3, 8, 26, 17);
+    p.drawLine(3, 8, 16, 18);
+    p.drawLine(29, 8, 16, 18);
+  }
+  QIcon icon(pm);
+  setWindowIcon(icon);
+  tray_ = new QSystemTrayIcon(icon, this);
+  tray_->setObjectName(QStringLiteral("TrayIcon"));
+  tray_->setToolTip(kTitle.left(127));
+  connect(tray_, &QSystemTrayIcon::activated, this,
+          [this](QSystemTrayIcon::ActivationReason reason) { sTrayActivated(reason); });
+}
+
+void Form1::sTrayActivated(int reason) {
+  if (reason == QSystemTrayIcon::Trigger) {
+    if (isMinimized()) showNormal();
+    raise();
+    activateWindow();
+  } else if (reason == QSystemTrayIcon::Context) {
+    activateWindow();
+    QCoreApplication::processEvents();
+    fMenu(Menu::File)->popup(QCursor::pos());
+  }
+}

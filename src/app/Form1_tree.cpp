@@ -1,0 +1,187 @@
+// Form1: the folder tree - building, counting, selecting, renaming and dropping mails.
+#include <QApplication>
+#include <QMenu>
+#include <QStyle>
+#include <QTreeView>
+
+#include "app/FolderTree.h"
+#include "app/Form1.h"
+#include "app/MailListModel.h"
+#include "editor/Footy.h"
+#include "store/folderTree.h"
+#include "store/fsutil.h"
+#include "store/mailstore.h"
+#include "store/modCommon.h"
+
+namespace {
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+std::string u8(const QString& s) { return s.toStdString(); }
+
+}  // namespace
+
+QIcon Form1::fImage(int number) const {
+  static std::map<int, QIcon> cache;
+  auto it = cache.find(number);
+  if (it != cache.end()) return it->second;
+  QStyle* st = style();
+  QIcon icon;
+  switch (number) {
+    case folderTree::kImageAccount: icon = st->standardIcon(QStyle::SP_DriveNetIcon); break;
+    case folderTree::kImageFolderOpen: icon = st->standardIcon(QStyle::SP_DirOpenIcon); break;
+    case folderTree::kImageTrash: icon = st->standardIcon(QStyle::SP_TrashIcon); break;
+    default: icon = st->standardIcon(QStyle::SP_DirClosedIcon); break;
+  }
+  return cache[number] = icon;
+}
+
+QTreeWidgetItem* Form1::fAddNode(const QString& parentKey, const QString& key, const QString& text,
+                                 int image, int selectedImage, int count) {
+  if (nodes_.contains(key)) return nullptr;
+  QTreeWidgetItem* parent = parentKey.isEmpty() ? nullptr : nodes_.value(parentKey);
+  if (!parentKey.isEmpty() && !parent) return nullptr;
+  auto* node = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tv_);
+  node->setText(0, text);
+  node->setFlags(node->flags() | Qt::ItemIsEditable);
+  node->setData(0, FolderTree::kKeyRole, key);
+  node->setData(0, FolderTree::kImageRole, image);
+  node->setData(0, FolderTree::kSelectedImageRole, selectedImage ? selectedImage : image);
+  QIcon icon = fImage(image);
+  if (selectedImage && selectedImage != image) {
+    // The open folder while the node is selected.
+    QIcon both;
+    for (const QSize& size : icon.availableSizes()) both.addPixmap(icon.pixmap(size), QIcon::Normal);
+    QIcon open = fImage(selectedImage);
+    for (const QSize& size : open.availableSizes()) both.addPixmap(open.pixmap(size), QIcon::Selected);
+    icon = both;
+  }
+  node->setIcon(0, icon);
+  if (parent) node->setData(0, FolderTree::kCountRole, QString::number(count));
+  nodes_.insert(key, node);
+  return node;
+}
+
+void Form1::sBuildFolderTree() {
+  tv_->clear();
+  nodes_.clear();
+  dragOriginNode = nullptr;
+  for (const folderTree::Node& n : folderTree::fBuildNodes(programDir_)) {
+    QTreeWidgetItem* node = fAddNode(qs(n.parentKey), qs(n.key), qs(n.text), n.image, n.selectedImage, n.count);
+    if (node && !node->parent()) node->setExpanded(true);
+  }
+  tv_->viewport()->update();
+}
+
+void Form1::sAddSubFolders(const std::filesystem::path& dir, const QString& parentKey) {
+  std::unordered_set<std::string> keys;
+  for (auto it = nodes_.cbegin(); it != nodes_.cend(); ++it) keys.insert(u8(it.key()));
+  std::vector<folderTree::Node> found;
+  folderTree::sAddSubFolders(dir, u8(parentKey), found, keys);
+  for (const folderTree::Node& n : found) {
+    fAddNode(qs(n.parentKey), qs(n.key), qs(n.text), n.image, n.selectedImage, n.count);
+  }
+}
+
+QTreeWidgetItem* Form1::fNode(const QString& key) const { return nodes_.value(key); }
+
+QTreeWidgetItem* Form1::fGetRootNode(QTreeWidgetItem* node) {
+  while (node && node->parent()) node = node->parent();
+  return node;
+}
+
+std::filesystem::path Form1::fNodeFolder(QTreeWidgetItem* node) const {
+  if (!node || !node->parent()) return {};
+  QStringList below;
+  for (QTreeWidgetItem* n = node; n && n->parent(); n = n->parent()) below.prepend(n->text(0));
+  int number = folderTree::fNodeAccount(u8(FolderTree::fKey(node)));
+  return mailstore::fNodeFolder(accountPrefix_, number, u8(below.join(QLatin1Char('\\'))));
+}
+
+void Form1::sMailCount() {
+  for (QTreeWidgetItem* node : std::as_const(nodes_)) {
+    if (!node->parent()) continue;
+    int count = folderTree::fCountFor(u8(FolderTree::fKey(node)), fNodeFolder(node));
+    node->setData(0, FolderTree::kCountRole, QString::number(count));
+  }
+  tv_->viewport()->update();
+}
+
+void Form1::sClearView() {
+  listModel_->sClear();
+  FootyWriteEnable(0, true);
+  FootySetText(0, QString());
+  FootyWriteEnable(0, false);
+}
+
+void Form1::tv_MouseDown(QTreeWidgetItem* node, Qt::MouseButton button, const QPoint& globalPos) {
+  if (node && node != tv_->currentItem()) {
+    tv_->setCurrentItem(node);
+    if (!node->parent()) {
+      sClearView();
+      sSetStatus(2, QString());
+    } else {
+      bool sent = folderTree::fIsSentTypeKey(u8(FolderTree::fKey(node)));
+      listModel_->sSetHeaderText(1, sent ? QStringLiteral("宛先") : QStringLiteral("差出人"));
+      if (listFiller) {
+        listFiller(fNodeFolder(node), sent);
+      } else {
+        sClearView();
+      }
+      sSetStatus(2, QStringLiteral("総メール数 %1件").arg(listModel_->rowCount()));
+    }
+    setWindowTitle(kTitle + QStringLiteral(" ： ") + fGetRootNode(node)->text(0) + QStringLiteral(" - ") +
+                   node->text(0));
+  }
+  if (button == Qt::RightButton) fMenu(Menu::File)->popup(globalPos);
+}
+
+bool Form1::fCanRename(QTreeWidgetItem* node) const {
+  return node && !folderTree::fIsStandardKey(u8(FolderTree::fKey(node)));
+}
+
+bool Form1::fRenameNode(QTreeWidgetItem* node, const QString& text) {
+  if (!fCanRename(node)) return false;
+  const std::string key = u8(FolderTree::fKey(node));
+  const int number = folderTree::fNodeAccount(key);
+  if (!node->parent()) {
+    // An account keeps its folder and key; only its stored name changes.
+    std::filesystem::path account = mailstore::fAccountFolder(accountPrefix_, number);
+    if (!modCommon::sSetAccountValue(account, "Account", u8(text))) return false;
+    if (text.isEmpty()) {
+      node->setText(0, qs(folderTree::fAccountCaption(account, number)));
+      return false;  // the caption is already set to the shown name
+    }
+    return true;
+  }
+  if (!folderTree::fIsValidFolderName(u8(text))) return false;
+  std::filesystem::path from = fNodeFolder(node);
+  std::filesystem::path to = from.parent_path() / mailstore::fPath(u8(text));
+  return fsutil::fRenameNoReplace(from, to);
+}
+
+void Form1::tv_DragOver(QTreeWidgetItem* node) {
+  // The node under the pointer is highlighted as the target; off the nodes, the origin.
+  tv_->setCurrentItem(node ? node : dragOriginNode);
+}
+
+void Form1::tv_Drop(QTreeWidgetItem* node, const QList<QUrl>& urls) {
+  QTreeWidgetItem* origin = dragOriginNode;
+  dragOriginNode = nullptr;
+  if (node && node->parent()) {
+    std::filesystem::path target = fNodeFolder(node);
+    std::vector<std::filesystem::path> files;
+    QStringList paths;
+    for (const QUrl& url : urls) {
+      if (!url.isLocalFile()) continue;
+      files.push_back(mailstore::fPath(u8(url.toLocalFile())));
+      paths << url.toLocalFile();
+    }
+    if (!files.empty()) {
+      std::vector<std::filesystem::path> failed = mailstore::fMoveMails(files, target);
+      for (const auto& f : failed) paths.removeAll(qs(mailstore::fUtf8(f)));
+      listModel_->sRemovePaths(paths);
+      sMailCount();
+    }
+  }
+  tv_->setCurrentItem(origin);
+}

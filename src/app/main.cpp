@@ -1,0 +1,13 @@
+#include <QApplication>
+
+#include "app/Form1.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Quillbrook"));
+  QApplication::setApplicationVersion(QStringLiteral(QB_VERSION));
+  Form1 form;
+  if (!form.fStarted()) return 0;  // another instance runs, or the start-up key was not held
+  form.show();
+  return app.exec();
+}

@@ -1,0 +1,47 @@
+#pragma once
+// Real program folders for window tests: setting.ini, MailBox, accounts, mails, icon.ini.
+#include <QTemporaryDir>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "store/mailstore.h"
+#include "store/mod_ini.h"
+#include "store/modCommon.h"
+
+namespace fixture {
+
+namespace fs = std::filesystem;
+
+inline fs::path P(const QTemporaryDir& dir) { return mailstore::fPath(dir.path().toStdString()); }
+
+inline void setting(const fs::path& program, const std::string& key, const std::string& value) {
+  mod_ini::fWriteIniString("Mail", key, value, program / "setting.ini");
+}
+
+inline std::string settingValue(const fs::path& program, const std::string& key) {
+  return mod_ini::fGetIniString("Mail", key, program / "setting.ini", "<none>");
+}
+
+// Account NN with its standard folders and, when given, its stored name.
+inline fs::path account(const fs::path& program, int number, const std::string& name = "") {
+  fs::path folder = mailstore::fAccountFolder(mailstore::fAccountPrefix(program), number);
+  for (const char* sub : {"受信箱", "送信箱/下書き", "送信箱/送信待ち", "ごみ箱"}) {
+    fs::create_directories(folder / mailstore::fPath(sub));
+  }
+  if (!name.empty()) modCommon::sSetAccountValue(folder, "Account", name);
+  return folder;
+}
+
+// A mail file; `read` writes its icon.ini entry "6".
+inline fs::path mail(const fs::path& folder, const std::string& name, bool read = false) {
+  fs::create_directories(folder);
+  fs::path file = folder / mailstore::fPath(name);
+  std::ofstream(file, std::ios::binary) << "Subject: t\r\nFrom: a@example.jp\r\n\r\nbody\r\n";
+  if (read) mailstore::sMarkRead(folder, name);
+  return file;
+}
+
+inline std::string u8(const fs::path& p) { return mailstore::fUtf8(p); }
+
+}  // namespace fixture
