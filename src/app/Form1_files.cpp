@@ -47,6 +47,19 @@ bool fUsableFolderName(const QString& name) {
   return mailstore::fIsValidFolderName(n) && folderTree::fIsValidFolderName(n);
 }
 
+// A name saved in the settings dialog: the account's node, and the title while one of
+// its folders is selected.
+void sShowAccountName(Form1& form, const QString& nn, const QString& name) {
+  QTreeWidgetItem* root = form.fNode(rootKey(nn));
+  if (!root) return;
+  root->setText(0, name);
+  QTreeWidgetItem* current = form.fTree()->currentItem();
+  if (current && Form1::fGetRootNode(current) == root) {
+    form.setWindowTitle(Form1::kTitle + QStringLiteral(" ： ") + name + QStringLiteral(" - ") +
+                        current->text(0));
+  }
+}
+
 }  // namespace
 
 void Form1::sInstallFileCommands() {
@@ -140,9 +153,8 @@ void Form1::sAddAccount() {
   Tag = nn;
   auto* dialog = new frmSet(account, root->text(0), this);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
-  connect(dialog, &frmSet::accountNameChanged, this, [this, nn](const QString& name) {
-    if (QTreeWidgetItem* node = fNode(rootKey(nn))) node->setText(0, name);
-  });
+  connect(dialog, &frmSet::accountNameChanged, this,
+          [this, nn](const QString& name) { sShowAccountName(*this, nn, name); });
   newAccountDialog_ = dialog;
   dialog->show();
 }
@@ -176,9 +188,8 @@ void Form1::sAccountSettings() {
   {
     frmSet dialog(mailstore::fAccountFolder(accountPrefix_, nn.toInt()),
                   fGetRootNode(node)->text(0), this);
-    connect(&dialog, &frmSet::accountNameChanged, this, [this, nn](const QString& name) {
-      if (QTreeWidgetItem* root = fNode(rootKey(nn))) root->setText(0, name);
-    });
+    connect(&dialog, &frmSet::accountNameChanged, this,
+            [this, nn](const QString& name) { sShowAccountName(*this, nn, name); });
     dialog.exec();
   }
   sStartAutoTimer();

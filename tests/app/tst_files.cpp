@@ -363,6 +363,7 @@ void FilesTest::accountSettingsStopsAndRearmsTheTimer() {
   });
   form.mnuFileItem_Click(8);
   QCOMPARE(form.fNode("root02")->text(0), QString("新名"));
+  QCOMPARE(form.windowTitle(), QString("Quillbrook ： 新名 - 送信待ち"));
   QCOMPARE(QString::fromStdString(modCommon::fGetAccountValue(a2, "Account")), QString("新名"));
   QVERIFY(!form.fTimer()->isActive());  // AutoTime 0: stays stopped
 }
