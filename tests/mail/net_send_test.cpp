@@ -84,12 +84,7 @@ class Send : public ::testing::Test {
     work = fs::path(servers->dir) / "work";
     fs::create_directories(work / "inbox");
     log = (work / "log.txt").string();
-    mail::LibrarySettings s;
-    s.caFile = servers->caFile;
-    s.timeoutSeconds = 10;
-    s.pop3sPort = servers->pop3s;
-    s.smtpsPort = servers->smtps;
-    mail::sSetLibrarySettings(s);
+    servers->sUseForLibrary(10);
   }
 
   // The messages waiting for `user`, fetched over POP3 and deleted from the server.
