@@ -14,12 +14,13 @@
 #include <thread>
 
 #include "mail/mail.h"
-#include "mailservers.h"
+#include "servertest.h"
 #include "store/fsutil.h"
 #include "store/mailstore.h"
 
 namespace fs = std::filesystem;
 using qbtest::MailServers;
+using qbtest::ServerTest;
 
 namespace {
 
@@ -96,16 +97,14 @@ std::string message(int i) {
   return m;
 }
 
-class Interrupted : public ::testing::Test {
+class Interrupted : public ServerTest {
  protected:
+  Interrupted() : ServerTest(5) {}
   void SetUp() override {
-    if (!MailServers::dovecotInstalled()) GTEST_SKIP() << "dovecot is not installed";
-    std::string why;
-    servers = MailServers::start(why);
-    ASSERT_TRUE(servers) << why;
+    ServerTest::SetUp();
+    if (fNotStarted()) return;
     inbox = fs::path(servers->dir) / "inbox";
     fs::create_directories(inbox);
-    servers->sUseForLibrary(5);
   }
 
   // Each seeded message must be in the inbox exactly once, whole; nothing else but
@@ -123,7 +122,6 @@ class Interrupted : public ::testing::Test {
     }
   }
 
-  std::unique_ptr<MailServers> servers;
   fs::path inbox;
 };
 

@@ -8,12 +8,13 @@
 #include <thread>
 
 #include "mail/mail.h"
-#include "mailservers.h"
+#include "servertest.h"
 #include "store/fsutil.h"
 #include "store/mailstore.h"
 
 namespace fs = std::filesystem;
 using qbtest::MailServers;
+using qbtest::ServerTest;
 
 namespace {
 
@@ -24,16 +25,13 @@ std::string message(int i, std::size_t bodyLines = 3) {
   return m;
 }
 
-class Receive : public ::testing::Test {
+class Receive : public ServerTest {
  protected:
   void SetUp() override {
-    if (!MailServers::dovecotInstalled()) GTEST_SKIP() << "dovecot is not installed";
-    std::string why;
-    servers = MailServers::start(why);
-    ASSERT_TRUE(servers) << why;
+    ServerTest::SetUp();
+    if (fNotStarted()) return;
     inbox = fs::path(servers->dir) / "受信箱";
     fs::create_directories(inbox);
-    servers->sUseForLibrary(10);
   }
 
   mail::MailResult receive(const std::string& command, const std::string& user = "alice",
@@ -60,7 +58,6 @@ class Receive : public ::testing::Test {
     return names;
   }
 
-  std::unique_ptr<MailServers> servers;
   fs::path inbox;
 };
 
