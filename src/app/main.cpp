@@ -1,8 +1,10 @@
 #include <QApplication>
 
 #include "app/Form1.h"
+#include "app/HtmlView.h"
 
 int main(int argc, char** argv) {
+  HtmlView::sPrepareApplication();  // before the application object exists
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillbrook"));
   QApplication::setApplicationVersion(QStringLiteral(QB_VERSION));
