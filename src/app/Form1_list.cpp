@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPointer>
 #include <QTreeView>
 #include <algorithm>
 #include <optional>
@@ -203,18 +204,18 @@ void Form1::sInstallMailCommands() {
     if (ListView1_->currentIndex().isValid()) sRunMenuItem(Menu::List, 0);
   });
 
-  auto* hook = new ListHook(this);
-  hook->filter = [this](QObject* watched, QEvent* event) {
-    QMenu* edit = fMenu(Menu::Footy);
+  auto* hook = new ListHook(ListView1_);
+  // Focus changes also arrive while the window is being destroyed: that part of the hook
+  // touches nothing but the menu, through a guarded pointer.
+  QPointer<QMenu> edit = fMenu(Menu::Footy);
+  hook->filter = [this, edit](QObject* watched, QEvent* event) {
     switch (event->type()) {
       case QEvent::FocusIn:
-        if (watched == ListView1_) edit->menuAction()->setEnabled(false);
-        break;
       case QEvent::FocusOut:
-        if (watched == ListView1_) edit->menuAction()->setEnabled(true);
+        if (edit && watched == ListView1_) edit->menuAction()->setEnabled(event->type() == QEvent::FocusOut);
         break;
       case QEvent::MouseButtonPress:
-        edit->menuAction()->setEnabled(false);
+        if (edit) edit->menuAction()->setEnabled(false);
         break;
       case QEvent::MouseButtonRelease: {
         auto* me = static_cast<QMouseEvent*>(event);
