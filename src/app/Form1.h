@@ -77,6 +77,8 @@ class Form1 : public QMainWindow {
   // Runs the item's command; nothing when the item has none.
   void sRunMenuItem(Menu menu, int index);
   void mnuFileItem_Click(int index) { sRunMenuItem(Menu::File, index); }
+  // Settings menu: the mailer settings dialog, with the timer stopped while it is open.
+  void mnuSetItem_0();
 
   // --- Status bar ---------------------------------------------------------------------
   void sSetStatus(int panel, const QString& text);
