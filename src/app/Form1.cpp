@@ -67,6 +67,7 @@ void Form1::sCreateControls() {
   connect(tv_, &FolderTree::filesDropped, this, &Form1::tv_Drop);
 
   sCreateList();
+  sCreateView();
 
   split0_ = new QFrame(client_);
   split0_->setObjectName(QStringLiteral("picSplitBar_0"));
@@ -151,6 +152,7 @@ bool Form1::fLoad() {
   // 16, 17. The text preview and its hook.
   sCreateEditor();
   sInstallOwnCommands();
+  sInstallMailCommands();
   sLayout();
   return true;
 }

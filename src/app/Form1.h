@@ -16,7 +16,11 @@
 #include "app/SpeechEngine.h"
 
 class FolderTree;
+class HtmlView;
 class MailListModel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
 class QLockFile;
 class QMenu;
 class QAction;
@@ -138,6 +142,29 @@ class Form1 : public QMainWindow {
   // The settings dialog a new account opened; it does not block. Null once closed.
   QPointer<QDialog> fNewAccountDialog() const { return newAccountDialog_; }
 
+  // --- Mail list, message view and mail commands (Form1_list.cpp, Form1_view.cpp) ---
+  // Refill the list from a folder; the number of rows added.
+  int sFillReceivedList(const std::filesystem::path& folder);
+  int sFillSentList(const std::filesystem::path& folder);
+  void sAddReceivedItem(const std::filesystem::path& file);
+  void sAddSentItem(const std::filesystem::path& file);
+  // The column-header click (column counted from 1).
+  void sSortByColumn(int column);
+  // The row click: text view, subject box, the mail shown and marked read.
+  void ListView1_ItemClick();
+  void sShowMail(const QString& path);
+  void sShowHtml();
+  void sShowEuc();
+  void sSelectAllMails();
+  void sOpenAttachment();
+  void sSaveAttachment();
+  // The file of the current row; empty when there is none.
+  QString fSelectedMailPath() const;
+  QLineEdit* fHeaderBox(int index) const { return txt_[index]; }
+  QListWidget* fAttachList() const { return List1_; }
+  // The HTML preview; null until it is first used.
+  HtmlView* fHtmlView() const { return wb_; }
+
  protected:
   bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -194,6 +221,24 @@ class Form1 : public QMainWindow {
   QTimer* timer_ = nullptr;
   QPointer<QWidget> viewer_;  // the text preview (editor id 0) and its viewport
   QPointer<QWidget> viewerViewport_;
+
+  // Mail list and message view (Form1_list.cpp, Form1_view.cpp).
+  void sCreateView();
+  void sInstallMailCommands();
+  void sInstallHelpCommands();
+  void sClearHeaderPanel();
+  // Places the header panel at the top of the preview area; the rest is the body's.
+  QRect fLayoutHeaderPanel(const QRect& preview);
+  int fFillList(const std::filesystem::path& folder, bool sentType);
+  void sDeleteSelectedMails();
+  void sShowTextView();
+  HtmlView* fEnsureHtmlView();
+  QString fExtractAttachment(int line) const;
+  QWidget* header_ = nullptr;
+  QLineEdit* txt_[3] = {nullptr, nullptr, nullptr};
+  QPushButton* cmd_ = nullptr;
+  QListWidget* List1_ = nullptr;
+  HtmlView* wb_ = nullptr;
 
   std::map<Menu, QMenu*> menus_;
   std::map<std::pair<Menu, int>, QAction*> items_;

@@ -25,8 +25,9 @@ void Form1::sLayout() {
   split2_->setGeometry(listLeft, split2_->y(), std::max(0, sw - listLeft), 4);
   tv_->setGeometry(0, 0, split0_->x(), split0_->height());
   ListView1_->setGeometry(split2_->x(), 0, split2_->width(), split2_->y());
-  const QRect preview(ListView1_->x(), split2_->y() + split2_->height(), ListView1_->width(),
-                      sh - ListView1_->height() - split2_->height() - sbh);
+  const QRect preview = fLayoutHeaderPanel(QRect(ListView1_->x(), split2_->y() + split2_->height(),
+                                                 ListView1_->width(),
+                                                 sh - ListView1_->height() - split2_->height() - sbh));
   if (QWidget* wb = client_->findChild<QWidget*>(QStringLiteral("wb"), Qt::FindDirectChildrenOnly)) {
     wb->setGeometry(preview);
   }

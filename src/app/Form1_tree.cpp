@@ -111,6 +111,7 @@ void Form1::sClearView() {
   FootyWriteEnable(0, true);
   FootySetText(0, QString());
   FootyWriteEnable(0, false);
+  sClearHeaderPanel();
 }
 
 void Form1::tv_MouseDown(QTreeWidgetItem* node, Qt::MouseButton button, const QPoint& globalPos) {

@@ -1,8 +1,11 @@
 #pragma once
 // The rows of the mail list (ListView1): one per message file, three columns. A model
-// of our own so a folder of tens of thousands of mails is filled in one reset.
+// of our own so a folder of tens of thousands of mails is filled in one reset and
+// re-sorted by permuting an index instead of moving rows.
 #include <QAbstractTableModel>
+#include <QColor>
 #include <QString>
+#include <functional>
 #include <vector>
 
 struct MailRow {
@@ -18,6 +21,10 @@ class MailListModel : public QAbstractTableModel {
  public:
   static constexpr int kPathRole = Qt::UserRole;
   static constexpr int kIconRole = Qt::UserRole + 1;
+  static constexpr int kUnread = 5;
+  static constexpr int kRead = 6;
+  // The background of odd rows while the list is striped.
+  static inline const QColor kStripe = QColor(240, 240, 255);
 
   explicit MailListModel(QObject* parent = nullptr);
 
@@ -26,20 +33,53 @@ class MailListModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
+  QStringList mimeTypes() const override;
+  QMimeData* mimeData(const QModelIndexList& indexes) const override;
+  Qt::DropActions supportedDragActions() const override;
 
   void sSetHeaderText(int column, const QString& text);
   QString fHeaderText(int column) const;
 
   void sClear();
+  // Replaces every row; the rows take their sorted places, equal texts in the given order.
   void sSetRows(std::vector<MailRow> rows);
   void sAppendRow(MailRow row);
   void sRemoveRow(int row);
   // Removes every row whose file is in `paths`.
   void sRemovePaths(const QStringList& paths);
-  const MailRow& fRow(int row) const { return rows_[row]; }
+  // Removes the rows at these display positions in one pass.
+  void sRemoveRows(std::vector<int> rows);
+  // Rows in display (sorted) order.
+  const MailRow& fRow(int row) const { return rows_[row].row; }
   void sSetIcon(int row, int icon);
+  // The display row of a file; -1 when it is not listed.
+  int fFindPath(const QString& path) const;
+
+  // Sorting by the text of one column (0 to 2). The setting stays across refills.
+  void sSetSort(int column, Qt::SortOrder order);
+  int fSortColumn() const { return sortColumn_; }
+  Qt::SortOrder fSortOrder() const { return sortOrder_; }
+
+  // Asked while rows are drawn: striped rows alternate white and kStripe.
+  std::function<bool()> striped;
+  // Called when a drag of rows starts (the list remembers where it came from).
+  std::function<void()> dragStarted;
 
  private:
-  std::vector<MailRow> rows_;
+  // A row with its sort keys: each column's text case-folded once, and the order it
+  // was added in, which keeps equal texts in enumeration order.
+  struct Entry {
+    MailRow row;
+    QString key[3];
+    quint64 seq = 0;
+  };
+  Entry fEntry(MailRow row);
+  bool fLess(const Entry& a, const Entry& b) const;
+  void sSortRows();
+
+  std::vector<Entry> rows_;  // in display order
+  quint64 nextSeq_ = 0;
   QString headers_[3];
+  int sortColumn_ = 2;
+  Qt::SortOrder sortOrder_ = Qt::DescendingOrder;
 };

@@ -89,8 +89,13 @@ void StartupTest::restoresTwipsGeometryAndSplitters() {
     QVERIFY(tv && list && viewer);
     QCOMPARE(tv->geometry(), QRect(0, 0, 180, form.centralWidget()->height()));
     QCOMPARE(list->geometry(), QRect(184, 0, form.centralWidget()->width() - 184, 200));
-    QCOMPARE(viewer->geometry(),
-             QRect(184, 204, list->width(), form.centralWidget()->height() - 204));
+    // Below the bar the header panel, then the body viewer down to the status bar.
+    auto* header = form.findChild<QWidget*>("fraHeader");
+    QVERIFY(header);
+    QCOMPARE(header->geometry().topLeft(), QPoint(184, 204));
+    QCOMPARE(header->width(), list->width());
+    QCOMPARE(viewer->geometry(), QRect(184, header->geometry().bottom() + 1, list->width(),
+                                       form.centralWidget()->height() - header->geometry().bottom() - 1));
 
     // Splitter drags stop at their bounds.
     QWidget* bar0 = form.fSplitBar(0);

@@ -1,0 +1,267 @@
+// Form1: the mail list - filling, sorting, keys, mouse, drag start and the delete command.
+#include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPointer>
+#include <QTreeView>
+#include <algorithm>
+#include <optional>
+#include <thread>
+
+#include "app/FolderTree.h"
+#include "app/Form1.h"
+#include "app/MailListModel.h"
+#include "mail/mail.h"
+#include "store/folderTree.h"
+#include "store/mailstore.h"
+#include "store/mod_ini.h"
+
+namespace {
+
+constexpr std::string_view kReceivedKeys = "subject:from:date:content-type:nofile:nobody:";
+constexpr std::string_view kSentKeys = "subject:to:date:nofile:nobody:";
+
+// The value of a labelled element: the text after its fixed-length label.
+QString cut(const std::vector<std::string>& result, size_t index, size_t label) {
+  if (index >= result.size() || result[index].size() <= label) return {};
+  return QString::fromUtf8(result[index].data() + label, static_cast<qsizetype>(result[index].size() - label));
+}
+
+// One row read from a message file; nothing for an unreadable sent-type mail.
+std::optional<MailRow> readRow(const std::filesystem::path& file, bool sentType) {
+  const std::string path = mailstore::fUtf8(file);
+  const std::string folder = mailstore::fUtf8(file.parent_path());
+  mail::MailResult r = mail::ReadMail(path, sentType ? kSentKeys : kReceivedKeys, folder);
+  MailRow row;
+  row.path = QString::fromStdString(path);
+  if (auto* values = std::get_if<std::vector<std::string>>(&r)) {
+    row.subject = cut(*values, 0, 9);
+    row.party = cut(*values, 1, sentType ? 4 : 6);
+    row.date = cut(*values, 2, 6);
+  } else if (sentType) {
+    return std::nullopt;
+  }
+  return row;
+}
+
+// The list's own hook: focus and clicks switch the Edit menu, keys and the right button
+// run the mail commands.
+class ListHook : public QObject {
+ public:
+  std::function<bool(QObject*, QEvent*)> filter;
+  using QObject::QObject;
+  bool eventFilter(QObject* watched, QEvent* event) override { return filter(watched, event); }
+};
+
+}  // namespace
+
+int Form1::fFillList(const std::filesystem::path& folder, bool sentType) {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  ListView1_->setUpdatesEnabled(false);
+  int added = 0;
+  try {
+    sClearView();
+    const std::vector<std::filesystem::path> files = mailstore::fListMailFiles(folder);
+    // The read state of the whole folder in one read of icon.ini.
+    const auto states = mod_ini::IniFile::fLoad(folder / "icon.ini").fSectionValues("Icon");
+    std::vector<std::optional<MailRow>> rows(files.size());
+    // Reading the header blocks is most of the work; it shares nothing between files.
+    const size_t threads = files.size() < 256 ? 1 : std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+    auto work = [&](size_t part) {
+      for (size_t i = part; i < files.size(); i += threads) rows[i] = readRow(files[i], sentType);
+    };
+    std::vector<std::thread> pool;
+    for (size_t t = 1; t < threads; ++t) pool.emplace_back(work, t);
+    work(0);
+    for (std::thread& t : pool) t.join();
+    std::vector<MailRow> list;
+    list.reserve(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+      if (!rows[i]) continue;
+      std::string name = mailstore::fUtf8(files[i].filename());
+      std::transform(name.begin(), name.end(), name.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      auto it = states.find(name);
+      rows[i]->icon = it != states.end() && it->second == mailstore::kStateRead ? MailListModel::kRead
+                                                                                 : MailListModel::kUnread;
+      list.push_back(std::move(*rows[i]));
+    }
+    added = static_cast<int>(list.size());
+    listModel_->sSetRows(std::move(list));
+    if (added > 0) {
+      // The first row is selected, but nothing is shown until a row is clicked.
+      QModelIndex first = listModel_->index(0, 0);
+      ListView1_->selectionModel()->setCurrentIndex(
+          first, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+      ListView1_->scrollTo(first);
+    }
+  } catch (const std::exception&) {
+    // A folder that fails half way keeps the rows added so far.
+  }
+  ListView1_->setUpdatesEnabled(true);
+  QApplication::restoreOverrideCursor();
+  return added;
+}
+
+int Form1::sFillReceivedList(const std::filesystem::path& folder) { return fFillList(folder, false); }
+
+int Form1::sFillSentList(const std::filesystem::path& folder) { return fFillList(folder, true); }
+
+void Form1::sAddReceivedItem(const std::filesystem::path& file) {
+  std::optional<MailRow> row = readRow(file, false);
+  row->icon = mailstore::fIsRead(file.parent_path(), mailstore::fUtf8(file.filename())) ? MailListModel::kRead
+                                                                                        : MailListModel::kUnread;
+  listModel_->sAppendRow(std::move(*row));
+}
+
+void Form1::sAddSentItem(const std::filesystem::path& file) {
+  std::optional<MailRow> row = readRow(file, true);
+  if (!row) return;
+  row->icon = mailstore::fIsRead(file.parent_path(), mailstore::fUtf8(file.filename())) ? MailListModel::kRead
+                                                                                        : MailListModel::kUnread;
+  listModel_->sAppendRow(std::move(*row));
+}
+
+void Form1::sSortByColumn(int column) {
+  const int k = column - 1;
+  if (k < 0 || k > 2) return;
+  Qt::SortOrder order = Qt::AscendingOrder;
+  if (listModel_->fSortColumn() == k) {
+    order = listModel_->fSortOrder() == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+  }
+  listModel_->sSetSort(k, order);
+  ListView1_->header()->setSortIndicator(k, order);
+}
+
+QString Form1::fSelectedMailPath() const {
+  QModelIndex current = ListView1_->currentIndex();
+  if (!current.isValid()) return {};
+  return listModel_->fRow(current.row()).path;
+}
+
+void Form1::sSelectAllMails() { ListView1_->selectAll(); }
+
+void Form1::sDeleteSelectedMails() {
+  QTreeWidgetItem* node = tv_->currentItem();
+  if (!node || !node->parent()) return;  // an account node lists nothing to delete
+  const std::string key = FolderTree::fKey(node).toStdString();
+  const bool trash = key.rfind(mailstore::kTrash, 0) == 0 && key.size() == mailstore::kTrash.size() + 2;
+  std::vector<int> rows;
+  for (const QModelIndex& i : ListView1_->selectionModel()->selectedRows()) rows.push_back(i.row());
+  if (rows.empty()) return;
+  std::sort(rows.begin(), rows.end(), std::greater<>());
+  std::vector<std::filesystem::path> files;
+  for (int r : rows) files.push_back(mailstore::fPath(listModel_->fRow(r).path.toStdString()));
+  // A mail that could not be moved or deleted stays listed, with its state.
+  std::vector<std::filesystem::path> failed;
+  if (trash) {
+    failed = mailstore::fDeleteMails(files);
+  } else {
+    const int number = folderTree::fNodeAccount(key);
+    failed = mailstore::fMoveMails(
+        files, mailstore::fAccountFolder(accountPrefix_, number) / mailstore::fPath(mailstore::kTrash));
+  }
+  std::vector<int> gone;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (std::find(failed.begin(), failed.end(), files[i]) == failed.end()) gone.push_back(rows[i]);
+  }
+  const int firstGone = gone.empty() ? -1 : *std::min_element(gone.begin(), gone.end());
+  listModel_->sRemoveRows(gone);
+  sMailCount();
+  sSetStatus(2, QStringLiteral("総メール数 %1件").arg(listModel_->rowCount()));
+  // The row now at the place of the first deleted one becomes current and is shown.
+  const int n = listModel_->rowCount();
+  if (n == 0) {
+    sClearView();
+    return;
+  }
+  int row = firstGone < 0 ? ListView1_->currentIndex().row() : std::min(firstGone, n - 1);
+  if (row < 0) return;
+  ListView1_->selectionModel()->setCurrentIndex(listModel_->index(row, 0),
+                                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  ListView1_ItemClick();
+}
+
+void Form1::sInstallMailCommands() {
+  listFiller = [this](const std::filesystem::path& folder, bool sentType) {
+    sentType ? sFillSentList(folder) : sFillReceivedList(folder);
+  };
+  listModel_->striped = [this] { return fStriped(); };
+  listModel_->dragStarted = [this] { dragOriginNode = tv_->currentItem(); };
+
+  QHeaderView* header = ListView1_->header();
+  header->setSectionsClickable(true);
+  header->setSortIndicatorShown(true);
+  header->setSortIndicator(listModel_->fSortColumn(), listModel_->fSortOrder());
+  connect(header, &QHeaderView::sectionClicked, this, [this](int section) { sSortByColumn(section + 1); });
+
+  ListView1_->setDragEnabled(true);
+  ListView1_->setDragDropMode(QAbstractItemView::DragOnly);
+  ListView1_->setDefaultDropAction(Qt::MoveAction);
+  connect(ListView1_, &QTreeView::clicked, this, [this] { ListView1_ItemClick(); });
+  connect(ListView1_, &QTreeView::doubleClicked, this, [this] {
+    if (ListView1_->currentIndex().isValid()) sRunMenuItem(Menu::List, 0);
+  });
+
+  auto* hook = new ListHook(ListView1_);
+  // Focus changes also arrive while the window is being destroyed: that part of the hook
+  // touches nothing but the menu, through a guarded pointer.
+  QPointer<QMenu> edit = fMenu(Menu::Footy);
+  hook->filter = [this, edit](QObject* watched, QEvent* event) {
+    switch (event->type()) {
+      case QEvent::FocusIn:
+      case QEvent::FocusOut:
+        if (edit && watched == ListView1_) edit->menuAction()->setEnabled(event->type() == QEvent::FocusOut);
+        break;
+      case QEvent::MouseButtonPress:
+        if (edit) edit->menuAction()->setEnabled(false);
+        break;
+      case QEvent::MouseButtonRelease: {
+        auto* me = static_cast<QMouseEvent*>(event);
+        if (watched == ListView1_->viewport() && me->button() == Qt::RightButton && listModel_->rowCount() > 0 &&
+            ListView1_->selectionModel()->hasSelection()) {
+          fMenu(Menu::List)->popup(me->globalPosition().toPoint());
+        }
+        break;
+      }
+      case QEvent::ShortcutOverride: {
+        // Ctrl+A and Delete belong to the list while it has the focus, not to the menus.
+        auto* ke = static_cast<QKeyEvent*>(event);
+        if (watched == ListView1_ && (ke->matches(QKeySequence::SelectAll) || ke->key() == Qt::Key_Delete)) {
+          event->accept();
+          return true;
+        }
+        break;
+      }
+      case QEvent::KeyPress: {
+        if (watched != ListView1_) break;
+        auto* ke = static_cast<QKeyEvent*>(event);
+        if (ke->matches(QKeySequence::SelectAll)) {
+          sRunMenuItem(Menu::List, 10);
+          return true;
+        }
+        if (ke->key() == Qt::Key_Delete) {
+          sRunMenuItem(Menu::List, 4);
+          return true;
+        }
+        break;
+      }
+      default:
+        break;
+    }
+    return false;
+  };
+  ListView1_->installEventFilter(hook);
+  ListView1_->viewport()->installEventFilter(hook);
+
+  sSetMenuHandler(Menu::List, 4, [this] { sDeleteSelectedMails(); });
+  sSetMenuHandler(Menu::List, 7, [this] { sShowHtml(); });
+  sSetMenuHandler(Menu::List, 8, [this] { sShowEuc(); });
+  sSetMenuHandler(Menu::List, 10, [this] { sSelectAllMails(); });
+  sSetMenuHandler(Menu::Footy, 13, [this] { sShowHtml(); });
+  sSetMenuHandler(Menu::Footy, 14, [this] { sShowEuc(); });
+  sSetMenuHandler(Menu::Attach, 0, [this] { sOpenAttachment(); });
+  sSetMenuHandler(Menu::Attach, 1, [this] { sSaveAttachment(); });
+  sInstallHelpCommands();
+}
