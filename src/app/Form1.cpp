@@ -16,6 +16,7 @@
 
 #include "app/FolderTree.h"
 #include "app/MailListModel.h"
+#include "app/Receiver.h"
 #include "editor/Footy.h"
 #include "store/mailstore.h"
 #include "store/mod_ini.h"
@@ -151,6 +152,7 @@ bool Form1::fLoad() {
   // 16, 17. The text preview and its hook.
   sCreateEditor();
   sInstallOwnCommands();
+  receiver = new Receiver(this);  // receiving on command and on the timer
   sLayout();
   return true;
 }

@@ -59,7 +59,7 @@ void MenuTest::itemsCarryNamesAndCaptions() {
   QCOMPARE(form.findChild<QAction*>("mnuFootyItem_10")->shortcut(), QKeySequence("Ctrl+A"));
   // Commands of later parts are present but disabled; the window's own work.
   QVERIFY(!six->isEnabled());
-  QVERIFY(!form.findChild<QAction*>("mnuFileItem_1")->isEnabled());
+  QVERIFY(form.findChild<QAction*>("mnuFileItem_1")->isEnabled());  // receiving
   QVERIFY(form.findChild<QAction*>("mnuFileItem_20")->isEnabled());
   QVERIFY(form.findChild<QAction*>("mnuFootyItem_1")->isEnabled());
   // ReadMe only while the file exists.
