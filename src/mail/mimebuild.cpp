@@ -1,5 +1,7 @@
 #include "mail/mimebuild.h"
 
+#include "mail/jptext.h"
+
 #include <gmime/gmime.h>
 #include <iconv.h>
 
@@ -180,22 +182,6 @@ std::string messageId(std::time_t now, std::string_view fromAddress) {
   return "Message-ID: <" + std::string(buf) + "@" + domain + ">\r\n";
 }
 
-std::string crlfText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 32);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '\r') {
-      out += "\r\n";
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else if (c == '\n') {
-      out += "\r\n";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
 
 bool hasLongLine(std::string_view s) {
   std::size_t run = 0;
@@ -221,7 +207,7 @@ void setContent(GMimePart* part, std::string_view bytes, GMimeContentEncoding en
 }
 
 GMimeObject* textPart(std::string_view body) {
-  std::string text = crlfText(body);
+  std::string text = jptext::fToCrLf(body);
   GMimeTextPart* part = g_mime_text_part_new_with_subtype("plain");
   if (auto jis = fToIso2022jp(text); jis && !hasLongLine(*jis)) {
     g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", "ISO-2022-JP");

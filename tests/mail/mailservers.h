@@ -1,4 +1,5 @@
 #pragma once
+#include "mail/mail.h"
 // Real mail servers on loopback for the mail tests and benchmarks: dovecot (POP3 with
 // STLS, and POP3S) and an aiosmtpd sink (STARTTLS and implicit TLS, AUTH) that delivers
 // into dovecot's Maildirs. Each gets free ports, a throwaway CA and a certificate for
@@ -42,6 +43,26 @@ class MailServers {
       {"alice", "secret"}, {"bob", "hunter2"}, {"carol", "c4r0l!"}};
 
   static bool dovecotInstalled() { return access(kDovecot, X_OK) == 0; }
+
+  // Points the mail library at these servers: their CA and implicit-TLS ports.
+  void sUseForLibrary(long timeoutSeconds) const {
+    mail::LibrarySettings s;
+    s.caFile = caFile;
+    s.timeoutSeconds = timeoutSeconds;
+    s.pop3sPort = pop3s;
+    s.smtpsPort = smtps;
+    mail::sSetLibrarySettings(s);
+  }
+
+  // A message written with LF line ends, as a server sends it (CR LF).
+  static std::string crlf(const std::string& lf) {
+    std::string out;
+    for (char c : lf) {
+      if (c == '\n') out += '\r';
+      out += c;
+    }
+    return out;
+  }
 
   // Starts both servers; nothing and `why` set when they cannot be started.
   static std::unique_ptr<MailServers> start(std::string& why) {

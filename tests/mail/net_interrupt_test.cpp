@@ -14,12 +14,13 @@
 #include <thread>
 
 #include "mail/mail.h"
-#include "mailservers.h"
+#include "servertest.h"
 #include "store/fsutil.h"
 #include "store/mailstore.h"
 
 namespace fs = std::filesystem;
 using qbtest::MailServers;
+using qbtest::ServerTest;
 
 namespace {
 
@@ -96,26 +97,14 @@ std::string message(int i) {
   return m;
 }
 
-std::string crlf(const std::string& lf) {
-  std::string out;
-  for (char c : lf) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  return out;
-}
-
-class Interrupted : public ::testing::Test {
+class Interrupted : public ServerTest {
  protected:
+  Interrupted() : ServerTest(5) {}
   void SetUp() override {
-    if (!MailServers::dovecotInstalled()) GTEST_SKIP() << "dovecot is not installed";
-    std::string why;
-    servers = MailServers::start(why);
-    ASSERT_TRUE(servers) << why;
+    ServerTest::SetUp();
+    if (fNotStarted()) return;
     inbox = fs::path(servers->dir) / "inbox";
     fs::create_directories(inbox);
-    mail::LibrarySettings s;
-    s.caFile = servers->caFile;
-    s.timeoutSeconds = 5;
-    s.pop3sPort = servers->pop3s;
-    mail::sSetLibrarySettings(s);
   }
 
   // Each seeded message must be in the inbox exactly once, whole; nothing else but
@@ -124,7 +113,7 @@ class Interrupted : public ::testing::Test {
     std::map<std::string, int> seen;
     for (auto& p : mailstore::fListMailFiles(inbox)) ++seen[*fsutil::fReadFile(p)];
     EXPECT_EQ(seen.size(), static_cast<std::size_t>(count));
-    for (int i = 1; i <= count; ++i) EXPECT_EQ(seen[crlf(message(i))], 1) << "message " << i;
+    for (int i = 1; i <= count; ++i) EXPECT_EQ(seen[MailServers::crlf(message(i))], 1) << "message " << i;
     for (auto& e : fs::directory_iterator(inbox)) {
       std::string name = e.path().filename().string();
       if (!mailstore::fIsMailFileName(name)) {
@@ -133,7 +122,6 @@ class Interrupted : public ::testing::Test {
     }
   }
 
-  std::unique_ptr<MailServers> servers;
   fs::path inbox;
 };
 
@@ -182,7 +170,7 @@ TEST_F(Interrupted, JournalOfAKilledRunIsHonoured) {
   auto* paths = std::get_if<std::vector<std::string>>(&second);
   ASSERT_TRUE(paths);
   ASSERT_EQ(paths->size(), 1u);
-  EXPECT_EQ(*fsutil::fReadFile(paths->front()), crlf(message(2)));
+  EXPECT_EQ(*fsutil::fReadFile(paths->front()), MailServers::crlf(message(2)));
   expectEachOnce(2);
   EXPECT_FALSE(fs::exists(inbox / ".qbuidl.journal"));
 }

@@ -8,12 +8,13 @@
 #include <thread>
 
 #include "mail/mail.h"
-#include "mailservers.h"
+#include "servertest.h"
 #include "store/fsutil.h"
 #include "store/mailstore.h"
 
 namespace fs = std::filesystem;
 using qbtest::MailServers;
+using qbtest::ServerTest;
 
 namespace {
 
@@ -24,30 +25,13 @@ std::string message(int i, std::size_t bodyLines = 3) {
   return m;
 }
 
-std::string crlf(const std::string& lf) {
-  std::string out;
-  for (char c : lf) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
-}
-
-class Receive : public ::testing::Test {
+class Receive : public ServerTest {
  protected:
   void SetUp() override {
-    if (!MailServers::dovecotInstalled()) GTEST_SKIP() << "dovecot is not installed";
-    std::string why;
-    servers = MailServers::start(why);
-    ASSERT_TRUE(servers) << why;
+    ServerTest::SetUp();
+    if (fNotStarted()) return;
     inbox = fs::path(servers->dir) / "受信箱";
     fs::create_directories(inbox);
-    mail::LibrarySettings s;
-    s.caFile = servers->caFile;
-    s.timeoutSeconds = 10;
-    s.pop3sPort = servers->pop3s;
-    s.smtpsPort = servers->smtps;
-    mail::sSetLibrarySettings(s);
   }
 
   mail::MailResult receive(const std::string& command, const std::string& user = "alice",
@@ -74,7 +58,6 @@ class Receive : public ::testing::Test {
     return names;
   }
 
-  std::unique_ptr<MailServers> servers;
   fs::path inbox;
 };
 
@@ -91,7 +74,7 @@ TEST_F(Receive, SaveAllKeepsBytesAndOrderAndFetchesOnlyNewMailNextTime) {
     EXPECT_TRUE(mailstore::fIsMailFileName(fs::path(p).filename().string()));
     got.insert(*fsutil::fReadFile(p));
   }
-  EXPECT_EQ(got, (std::multiset<std::string>{crlf(message(1)), crlf(dotted), crlf(message(3))}));
+  EXPECT_EQ(got, (std::multiset<std::string>{MailServers::crlf(message(1)), MailServers::crlf(dotted), MailServers::crlf(message(3))}));
   // Server order: the file names sort the same way.
   EXPECT_TRUE(std::is_sorted(first.begin(), first.end()));
 
@@ -99,7 +82,7 @@ TEST_F(Receive, SaveAllKeepsBytesAndOrderAndFetchesOnlyNewMailNextTime) {
   servers->seed("alice", message(4));
   auto third = paths(receive("SAVEALL"));
   ASSERT_EQ(third.size(), 1u);
-  EXPECT_EQ(*fsutil::fReadFile(third[0]), crlf(message(4)));
+  EXPECT_EQ(*fsutil::fReadFile(third[0]), MailServers::crlf(message(4)));
   EXPECT_EQ(servers->stored("alice").size(), 4u);
   // The bookkeeping is never taken for a mail.
   EXPECT_EQ(mailstore::fListMailFiles(inbox).size(), 4u);
@@ -111,7 +94,7 @@ TEST_F(Receive, DeletingCommandsRemoveWhatTheInboxHolds) {
   EXPECT_EQ(paths(receive("SAVE 1-2")).size(), 2u);
   auto saved = paths(receive("SAVD 1-3"));
   ASSERT_EQ(saved.size(), 1u);
-  EXPECT_EQ(*fsutil::fReadFile(saved[0]), crlf(message(3)));
+  EXPECT_EQ(*fsutil::fReadFile(saved[0]), MailServers::crlf(message(3)));
   EXPECT_EQ(servers->stored("alice").size(), 2u);
   EXPECT_EQ(paths(receive("SAVEALLD")).size(), 2u);
   EXPECT_EQ(servers->stored("alice").size(), 0u);

@@ -7,11 +7,12 @@
 #include <fstream>
 
 #include "mail/mail.h"
-#include "mailservers.h"
+#include "servertest.h"
 #include "store/fsutil.h"
 
 namespace fs = std::filesystem;
 using qbtest::MailServers;
+using qbtest::ServerTest;
 
 namespace {
 
@@ -74,22 +75,14 @@ struct Parsed {
   }
 };
 
-class Send : public ::testing::Test {
+class Send : public ServerTest {
  protected:
   void SetUp() override {
-    if (!MailServers::dovecotInstalled()) GTEST_SKIP() << "dovecot is not installed";
-    std::string why;
-    servers = MailServers::start(why);
-    ASSERT_TRUE(servers) << why;
+    ServerTest::SetUp();
+    if (fNotStarted()) return;
     work = fs::path(servers->dir) / "work";
     fs::create_directories(work / "inbox");
     log = (work / "log.txt").string();
-    mail::LibrarySettings s;
-    s.caFile = servers->caFile;
-    s.timeoutSeconds = 10;
-    s.pop3sPort = servers->pop3s;
-    s.smtpsPort = servers->smtps;
-    mail::sSetLibrarySettings(s);
   }
 
   // The messages waiting for `user`, fetched over POP3 and deleted from the server.
@@ -115,7 +108,6 @@ class Send : public ::testing::Test {
     return lines;
   }
 
-  std::unique_ptr<MailServers> servers;
   fs::path work;
   std::string log;
 };
