@@ -109,12 +109,7 @@ void ReceiveTest::initTestCase() {
   std::string why;
   servers_ = qbtest::MailServers::start(why);
   QVERIFY2(servers_, why.c_str());
-  mail::LibrarySettings s;
-  s.caFile = servers_->caFile;
-  s.timeoutSeconds = 10;
-  s.pop3sPort = servers_->pop3s;
-  s.smtpsPort = servers_->smtps;
-  mail::sSetLibrarySettings(s);
+  servers_->sUseForLibrary(10);
   Form1::sSetSpeechFactory([] { return std::make_unique<RecordingSpeech>(); });
   for (const char* scheme : {"http", "https", "file"}) QDesktopServices::setUrlHandler(scheme, &urls_, "open");
 }
