@@ -1,6 +1,7 @@
 #pragma once
 // The main window, which is the program: it owns the settings path, the account prefix,
 // the speech engine, timer 256, the tray icon and the automatic-receive position.
+#include <QDialog>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMap>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "app/SpeechEngine.h"
 
@@ -74,6 +76,8 @@ class Form1 : public QMainWindow {
   // Runs the item's command; nothing when the item has none.
   void sRunMenuItem(Menu menu, int index);
   void mnuFileItem_Click(int index) { sRunMenuItem(Menu::File, index); }
+  // Settings menu: the mailer settings dialog, with the timer stopped while it is open.
+  void mnuSetItem_0();
 
   // --- Status bar ---------------------------------------------------------------------
   void sSetStatus(int panel, const QString& text);
@@ -123,6 +127,21 @@ class Form1 : public QMainWindow {
   QSystemTrayIcon* fTrayIcon() const { return tray_; }
   void sTrayActivated(int reason);
 
+  // --- Account and folder commands of the File menu (Form1_files.cpp) ----------------
+  // The boxes these commands ask through; when unset, the real message and input boxes.
+  // confirmBox: OK and Cancel, true for OK. inputBox: no value on Cancel.
+  std::function<bool(const QString& title, const QString& text)> confirmBox;
+  std::function<void(const QString& title, const QString& text)> messageBox;
+  std::function<std::optional<QString>(const QString& prompt, const QString& title)> inputBox;
+  void sAddAccount();
+  void sDeleteAccount();
+  void sAccountSettings();
+  void sNewFolder();
+  void sDeleteFolder();
+  void sEmptyTrash();
+  // The settings dialog a new account opened; it does not block. Null once closed.
+  QPointer<QDialog> fNewAccountDialog() const { return newAccountDialog_; }
+
  protected:
   bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -148,6 +167,14 @@ class Form1 : public QMainWindow {
   bool fSplitterEvent(int index, QEvent* event);
   double fTwipsPerPixelX() const;
   double fTwipsPerPixelY() const;
+  // Account and folder commands (Form1_files.cpp).
+  void sInstallFileCommands();
+  bool fConfirm(const QString& title, const QString& text);
+  void sMessage(const QString& title, const QString& text);
+  std::optional<QString> fInput(const QString& prompt, const QString& title);
+  void sRemoveNode(QTreeWidgetItem* node);
+  void sSelectNoNode();
+  QPointer<QDialog> newAccountDialog_;
 
   std::filesystem::path programDir_;
   std::filesystem::path settingsPath_;

@@ -85,6 +85,7 @@ frmSet::frmSet(std::filesystem::path accountFolder, const QString& rootCaption, 
   layout->addLayout(buttons);
 
   sLoad();
+  resize(560, 600);
 }
 
 QWidget* frmSet::fBuildBasicPage() {
@@ -230,6 +231,8 @@ QWidget* frmSet::fBuildRulesPage() {
   lv->setAllColumnsShowFocus(true);
   lv->setSelectionBehavior(QAbstractItemView::SelectRows);
   lv->setHeaderLabels({"対象", "検索文字列", "振り分け先", "処理"});
+  lv->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  lv->header()->setStretchLastSection(true);
   lv->setStyleSheet("QTreeView::item { border-right: 1px solid #d0d0d0; border-bottom: 1px solid #d0d0d0; }");
   connect(lv, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { lv_Click(item); });
   layout->addWidget(lv);
