@@ -16,6 +16,7 @@
 
 #include "app/FolderTree.h"
 #include "app/MailListModel.h"
+#include "app/Receiver.h"
 #include "editor/Footy.h"
 #include "store/mailstore.h"
 #include "store/mod_ini.h"
@@ -153,6 +154,7 @@ bool Form1::fLoad() {
   sCreateEditor();
   sInstallOwnCommands();
   sInstallMailCommands();
+  receiver = new Receiver(this);  // receiving on command and on the timer
   sLayout();
   return true;
 }

@@ -27,6 +27,7 @@ class QAction;
 class QFrame;
 class QSystemTrayIcon;
 class QTimer;
+class Receiver;
 class QTreeView;
 class QTreeWidgetItem;
 
@@ -97,6 +98,9 @@ class Form1 : public QMainWindow {
   void sTimerTick();
   bool fStriped() const { return striped_; }
   void sSetStriped(bool striped) { striped_ = striped; }
+
+  // --- Receiving (Receiver.cpp): File items 1 and 2 and the timer's runs ---------------
+  Receiver* receiver = nullptr;
 
   // --- Folder tree -----------------------------------------------------------------
   FolderTree* fTree() const { return tv_; }

@@ -2,6 +2,7 @@
 
 #include "receive/notice.h"
 #include "receive/rules.h"
+#include "store/iconbatch.h"
 #include "store/mailstore.h"
 #include "store/modCommon.h"
 #include "store/mod_ini.h"
@@ -16,7 +17,8 @@ std::string fReceiveCommand(long receiveCount, long svrDel) {
 
 fs::path sDistribute(const fs::path& mail, const fs::path& accountFolder,
                      const fs::path& settingIni, std::string& speechSenders,
-                     DesktopServices& desktop, const ReadMailFn& readMail) {
+                     DesktopServices& desktop, const ReadMailFn& readMail,
+                     mailstore::IconBatch* batch) {
   // A failure inside filing must never stop the receive run.
   try {
     auto read = readMail(mailstore::fUtf8(mail), kRuleKeys, mailstore::fUtf8(mail.parent_path()));
@@ -27,7 +29,7 @@ fs::path sDistribute(const fs::path& mail, const fs::path& accountFolder,
 
     auto rules =
         fParseRules(mod_ini::fGetIniString("Mail", "Distribute", accountFolder / "set.ini", ""));
-    return sApplyActions(fMatchRules(rules, *element), mail, accountFolder, desktop);
+    return sApplyActions(fMatchRules(rules, *element), mail, accountFolder, desktop, batch);
   } catch (const std::exception&) {
     return mail;
   }
@@ -61,12 +63,15 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
   }
 
   if (auto* paths = std::get_if<std::vector<std::string>>(&result); paths && !paths->empty()) {
+    // A thousand new mails must not mean a thousand rewrites of the same icon.ini.
+    mailstore::IconBatch batch;
     for (const auto& text : *paths) {
       fs::path saved = mailstore::fPath(text);
       if (saved.is_relative()) saved = inbox / saved;
       run.saved.push_back(saved);
-      sDistribute(saved, account.folder, settingIni, run.speechSenders, desktop, readMail);
+      sDistribute(saved, account.folder, settingIni, run.speechSenders, desktop, readMail, &batch);
     }
+    batch.fSave();
     run.received = true;
     run.count = static_cast<int>(paths->size());
     run.summaryLine = fReceivedLine(account.caption, run.count);

@@ -10,6 +10,10 @@
 #include "mail/mail.h"
 #include "receive/desktop.h"
 
+namespace mailstore {
+class IconBatch;
+}
+
 namespace receive {
 
 using RcvMailFn = std::function<mail::MailResult(
@@ -25,12 +29,14 @@ std::string fReceiveCommand(long receiveCount, long svrDel);
 
 // The distribution step for one saved mail: reads its headers, adds the sender's reading
 // to `speechSenders`, applies every matching rule of the account. A mail that cannot be
-// read is left alone. Returns where the mail is afterwards.
+// read is left alone. Returns where the mail is afterwards. With a batch, read states
+// are written when the batch is saved.
 std::filesystem::path sDistribute(const std::filesystem::path& mail,
                                   const std::filesystem::path& accountFolder,
                                   const std::filesystem::path& settingIni,
                                   std::string& speechSenders, DesktopServices& desktop,
-                                  const ReadMailFn& readMail = mail::ReadMail);
+                                  const ReadMailFn& readMail = mail::ReadMail,
+                                  mailstore::IconBatch* batch = nullptr);
 
 struct AccountRef {
   int number = 0;

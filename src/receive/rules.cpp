@@ -1,5 +1,6 @@
 #include "receive/rules.h"
 
+#include "store/iconbatch.h"
 #include "store/mailstore.h"
 #include "store/modCommon.h"
 
@@ -152,7 +153,8 @@ std::vector<RuleAction> fMatchRules(const std::vector<Rule>& rules,
 }
 
 fs::path sApplyActions(const std::vector<RuleAction>& actions, const fs::path& mail,
-                       const fs::path& accountFolder, DesktopServices& desktop) {
+                       const fs::path& accountFolder, DesktopServices& desktop,
+                       mailstore::IconBatch* batch) {
   fs::path where = mail;
   for (const auto& a : actions) {
     if (!a.openUrl.empty()) desktop.sOpenUrl(a.openUrl);
@@ -163,12 +165,17 @@ fs::path sApplyActions(const std::vector<RuleAction>& actions, const fs::path& m
       if (folder && isFile(where)) {
         // The store's move never overwrites: a taken name or a missing folder leaves the
         // mail where it is, and the read mark below then goes where the mail stayed.
-        if (mailstore::fMoveMails({where}, *folder).empty() && isFile(*folder / where.filename()))
-          where = *folder / where.filename();
+        const bool moved = batch ? batch->fMove(where, *folder) : mailstore::fMoveMails({where}, *folder).empty();
+        if (moved && isFile(*folder / where.filename())) where = *folder / where.filename();
       }
     }
-    if (a.markRead && isFile(where))
-      mailstore::sMarkRead(where.parent_path(), mailstore::fUtf8(where.filename()));
+    if (a.markRead && isFile(where)) {
+      if (batch) {
+        batch->sMarkRead(where.parent_path(), mailstore::fUtf8(where.filename()));
+      } else {
+        mailstore::sMarkRead(where.parent_path(), mailstore::fUtf8(where.filename()));
+      }
+    }
 
     if (!a.program.empty()) desktop.sStartProgram(a.program);
   }

@@ -9,6 +9,10 @@
 
 #include "receive/desktop.h"
 
+namespace mailstore {
+class IconBatch;
+}
+
 namespace receive {
 
 // Action flag bits as the account dialog writes them.
@@ -63,10 +67,12 @@ std::vector<RuleAction> fMatchRules(const std::vector<Rule>& rules,
 
 // Applies the actions in order to the mail at `mail` in `accountFolder`. A later move acts
 // on the mail where an earlier one put it; a step that fails is skipped and the rest goes
-// on. Returns where the mail is afterwards.
+// on. Returns where the mail is afterwards. With a batch, read states are kept there and
+// written when the batch is saved.
 std::filesystem::path sApplyActions(const std::vector<RuleAction>& actions,
                                     const std::filesystem::path& mail,
                                     const std::filesystem::path& accountFolder,
-                                    DesktopServices& desktop);
+                                    DesktopServices& desktop,
+                                    mailstore::IconBatch* batch = nullptr);
 
 }  // namespace receive

@@ -60,7 +60,7 @@ void MenuTest::itemsCarryNamesAndCaptions() {
   // Commands of later parts are present but disabled; the window's own work.
   auto* zero = form.findChild<QAction*>("mnuFileItem_0");
   QVERIFY(!zero->isEnabled());
-  QVERIFY(!form.findChild<QAction*>("mnuFileItem_1")->isEnabled());
+  QVERIFY(form.findChild<QAction*>("mnuFileItem_1")->isEnabled());  // receiving
   QVERIFY(form.findChild<QAction*>("mnuFileItem_20")->isEnabled());
   QVERIFY(form.findChild<QAction*>("mnuFootyItem_1")->isEnabled());
   // ReadMe only while the file exists.

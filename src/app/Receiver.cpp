@@ -1,0 +1,237 @@
+#include "app/Receiver.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QTreeWidget>
+#include <thread>
+
+#include "app/FolderTree.h"
+#include "app/Form1.h"
+#include "app/MailListModel.h"
+#include "app/QtDesktop.h"
+#include "receive/autore.h"
+#include "receive/notice.h"
+#include "store/folderTree.h"
+#include "store/mailstore.h"
+
+namespace {
+
+std::string u8(const QString& s) { return s.toStdString(); }
+
+// Clears the busy flag however the run ends.
+class BusyScope {
+ public:
+  explicit BusyScope(bool& flag) : flag_(flag) { flag_ = true; }
+  ~BusyScope() { flag_ = false; }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+}  // namespace
+
+Receiver::Receiver(Form1* form)
+    : QObject(form), form_(form), desktop_(std::make_unique<QtDesktop>(form)) {
+  setObjectName(QStringLiteral("Receiver"));
+  form_->sSetMenuHandler(Form1::Menu::File, 1, [this] { sReceiveSelected(); });
+  form_->sSetMenuHandler(Form1::Menu::File, 2, [this] { sReceiveAll(); });
+  form_->autoReceiver = [this] { sAutoRe(); };
+  form_->installEventFilter(this);
+  connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { closing_ = true; });
+}
+
+Receiver::~Receiver() = default;
+
+bool Receiver::eventFilter(QObject* watched, QEvent* event) {
+  // Closing the window unloads it for good; a run still under way only finishes quietly.
+  if (watched == form_ && event->type() == QEvent::Close) closing_ = true;
+  return QObject::eventFilter(watched, event);
+}
+
+receive::AccountRef Receiver::fAccountOf(QTreeWidgetItem* accountNode) const {
+  receive::AccountRef account;
+  account.number = folderTree::fNodeAccount(u8(FolderTree::fKey(accountNode)));
+  account.caption = u8(accountNode->text(0));
+  account.folder = mailstore::fAccountFolder(form_->fAccountPrefix(), account.number);
+  return account;
+}
+
+void Receiver::sSetStatus(const std::string& text) {
+  form_->sSetStatus(1, QString::fromStdString(text));
+}
+
+mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::string_view user,
+                                             std::string_view pass, std::string_view command,
+                                             std::string_view dest,
+                                             const mail::Progress& progress) {
+  if (closing_) return std::string();
+  struct Call {
+    std::string server, user, pass, command, dest;
+    mail::Progress progress;
+    mail::MailResult result;
+    std::atomic<bool> done{false};
+  };
+  auto call = std::make_shared<Call>();
+  call->server = server;
+  call->user = user;
+  call->pass = pass;
+  call->command = command;
+  call->dest = dest;
+  call->progress = progress;
+
+  receivingText_ = form_->fStatus(1);
+  done_ = 0;
+  total_ = 0;
+  inLibrary_ = true;
+  QEventLoop loop;
+  std::thread worker([call, &loop] {
+    call->result = mail::RcvMail(call->server, call->user, call->pass, call->command, call->dest,
+                                 call->progress);
+    call->done = true;
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  // The window goes on painting and taking input while the library works. When the
+  // program quits meanwhile, the loop ends early and the dialogue is simply waited for.
+  if (!call->done) loop.exec();
+  worker.join();
+  inLibrary_ = false;
+  return std::move(call->result);
+}
+
+void Receiver::sPostProgress(std::size_t done, std::size_t total) {
+  // Worker thread: keep the latest figures and wake the window once per burst, so a fast
+  // dialogue does not flood the event queue.
+  done_ = done;
+  total_ = total;
+  if (!progressPosted_.exchange(true)) {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          progressPosted_ = false;
+          sShowProgress();
+        },
+        Qt::QueuedConnection);
+  }
+}
+
+void Receiver::sShowProgress() {
+  // A late report after the library returned must not cover the run's result.
+  if (!inLibrary_ || total_ == 0) return;
+  form_->sSetStatus(1, receivingText_ + QStringLiteral(" %1/%2").arg(done_.load()).arg(total_.load()));
+}
+
+bool Receiver::sReceiveSelected() {
+  QTreeWidgetItem* node = form_->fTree()->currentItem();
+  if (!node || busy_) return false;
+  BusyScope busy(busy_);
+  speechSenders_.clear();
+  const receive::AccountRef account = fAccountOf(Form1::fGetRootNode(node));
+  const std::filesystem::path& settings = form_->fSettingsPath();
+  receive::AccountRun run = receive::fReceiveAccount(
+      account, settings, speechSenders_, *desktop_, [this](const std::string& t) { sSetStatus(t); },
+      [this](std::size_t d, std::size_t t) { sPostProgress(d, t); },
+      [this](auto... args) { return fRcvMailOffThread(args...); });
+  speechSenders_ = std::move(run.speechSenders);
+  if (!run.received || closing_) return run.received;
+  sReloadList();
+  sSpeak(receive::fSpeechAfterOne(receive::fSpeechMode(settings), account.number, run.count,
+                                  speechSenders_));
+  sNotify(run.summaryLine);
+  form_->sMailCount();
+  return true;
+}
+
+bool Receiver::sReceiveAll() {
+  if (busy_) return false;
+  BusyScope busy(busy_);
+  speechSenders_.clear();
+  std::vector<receive::AccountRef> accounts;
+  QTreeWidget* tv = form_->fTree();
+  for (int i = 0; i < tv->topLevelItemCount(); ++i) accounts.push_back(fAccountOf(tv->topLevelItem(i)));
+  const std::filesystem::path& settings = form_->fSettingsPath();
+  receive::AllRun all = receive::fReceiveAll(
+      accounts, settings, *desktop_, [this](const std::string& t) { sSetStatus(t); },
+      [this](std::size_t d, std::size_t t) { sPostProgress(d, t); },
+      [this](auto... args) { return fRcvMailOffThread(args...); });
+  speechSenders_ = std::move(all.speechSenders);
+  // Nothing arrived: the list, the counts and the user are left in peace.
+  if (all.accountsReceived == 0 || closing_) return all.accountsReceived > 0;
+  sReloadList();
+  sSpeak(receive::fSpeechAfterAll(receive::fSpeechMode(settings), all.speechFragments,
+                                  speechSenders_));
+  sNotify(all.summary);
+  form_->sMailCount();
+  return true;
+}
+
+void Receiver::sAutoRe() {
+  QTreeWidget* tv = form_->fTree();
+  if (busy_ || tv->topLevelItemCount() == 0) return;
+  if (!tv->currentItem()) tv->setCurrentItem(tv->topLevelItem(0));
+  const QString remembered = FolderTree::fKey(tv->currentItem());
+
+  std::vector<int> numbers;
+  for (int i = 0; i < tv->topLevelItemCount(); ++i)
+    numbers.push_back(folderTree::fNodeAccount(u8(FolderTree::fKey(tv->topLevelItem(i)))));
+  auto step = receive::fAutoReNext(numbers, form_->autoRePosition);
+  if (!step) return;
+  form_->autoRePosition = step->position;
+  QTreeWidgetItem* account = nullptr;
+  for (int i = 0; i < tv->topLevelItemCount() && !account; ++i)
+    if (numbers[i] == step->account) account = tv->topLevelItem(i);
+  if (!account) return;
+  const QString accountKey = FolderTree::fKey(account);
+  tv->setCurrentItem(account);
+
+  const bool received = sReceiveSelected();
+  // Back to the user's node - unless the user picked another one during the run. The tree
+  // may have been rebuilt meanwhile, so nodes are found again by key.
+  QTreeWidgetItem* current = tv->currentItem();
+  if (current && FolderTree::fKey(current) == accountKey) {
+    if (QTreeWidgetItem* back = form_->fNode(remembered)) tv->setCurrentItem(back);
+  }
+  // The account node was selected during the run, so the list of the user's folder was
+  // not refreshed yet.
+  if (received && !closing_) sReloadList();
+}
+
+void Receiver::sReloadList() {
+  QTreeWidgetItem* node = form_->fTree()->currentItem();
+  if (!node || !node->parent() || !form_->listFiller) return;
+  const bool sentType = folderTree::fIsSentTypeKey(u8(FolderTree::fKey(node)));
+  form_->listFiller(form_->fNodeFolder(node), sentType);
+  form_->sSetStatus(2, QStringLiteral("総メール数 %1件").arg(form_->fListModel()->rowCount()));
+}
+
+void Receiver::sSpeak(const std::string& phonetic) {
+  SpeechEngine* engine = form_->fSpeech();
+  if (phonetic.empty() || !engine) return;
+  try {
+    engine->sPlay(phonetic);
+  } catch (const std::exception&) {
+    // Speech is a courtesy: a failing engine never stops the run.
+  }
+}
+
+void Receiver::sNotify(const std::string& text) {
+  // The summary's lines end in CR LF; Qt's labels break lines at LF.
+  QString shown = QString::fromStdString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  switch (receive::fNotifyMode(form_->fSettingsPath())) {
+    case 1:
+      if (balloonHook) {
+        balloonHook(Form1::kTitle, shown);
+      } else {
+        form_->sTrayBalloon(Form1::kTitle, shown);
+      }
+      break;
+    case 2:
+      QMessageBox::information(form_, Form1::kTitle, shown, QMessageBox::Ok);
+      break;
+    default:
+      break;
+  }
+}

@@ -1,0 +1,73 @@
+#pragma once
+// Receiving in the main window: File menu "受信(&R)" (the selected node's account) and
+// "全アカウント受信(&A)", and the timer's runs (all accounts, or one account per tick in
+// turn). The mail library's blocking dialogue runs on a worker thread while the window
+// keeps painting and shows the progress; filing, status texts, speech and notices run on
+// the window's thread. One run at a time: commands and ticks that come during a run are
+// dropped.
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "mail/mail.h"
+#include "receive/receive.h"
+
+class Form1;
+class QTreeWidgetItem;
+class QtDesktop;
+
+class Receiver : public QObject {
+  Q_OBJECT
+ public:
+  // Installs File items 1 and 2 and the one-account tick into the window.
+  explicit Receiver(Form1* form);
+  ~Receiver() override;
+
+  // 受信(&R) for the account of the selected node; true when mail arrived.
+  bool sReceiveSelected();
+  // 全アカウント受信(&A); true when any account received mail.
+  bool sReceiveAll();
+  // One tick of one-account mode: the next account in the rotation, then the node the
+  // user had selected is selected again.
+  void sAutoRe();
+
+  bool fBusy() const { return busy_; }
+  // The senders' readings collected by the last run.
+  const std::string& fSpeechSenders() const { return speechSenders_; }
+
+  // Where balloons go instead of the tray icon (tests record them; empty = the tray).
+  std::function<void(const QString& title, const QString& text)> balloonHook;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  receive::AccountRef fAccountOf(QTreeWidgetItem* accountNode) const;
+  void sSetStatus(const std::string& text);
+  mail::MailResult fRcvMailOffThread(std::string_view server, std::string_view user,
+                                     std::string_view pass, std::string_view command,
+                                     std::string_view dest, const mail::Progress& progress);
+  void sPostProgress(std::size_t done, std::size_t total);
+  void sShowProgress();
+  void sReloadList();
+  void sSpeak(const std::string& phonetic);
+  void sNotify(const std::string& text);
+
+  Form1* form_;
+  std::unique_ptr<QtDesktop> desktop_;
+  std::string speechSenders_;
+  bool busy_ = false;
+  bool closing_ = false;  // the window is going away: no more library calls or notices
+
+  // Progress of the library call under way (written by the worker, shown by the window).
+  bool inLibrary_ = false;
+  QString receivingText_;
+  std::atomic<std::size_t> done_{0};
+  std::atomic<std::size_t> total_{0};
+  std::atomic<bool> progressPosted_{false};
+};
