@@ -1,4 +1,5 @@
 // Reading a stored message into the labelled array the rest of the program works with.
+#include <algorithm>
 #include <cstdio>
 #include <system_error>
 
@@ -236,6 +237,38 @@ std::string stripContentId(std::string_view id) {
   return first == std::string::npos ? std::string() : decoded.substr(first, last - first + 1);
 }
 
+// The body of a message that is one text part and no attachment, decoded without
+// building a MIME tree (the common case, and four times cheaper). Nothing for anything
+// else: multiparts, attached messages, named or attached parts, other media types.
+std::optional<std::string> singlePartBody(std::string_view headerBlock, std::string_view rawBody) {
+  auto fields = header::fSplitFields(headerBlock);
+  auto rawType = header::fFindRaw(fields, "content-type");
+  auto rawDisposition = header::fFindRaw(fields, "content-disposition");
+  header::ParamHeader type = header::fParseParams(rawType ? header::fUnfold(*rawType) : std::string());
+  header::ParamHeader disposition =
+      header::fParseParams(rawDisposition ? header::fUnfold(*rawDisposition) : std::string());
+  std::string mediaType = type.value.empty() ? "text/plain" : type.value;
+  if (mediaType != "text/plain" && mediaType != "text/html") return std::nullopt;
+  if (disposition.value == "attachment" || disposition.fGet("filename") || type.fGet("name"))
+    return std::nullopt;
+  auto rawEncoding = header::fFindRaw(fields, "content-transfer-encoding");
+  std::string encodingName = rawEncoding ? jptext::fLower(header::fUnfold(*rawEncoding)) : "";
+  GMimeContentEncoding encoding = g_mime_content_encoding_from_string(encodingName.c_str());
+  std::string bytes;
+  if (encoding == GMIME_CONTENT_ENCODING_BASE64 || encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE ||
+      encoding == GMIME_CONTENT_ENCODING_UUENCODE) {
+    GMimeEncoding state;
+    g_mime_encoding_init_decode(&state, encoding);
+    bytes.resize(g_mime_encoding_outlen(&state, rawBody.size()));
+    size_t n = g_mime_encoding_flush(&state, rawBody.data(), rawBody.size(), bytes.data());
+    bytes.resize(std::min(n, bytes.size()));
+  } else {
+    bytes = rawBody;
+  }
+  const std::string* charsetLabel = type.fGet("charset");
+  return jptext::fToCrLf(jptext::fDecodeBytes(charsetLabel ? *charsetLabel : "", bytes));
+}
+
 bool readable(const fs::path& path) {
   std::error_code ec;
   return !fs::is_directory(path, ec);
@@ -257,8 +290,15 @@ MailResult ReadMail(std::string_view file, std::string_view keys, std::string_vi
   auto bytes = readable(path) ? fsutil::fReadFile(path) : std::nullopt;
   if (!bytes) return cannotOpen;
   const size_t headerLength = header::fHeaderBlockLength(*bytes);
-  std::vector<std::string> result =
-      headerElements(std::string_view(*bytes).substr(0, headerLength), list);
+  const std::string_view headerBlock = std::string_view(*bytes).substr(0, headerLength);
+  std::vector<std::string> result = headerElements(headerBlock, list);
+
+  if (!list.noBody) {
+    if (auto body = singlePartBody(headerBlock, std::string_view(*bytes).substr(headerLength))) {
+      result.push_back("body: " + *body);
+      return result;
+    }
+  }
 
   auto message = mime::fParseMessage(*bytes);
   std::vector<Leaf> leaves = leavesOf(message.get());

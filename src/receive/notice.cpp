@@ -88,9 +88,14 @@ void sAddReading(std::string& speechSenders, std::string_view reading) {
 
 void sCollectReading(std::string& speechSenders, std::string_view fromElement,
                      const std::filesystem::path& settingIni) {
+  sCollectReading(speechSenders, fromElement, mod_ini::IniFile::fLoad(settingIni));
+}
+
+void sCollectReading(std::string& speechSenders, std::string_view fromElement,
+                     const mod_ini::IniFile& settings) {
   std::string address = fSenderAddress(fromElement);
   if (address.empty()) return;
-  sAddReading(speechSenders, mod_ini::fGetIniString("Speech", address, settingIni, ""));
+  sAddReading(speechSenders, settings.fGet("Speech", address).value_or(""));
 }
 
 }  // namespace receive

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "store/mod_ini.h"
+
 namespace receive {
 
 // "Speech" and "Notify" of setting.ini: "1" or "2"; any other value means none (0).
@@ -37,5 +39,8 @@ void sAddReading(std::string& speechSenders, std::string_view reading);
 // Looks up the sender of a "from: " element in [Speech] of setting.ini and adds the reading.
 void sCollectReading(std::string& speechSenders, std::string_view fromElement,
                      const std::filesystem::path& settingIni);
+// The same with setting.ini already read.
+void sCollectReading(std::string& speechSenders, std::string_view fromElement,
+                     const mod_ini::IniFile& settings);
 
 }  // namespace receive

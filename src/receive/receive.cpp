@@ -15,21 +15,41 @@ std::string fReceiveCommand(long receiveCount, long svrDel) {
   return (svrDel != 0 ? "SAVE 1-" : "SAVD 1-") + std::to_string(receiveCount);
 }
 
+FilingContext FilingContext::fLoad(const fs::path& accountFolder, const fs::path& settingIni) {
+  FilingContext context;
+  context.rules =
+      fParseRules(mod_ini::fGetIniString("Mail", "Distribute", accountFolder / "set.ini", ""));
+  context.settings = mod_ini::IniFile::fLoad(settingIni);
+  bool bodyRule = false;
+  for (const Rule& rule : context.rules) bodyRule = bodyRule || fTargetElement(rule.target) == kElementBody;
+  context.keys = bodyRule ? kRuleKeys : kRuleHeaderKeys;
+  return context;
+}
+
 fs::path sDistribute(const fs::path& mail, const fs::path& accountFolder,
-                     const fs::path& settingIni, std::string& speechSenders,
+                     const FilingContext& context, std::string& speechSenders,
                      DesktopServices& desktop, const ReadMailFn& readMail,
                      mailstore::IconBatch* batch) {
   // A failure inside filing must never stop the receive run.
   try {
-    auto read = readMail(mailstore::fUtf8(mail), kRuleKeys, mailstore::fUtf8(mail.parent_path()));
+    auto read = readMail(mailstore::fUtf8(mail), context.keys, mailstore::fUtf8(mail.parent_path()));
     const auto* element = std::get_if<std::vector<std::string>>(&read);
     if (!element) return mail;
     if (element->size() > kElementFrom)
-      sCollectReading(speechSenders, (*element)[kElementFrom], settingIni);
+      sCollectReading(speechSenders, (*element)[kElementFrom], context.settings);
+    return sApplyActions(fMatchRules(context.rules, *element), mail, accountFolder, desktop, batch);
+  } catch (const std::exception&) {
+    return mail;
+  }
+}
 
-    auto rules =
-        fParseRules(mod_ini::fGetIniString("Mail", "Distribute", accountFolder / "set.ini", ""));
-    return sApplyActions(fMatchRules(rules, *element), mail, accountFolder, desktop, batch);
+fs::path sDistribute(const fs::path& mail, const fs::path& accountFolder,
+                     const fs::path& settingIni, std::string& speechSenders,
+                     DesktopServices& desktop, const ReadMailFn& readMail,
+                     mailstore::IconBatch* batch) {
+  try {
+    return sDistribute(mail, accountFolder, FilingContext::fLoad(accountFolder, settingIni),
+                       speechSenders, desktop, readMail, batch);
   } catch (const std::exception&) {
     return mail;
   }
@@ -65,11 +85,12 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
   if (auto* paths = std::get_if<std::vector<std::string>>(&result); paths && !paths->empty()) {
     // A thousand new mails must not mean a thousand rewrites of the same icon.ini.
     mailstore::IconBatch batch;
+    const FilingContext context = FilingContext::fLoad(account.folder, settingIni);
     for (const auto& text : *paths) {
       fs::path saved = mailstore::fPath(text);
       if (saved.is_relative()) saved = inbox / saved;
       run.saved.push_back(saved);
-      sDistribute(saved, account.folder, settingIni, run.speechSenders, desktop, readMail, &batch);
+      sDistribute(saved, account.folder, context, run.speechSenders, desktop, readMail, &batch);
     }
     batch.fSave();
     run.received = true;

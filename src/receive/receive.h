@@ -9,6 +9,8 @@
 
 #include "mail/mail.h"
 #include "receive/desktop.h"
+#include "receive/rules.h"
+#include "store/mod_ini.h"
 
 namespace mailstore {
 class IconBatch;
@@ -26,6 +28,24 @@ using StatusFn = std::function<void(const std::string& text)>;
 // The library command from setting.ini "Receive" (0 = all, n = messages 1 to n) and
 // set.ini "SvrDel" (nonzero = the mail stays on the server).
 std::string fReceiveCommand(long receiveCount, long svrDel);
+
+// What the distribution step reads from the settings files, read once per account step
+// rather than once per mail.
+struct FilingContext {
+  std::vector<Rule> rules;         // the account's "Distribute"
+  mod_ini::IniFile settings;       // setting.ini, for the senders' readings
+  std::string_view keys = kRuleKeys;  // the header block alone when no rule reads the body
+  static FilingContext fLoad(const std::filesystem::path& accountFolder,
+                             const std::filesystem::path& settingIni);
+};
+
+// The distribution step with the settings already read.
+std::filesystem::path sDistribute(const std::filesystem::path& mail,
+                                  const std::filesystem::path& accountFolder,
+                                  const FilingContext& context, std::string& speechSenders,
+                                  DesktopServices& desktop,
+                                  const ReadMailFn& readMail = mail::ReadMail,
+                                  mailstore::IconBatch* batch = nullptr);
 
 // The distribution step for one saved mail: reads its headers, adds the sender's reading
 // to `speechSenders`, applies every matching rule of the account. A mail that cannot be

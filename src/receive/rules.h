@@ -23,6 +23,9 @@ inline constexpr int kFlagBrowser = 8;
 
 // ReadMail's key list for the distribution step and the elements it yields.
 inline constexpr std::string_view kRuleKeys = "subject:from:date:to:nofile:";
+// The same elements 0 to 4 from the header block alone, for accounts without a body rule
+// (element 5 is then the "nobody:" element instead of the body).
+inline constexpr std::string_view kRuleHeaderKeys = "subject:from:date:to:nofile:nobody:";
 inline constexpr size_t kElementSubject = 0;
 inline constexpr size_t kElementFrom = 1;
 inline constexpr size_t kElementTo = 3;

@@ -46,9 +46,17 @@ TEST_F(Distribute, SenderRuleMovesIntoSubfolderAndMarksRead) {
   EXPECT_EQ(run(miss), miss);
   EXPECT_TRUE(fs::exists(miss));
   EXPECT_FALSE(mailstore::fIsRead(inbox(account_), "2.eml"));
-  // ReadMail was asked for the rule keys and the mail's own folder.
-  EXPECT_EQ(headers_.calls[0], mailstore::fUtf8(hit) + "|subject:from:date:to:nofile:|" +
+  // ReadMail was asked for the rule keys and the mail's own folder; with no body rule
+  // the header block is enough.
+  EXPECT_EQ(headers_.calls[0], mailstore::fUtf8(hit) + "|subject:from:date:to:nofile:nobody:|" +
                                    mailstore::fUtf8(inbox(account_)));
+}
+
+TEST_F(Distribute, BodyRuleReadsTheWholeMessage) {
+  setRules(account_, "件名|x||2||[本文|zzz||0||[");
+  run(deliver("1.eml", "s", "a@b", "body"));
+  ASSERT_EQ(headers_.calls.size(), 1u);
+  EXPECT_NE(headers_.calls[0].find("|subject:from:date:to:nofile:|"), std::string::npos);
 }
 
 TEST_F(Distribute, MarkReadInPlaceWithoutDestination) {
