@@ -2,6 +2,7 @@
 // attachment list and its commands, and the Help menu.
 #include <QDesktopServices>
 #include <QFile>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -203,7 +204,9 @@ void Form1::sSaveAttachment() {
   QFileDialog dialog(this, QStringLiteral("名前を付けて保存"));
   dialog.setObjectName(QStringLiteral("dlgSave"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setNameFilter(QStringLiteral("すべてのファイル(*.*)"));
+  // "*" so that names without a dot show too (they do on Windows with *.*).
+  dialog.setNameFilter(QStringLiteral("すべてのファイル(*.*) (*)"));
+  dialog.setDirectory(QDir::homePath());
   dialog.selectFile(item->text());
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   const QString target = dialog.selectedFiles().first();

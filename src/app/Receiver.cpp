@@ -67,11 +67,13 @@ void Receiver::sSetStatus(const std::string& text) {
 mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::string_view user,
                                              std::string_view pass, std::string_view command,
                                              std::string_view dest,
-                                             const mail::Progress& progress) {
+                                             const mail::Progress& progress,
+                                             const mail::Saved& saved) {
   if (closing_) return std::string();
   struct Call {
     std::string server, user, pass, command, dest;
     mail::Progress progress;
+    mail::Saved saved;
     mail::MailResult result;
     std::atomic<bool> done{false};
   };
@@ -82,6 +84,7 @@ mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::strin
   call->command = command;
   call->dest = dest;
   call->progress = progress;
+  call->saved = saved;
 
   receivingText_ = form_->fStatus(1);
   done_ = 0;
@@ -90,7 +93,7 @@ mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::strin
   QEventLoop loop;
   std::thread worker([call, &loop] {
     call->result = mail::RcvMail(call->server, call->user, call->pass, call->command, call->dest,
-                                 call->progress);
+                                 call->progress, call->saved);
     call->done = true;
     QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
   });

@@ -51,7 +51,8 @@ class Receiver : public QObject {
   void sSetStatus(const std::string& text);
   mail::MailResult fRcvMailOffThread(std::string_view server, std::string_view user,
                                      std::string_view pass, std::string_view command,
-                                     std::string_view dest, const mail::Progress& progress);
+                                     std::string_view dest, const mail::Progress& progress,
+                                     const mail::Saved& saved);
   void sPostProgress(std::size_t done, std::size_t total);
   void sShowProgress();
   void sReloadList();

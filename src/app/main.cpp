@@ -1,4 +1,7 @@
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include "app/EspeakSpeech.h"
 #include "app/Form1.h"
@@ -16,6 +19,12 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillbrook"));
   QApplication::setApplicationVersion(QStringLiteral(QB_VERSION));
+  // Qt's own buttons and dialogs (OK/Cancel, file dialogs) in Japanese, like the rest.
+  QTranslator qtJapanese;
+  if (qtJapanese.load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QApplication::installTranslator(&qtJapanese);
+  }
   // New-mail notices are spoken through espeak-ng; without it the program stays silent.
   Form1::sSetSpeechFactory([] { return std::make_unique<EspeakSpeech>(); });
   Form1 form;

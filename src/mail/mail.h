@@ -17,6 +17,9 @@ using MailResult = std::variant<std::vector<std::string>, std::string>;
 
 // Progress of a long run: messages done and messages in all.
 using Progress = std::function<void(std::size_t done, std::size_t total)>;
+// Called with each message's full path as soon as its file is complete (from the
+// receiving thread), so the caller can start reading it while the rest arrives.
+using Saved = std::function<void(const std::string& path)>;
 
 // Library-wide settings (tests point the CA file at their own throwaway CA).
 struct LibrarySettings {
@@ -33,7 +36,7 @@ LibrarySettings fGetLibrarySettings();
 // command: "SAVEALL", "SAVEALLD", "SAVE 1-n", "SAVD 1-n". dest: "<" + inbox folder.
 MailResult RcvMail(std::string_view server, std::string_view user, std::string_view pass,
                    std::string_view command, std::string_view dest,
-                   const Progress& progress = {});
+                   const Progress& progress = {}, const Saved& saved = {});
 
 // keys: lower-case header names each ending in ":" ("subject:from:date:nofile:nobody:").
 // Every key, the pseudo keys included, takes one element "key value" in key order; then

@@ -256,8 +256,8 @@ std::string failText(std::string_view what, std::string_view words) {
 
 class Receiver {
  public:
-  Receiver(const Command& cmd, fs::path folder, const Progress& progress)
-      : cmd_(cmd), folder_(std::move(folder)), progress_(progress) {}
+  Receiver(const Command& cmd, fs::path folder, const Progress& progress, const Saved& saved)
+      : cmd_(cmd), folder_(std::move(folder)), progress_(progress), savedHook_(saved) {}
 
   MailResult run(const std::string& host, int port, std::string_view user, std::string_view pass) {
     UidlStore uidl(folder_, std::string(user) + "@" + host);
@@ -402,6 +402,7 @@ class Receiver {
         if (!path) return err;
         uidl.markReceived(uid);
         saved_.push_back(path->string());
+        if (savedHook_) savedHook_(saved_.back());
       }
       if (progress_) progress_(done + 1, total);
     }
@@ -437,6 +438,7 @@ class Receiver {
   Command cmd_;
   fs::path folder_;
   const Progress& progress_;
+  const Saved& savedHook_;
   bool pipelining_ = false;
   bool gotList_ = false;
   std::set<std::string> onServer_;
@@ -448,7 +450,8 @@ class Receiver {
 }  // namespace
 
 MailResult RcvMail(std::string_view server, std::string_view user, std::string_view pass,
-                   std::string_view command, std::string_view dest, const Progress& progress) {
+                   std::string_view command, std::string_view dest, const Progress& progress,
+                   const Saved& saved) {
   try {
     Command cmd;
     if (!parseCommand(command, cmd)) return "受信コマンドが不正です: " + std::string(command);
@@ -462,7 +465,7 @@ MailResult RcvMail(std::string_view server, std::string_view user, std::string_v
       return "POP3サーバの指定が不正です: " + std::string(server);
     cleanStaleTemps(folder);
     net::SigpipeGuard sigpipe;
-    Receiver receiver(cmd, folder, progress);
+    Receiver receiver(cmd, folder, progress, saved);
     return receiver.run(host, port, user, pass);
   } catch (const std::exception& e) {
     return std::string("受信に失敗しました: ") + e.what();

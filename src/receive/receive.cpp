@@ -1,6 +1,7 @@
 #include "receive/receive.h"
 
 #include "receive/notice.h"
+#include "receive/prereader.h"
 #include "receive/rules.h"
 #include "store/iconbatch.h"
 #include "store/mailstore.h"
@@ -75,22 +76,30 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
   std::string pass = modCommon::fGetAccountValue(account.folder, "Pass");
   const fs::path inbox = account.folder / mailstore::fPath(mailstore::kInbox);
 
+  // Mails are read for filing while the rest are still arriving.
+  const FilingContext context = FilingContext::fLoad(account.folder, settingIni);
+  PreReader preReader(std::string(context.keys), readMail);
   mail::MailResult result;
   try {
-    result = rcvMail(server, user, pass, command, "<" + mailstore::fUtf8(inbox), progress);
+    result = rcvMail(server, user, pass, command, "<" + mailstore::fUtf8(inbox), progress,
+                     [&preReader](const std::string& path) { preReader.sAdd(path); });
   } catch (const std::exception&) {
     return run;  // the status keeps "受信中", as after any error inside a run
   }
+  preReader.sFinish();
+  const ReadMailFn readAhead = [&preReader](std::string_view file, std::string_view keys,
+                                            std::string_view folder) {
+    return preReader.fRead(file, keys, folder);
+  };
 
   if (auto* paths = std::get_if<std::vector<std::string>>(&result); paths && !paths->empty()) {
     // A thousand new mails must not mean a thousand rewrites of the same icon.ini.
     mailstore::IconBatch batch;
-    const FilingContext context = FilingContext::fLoad(account.folder, settingIni);
     for (const auto& text : *paths) {
       fs::path saved = mailstore::fPath(text);
       if (saved.is_relative()) saved = inbox / saved;
       run.saved.push_back(saved);
-      sDistribute(saved, account.folder, context, run.speechSenders, desktop, readMail, &batch);
+      sDistribute(saved, account.folder, context, run.speechSenders, desktop, readAhead, &batch);
     }
     batch.fSave();
     run.received = true;

@@ -20,7 +20,7 @@ namespace receive {
 
 using RcvMailFn = std::function<mail::MailResult(
     std::string_view server, std::string_view user, std::string_view pass, std::string_view command,
-    std::string_view dest, const mail::Progress& progress)>;
+    std::string_view dest, const mail::Progress& progress, const mail::Saved& saved)>;
 using ReadMailFn = std::function<mail::MailResult(std::string_view file, std::string_view keys,
                                                   std::string_view folder)>;
 using StatusFn = std::function<void(const std::string& text)>;

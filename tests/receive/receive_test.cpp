@@ -27,8 +27,8 @@ struct FakeServer {
 
   RcvMailFn fn() {
     return [this](std::string_view server, std::string_view user, std::string_view pass,
-                  std::string_view command, std::string_view dest,
-                  const mail::Progress& progress) -> mail::MailResult {
+                  std::string_view command, std::string_view dest, const mail::Progress& progress,
+                  const mail::Saved& savedHook) -> mail::MailResult {
       calls.push_back(std::string(server) + "|" + std::string(user) + "|" + std::string(pass) +
                       "|" + std::string(command) + "|" + std::string(dest));
       if (auto f = failure.find(std::string(server)); f != failure.end()) return f->second;
@@ -39,6 +39,7 @@ struct FakeServer {
       for (const auto& name : names) {
         std::ofstream(inbox / name, std::ios::binary) << "Subject: " << name << "\r\n\r\nx\r\n";
         saved.push_back(mailstore::fUtf8(inbox / name));
+        if (savedHook) savedHook(saved.back());
         if (progress) {
           progress(saved.size(), names.size());
           ++progressCalls;
@@ -91,6 +92,8 @@ TEST_F(Receive, AccountStepSavesFilesAndFilesThem) {
   EXPECT_EQ(server_.calls[0],
             "pop.example.jp|ユーザー|p@ss|SAVE 1-5|<" + mailstore::fUtf8(inbox(a.folder)));
   EXPECT_EQ(progress, 3);
+  // Each mail was read once, while the others were arriving, and filed from that read.
+  EXPECT_EQ(headers_.calls.size(), 3u);
   EXPECT_TRUE(run.received);
   EXPECT_EQ(run.count, 3);
   EXPECT_EQ(run.saved.size(), 3u);
@@ -125,7 +128,8 @@ TEST_F(Receive, NothingNewAndLibraryFailures) {
   EXPECT_EQ(failed.summaryLine, "");
 
   // An exception out of the library ends the step with "受信中" still showing.
-  RcvMailFn thrower = [](auto, auto, auto, auto, auto, const mail::Progress&) -> mail::MailResult {
+  RcvMailFn thrower = [](auto, auto, auto, auto, auto, const mail::Progress&,
+                         const mail::Saved&) -> mail::MailResult {
     throw std::runtime_error("boom");
   };
   AccountRun broken =
