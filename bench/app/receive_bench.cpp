@@ -112,10 +112,7 @@ int main(int argc, char** argv) {
     std::printf("servers not started: %s\n", why.c_str());
     return 0;
   }
-  mail::LibrarySettings settings;
-  settings.caFile = servers->caFile;
-  settings.pop3sPort = servers->pop3s;
-  mail::sSetLibrarySettings(settings);
+  servers->sUseForLibrary(60);
   for (int i = 1; i <= kMessages; ++i) servers->seed("alice", message(i));
   {
     // What the engine adds to the program's start-up (the synthesiser's first start).

@@ -81,10 +81,7 @@ int main() {
     std::printf("servers not started: %s\n", why.c_str());
     return 0;
   }
-  mail::LibrarySettings settings;
-  settings.caFile = servers->caFile;
-  settings.pop3sPort = servers->pop3s;
-  mail::sSetLibrarySettings(settings);
+  servers->sUseForLibrary(60);
   for (int i = 1; i <= kMessages; ++i) servers->seed("alice", message(i));
   const bool haveMpop = std::system("command -v mpop >/dev/null 2>&1") == 0;
   std::printf("receive %d x ~4 KB, keep on server, median of %d runs\n", kMessages, kRuns);

@@ -20,10 +20,7 @@ int main() {
     std::printf("servers not started: %s\n", why.c_str());
     return 0;
   }
-  mail::LibrarySettings settings;
-  settings.caFile = servers->caFile;
-  settings.smtpsPort = servers->smtps;
-  mail::sSetLibrarySettings(settings);
+  servers->sUseForLibrary(60);
   std::string log = servers->dir + "/log.txt";
   std::printf("send %d mails, one call each\n", kSends);
   struct Case {

@@ -1,4 +1,5 @@
 #include "settings_ui/frmSet.h"
+#include "settings_ui/dialogparts.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -43,17 +44,6 @@ const Provider kProviders[] = {
 constexpr const char* kTlsSmtpPort = "465";
 constexpr const char* kTlsPop3Port = "995";
 
-void setColours(QWidget* box, QLabel* label, bool focused) {
-  QPalette p = box->palette();
-  p.setColor(QPalette::Base, focused ? QColor(204, 255, 255) : QColor(Qt::white));
-  box->setPalette(p);
-  if (label) {
-    QPalette lp = label->palette();
-    lp.setColor(QPalette::WindowText, focused ? QColor(0, 0, 255) : QColor(Qt::black));
-    label->setPalette(lp);
-  }
-}
-
 }  // namespace
 
 frmSet::frmSet(std::filesystem::path accountFolder, const QString& rootCaption, QWidget* parent)
@@ -66,20 +56,7 @@ frmSet::frmSet(std::filesystem::path accountFolder, const QString& rootCaption, 
   tabs->addTab(fBuildBasicPage(), "基本設定");
   tabs->addTab(fBuildRulesPage(), "振り分け");
 
-  auto* ok = new QPushButton("OK", this);
-  ok->setObjectName("cmdOK");
-  ok->setToolTip("設定を保存して閉じる");
-  ok->setDefault(true);
-  auto* cancel = new QPushButton("キャンセル", this);
-  cancel->setObjectName("cmdCancel");
-  cancel->setToolTip("設定を保存せず閉じる");
-  connect(ok, &QPushButton::clicked, this, &frmSet::cmdOK_Click);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
+  auto* buttons = dialogparts::fOkCancelRow(this, [this] { cmdOK_Click(); });
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(tabs);
   layout->addLayout(buttons);
@@ -393,12 +370,12 @@ bool frmSet::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
     bool in = event->type() == QEvent::FocusIn;
     for (int i = 0; i < 10; ++i) {
-      if (watched == txt_[i]) setColours(txt_[i], lbl_[i], in);
+      if (watched == txt_[i]) dialogparts::sMarkFocus(txt_[i], lbl_[i], in);
     }
     for (int i = 0; i < 2; ++i) {
-      if (watched == cbo_[i]) setColours(cbo_[i], lblCbo_[i], in);
+      if (watched == cbo_[i]) dialogparts::sMarkFocus(cbo_[i], lblCbo_[i], in);
     }
-    if (watched == txt_[50]) setColours(txt_[50], nullptr, in);
+    if (watched == txt_[50]) dialogparts::sMarkFocus(txt_[50], nullptr, in);
   }
   return QDialog::eventFilter(watched, event);
 }

@@ -1,4 +1,5 @@
 #include "settings_ui/frmSetC.h"
+#include "settings_ui/dialogparts.h"
 
 #include <QButtonGroup>
 #include <algorithm>
@@ -63,15 +64,6 @@ class DigitSpinBox : public QSpinBox {
   void fixup(QString& text) const override { text = QString::number(valueFromText(text)); }
 };
 
-void markFocus(QSpinBox* box, QLabel* label, bool focused) {
-  QPalette p = box->palette();
-  p.setColor(QPalette::Base, focused ? QColor(204, 255, 255) : QColor(Qt::white));
-  box->setPalette(p);
-  QPalette lp = label->palette();
-  lp.setColor(QPalette::WindowText, focused ? QColor(0, 0, 255) : QColor(Qt::black));
-  label->setPalette(lp);
-}
-
 }  // namespace
 
 frmSetC::frmSetC(std::filesystem::path settingsPath, QWidget* parent)
@@ -85,19 +77,7 @@ frmSetC::frmSetC(std::filesystem::path settingsPath, QWidget* parent)
   tabs->addTab(fBuildGeneralPage(), "全般");
   tabs->addTab(fBuildReceivePage(), "受信");
 
-  auto* ok = new QPushButton("OK", this);
-  ok->setObjectName("cmdOK");
-  ok->setToolTip("設定を保存して閉じる");
-  ok->setDefault(true);
-  auto* cancel = new QPushButton("キャンセル", this);
-  cancel->setObjectName("cmdCancel");
-  cancel->setToolTip("設定を保存せず閉じる");
-  connect(ok, &QPushButton::clicked, this, &frmSetC::cmdOK_Click);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
+  auto* buttons = dialogparts::fOkCancelRow(this, [this] { cmdOK_Click(); });
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(tabs);
   layout->addLayout(buttons);
@@ -225,8 +205,8 @@ void frmSetC::cmdOK_Click() {
 bool frmSetC::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
     bool in = event->type() == QEvent::FocusIn;
-    if (watched == txtTime_) markFocus(txtTime_, lblTime_, in);
-    if (watched == txtReceive_) markFocus(txtReceive_, lblReceive_, in);
+    if (watched == txtTime_) dialogparts::sMarkFocus(txtTime_, lblTime_, in);
+    if (watched == txtReceive_) dialogparts::sMarkFocus(txtReceive_, lblReceive_, in);
   }
   return QDialog::eventFilter(watched, event);
 }

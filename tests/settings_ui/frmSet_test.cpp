@@ -2,6 +2,7 @@
 // writes to set.ini (byte for byte), and the rule editor.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -169,6 +170,20 @@ class FrmSetTest : public QObject {
     QCOMPARE(find<QLineEdit>(dlg, "txt_3")->text(), QString("smtp.gmail.com"));
     QCOMPARE(find<QLineEdit>(dlg, "txt_8")->text(), QString("465"));
     QCOMPARE(find<QLineEdit>(dlg, "txt_9")->text(), QString("995"));
+  }
+
+  void focusedBoxAndLabelAreMarked() {
+    frmSet dlg(dir_, "Account01");
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    auto* name = find<QLineEdit>(dlg, "txt_0");
+    auto* label = find<QLabel>(dlg, "lbl_0");
+    name->setFocus();
+    QTRY_COMPARE(label->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    QCOMPARE(name->palette().color(QPalette::Base), QColor(204, 255, 255));
+    find<QLineEdit>(dlg, "txt_1")->setFocus();
+    QTRY_COMPARE(label->palette().color(QPalette::WindowText), QColor(Qt::black));
+    QCOMPARE(name->palette().color(QPalette::Base), QColor(Qt::white));
   }
 
   void portBoxesTakeDigitsOnly() {
