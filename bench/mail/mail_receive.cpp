@@ -75,13 +75,8 @@ double timeMpop(const qbtest::MailServers& s, const fs::path& inbox, bool implic
 }  // namespace
 
 int main() {
-  std::string why;
-  auto servers = qbtest::MailServers::start(why);
-  if (!servers) {
-    std::printf("servers not started: %s\n", why.c_str());
-    return 0;
-  }
-  servers->sUseForLibrary(60);
+  auto servers = qbtest::MailServers::fStartForLibrary(60);
+  if (!servers) return 0;
   for (int i = 1; i <= kMessages; ++i) servers->seed("alice", message(i));
   const bool haveMpop = std::system("command -v mpop >/dev/null 2>&1") == 0;
   std::printf("receive %d x ~4 KB, keep on server, median of %d runs\n", kMessages, kRuns);

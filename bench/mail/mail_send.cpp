@@ -14,13 +14,8 @@ using Clock = std::chrono::steady_clock;
 
 int main() {
   constexpr int kSends = 200;
-  std::string why;
-  auto servers = qbtest::MailServers::start(why);
-  if (!servers) {
-    std::printf("servers not started: %s\n", why.c_str());
-    return 0;
-  }
-  servers->sUseForLibrary(60);
+  auto servers = qbtest::MailServers::fStartForLibrary(60);
+  if (!servers) return 0;
   std::string log = servers->dir + "/log.txt";
   std::printf("send %d mails, one call each\n", kSends);
   struct Case {

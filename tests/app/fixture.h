@@ -1,6 +1,9 @@
 #pragma once
 // Real program folders for window tests: setting.ini, MailBox, accounts, mails, icon.ini.
+#include <QList>
+#include <QObject>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -10,6 +13,17 @@
 #include "store/modCommon.h"
 
 namespace fixture {
+
+// Records the URLs handed to the desktop's opener (install it with
+// QDesktopServices::setUrlHandler(scheme, &recorder, "open")).
+class OpenRecorder : public QObject {
+  Q_OBJECT
+ public:
+  QList<QUrl> opened;
+ public slots:
+  void open(const QUrl& url) { opened << url; }
+};
+
 
 namespace fs = std::filesystem;
 

@@ -44,14 +44,6 @@ class Listener : public QTcpServer {
   QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(serverPort()); }
 };
 
-class OpenRecorder : public QObject {
-  Q_OBJECT
- public:
-  QList<QUrl> opened;
- public slots:
-  void open(const QUrl& url) { opened << url; }
-};
-
 QString plainText(QWebEnginePage* page) {
   QString text;
   bool done = false;

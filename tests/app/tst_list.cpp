@@ -330,14 +330,6 @@ void ListTest::deleteToTrashAndForGood() {
 
 namespace {
 
-class OpenRecorder : public QObject {
-  Q_OBJECT
- public:
-  QList<QUrl> opened;
- public slots:
-  void open(const QUrl& url) { opened << url; }
-};
-
 }  // namespace
 
 void ListTest::attachmentsOpenAndSave() {

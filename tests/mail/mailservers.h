@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdio>
 #include "mail/mail.h"
 // Real mail servers on loopback for the mail tests and benchmarks: dovecot (POP3 with
 // STLS, and POP3S) and an aiosmtpd sink (STARTTLS and implicit TLS, AUTH) that delivers
@@ -43,6 +44,19 @@ class MailServers {
       {"alice", "secret"}, {"bob", "hunter2"}, {"carol", "c4r0l!"}};
 
   static bool dovecotInstalled() { return access(kDovecot, X_OK) == 0; }
+
+  // For benchmarks: started servers the mail library points at, or nothing with the
+  // reason printed.
+  static std::unique_ptr<MailServers> fStartForLibrary(long timeoutSeconds) {
+    std::string why;
+    auto servers = start(why);
+    if (!servers) {
+      std::printf("servers not started: %s\n", why.c_str());
+      return nullptr;
+    }
+    servers->sUseForLibrary(timeoutSeconds);
+    return servers;
+  }
 
   // Points the mail library at these servers: their CA and implicit-TLS ports.
   void sUseForLibrary(long timeoutSeconds) const {
