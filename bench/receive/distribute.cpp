@@ -12,6 +12,7 @@
 
 #include "receive/receive.h"
 #include "receive/rules.h"
+#include "store/iconbatch.h"
 #include "store/mailstore.h"
 #include "store/mod_ini.h"
 
@@ -95,6 +96,31 @@ int main() {
               ms(t2 - t1) * 1000 / kMails);
   std::printf("left in inbox: %zu, desktop calls: %d, readings: %zu bytes\n",
               mailstore::fListMailFiles(inbox).size(), desktop.calls, speechSenders.size());
+
+  // The receive run's way: every plan made ahead (while the mail arrives), then applied
+  // in one go with the read states held in memory until the end.
+  for (const char* sub : {"ml", "news", "shop", "boss"}) fs::remove_all(inbox / sub);
+  for (const char* sub : {"ml", "news", "shop", "boss"}) fs::create_directories(inbox / sub);
+  fs::remove(inbox / "icon.ini");
+  for (const auto& m : mails) std::ofstream(m, std::ios::binary) << "Subject: bench\r\n\r\n" << body;
+  const auto context = receive::FilingContext::fLoad(account, settingIni);
+  auto t3 = Clock::now();
+  std::vector<receive::FilingPlan> plans;
+  plans.reserve(mails.size());
+  for (const auto& m : mails) plans.push_back(receive::fPlanFiling(m, context, readMail));
+  auto t4 = Clock::now();
+  speechSenders.clear();
+  {
+    mailstore::IconBatch batch;
+    for (size_t i = 0; i < mails.size(); ++i)
+      receive::sApplyFiling(plans[i], mails[i], account, context, speechSenders, desktop, &batch);
+    batch.fSave();
+  }
+  auto t5 = Clock::now();
+  std::printf("plans made ahead:    %8.2f ms total, %6.2f us per mail\n", ms(t4 - t3),
+              ms(t4 - t3) * 1000 / kMails);
+  std::printf("plans applied:       %8.2f ms total, %6.2f us per mail (left in inbox: %zu)\n",
+              ms(t5 - t4), ms(t5 - t4) * 1000 / kMails, mailstore::fListMailFiles(inbox).size());
   fs::remove_all(dir);
   return 0;
 }

@@ -111,6 +111,11 @@ class Form1 : public QMainWindow {
   // The node's folder on disk; empty for an account node.
   std::filesystem::path fNodeFolder(QTreeWidgetItem* node) const;
   void sMailCount();
+  // The folder nodes' counts worked out from the disk alone, so that it can run on any
+  // thread (beside other work after a receive run); sShowMailCounts puts them in the tree.
+  using MailCounts = std::vector<std::pair<std::string, int>>;  // node key, count
+  std::function<MailCounts()> fMailCounter() const;
+  void sShowMailCounts(const MailCounts& counts);
   void sClearView();
   // Fills the mail list from a folder (received- or sent-type); installed by the list.
   std::function<void(const std::filesystem::path& folder, bool sentType)> listFiller;

@@ -97,11 +97,26 @@ std::filesystem::path Form1::fNodeFolder(QTreeWidgetItem* node) const {
   return mailstore::fNodeFolder(accountPrefix_, number, u8(below.join(QLatin1Char('\\'))));
 }
 
-void Form1::sMailCount() {
+void Form1::sMailCount() { sShowMailCounts(fMailCounter()()); }
+
+std::function<Form1::MailCounts()> Form1::fMailCounter() const {
+  std::vector<std::pair<std::string, std::filesystem::path>> folders;
   for (QTreeWidgetItem* node : std::as_const(nodes_)) {
-    if (!node->parent()) continue;
-    int count = folderTree::fCountFor(u8(FolderTree::fKey(node)), fNodeFolder(node));
-    node->setData(0, FolderTree::kCountRole, QString::number(count));
+    if (node->parent()) folders.emplace_back(u8(FolderTree::fKey(node)), fNodeFolder(node));
+  }
+  return [folders = std::move(folders)] {
+    MailCounts counts;
+    counts.reserve(folders.size());
+    for (const auto& [key, folder] : folders) counts.emplace_back(key, folderTree::fCountFor(key, folder));
+    return counts;
+  };
+}
+
+void Form1::sShowMailCounts(const MailCounts& counts) {
+  // By key: the tree may have been rebuilt while the counts were worked out.
+  for (const auto& [key, count] : counts) {
+    if (QTreeWidgetItem* node = fNode(QString::fromStdString(key)))
+      node->setData(0, FolderTree::kCountRole, QString::number(count));
   }
   tv_->viewport()->update();
 }

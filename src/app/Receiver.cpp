@@ -4,7 +4,9 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QMessageBox>
+#include <QTimer>
 #include <QTreeWidget>
+#include <future>
 #include <thread>
 
 #include "app/FolderTree.h"
@@ -89,6 +91,7 @@ mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::strin
   receivingText_ = form_->fStatus(1);
   done_ = 0;
   total_ = 0;
+  shownDone_ = 0;
   inLibrary_ = true;
   QEventLoop loop;
   std::thread worker([call, &loop] {
@@ -106,25 +109,29 @@ mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::strin
 }
 
 void Receiver::sPostProgress(std::size_t done, std::size_t total) {
-  // Worker thread: keep the latest figures and wake the window once per burst, so a fast
-  // dialogue does not flood the event queue.
+  // Worker thread: keep the latest figures and wake the window only when it is not
+  // already due to show them.
   done_ = done;
   total_ = total;
-  if (!progressPosted_.exchange(true)) {
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-          progressPosted_ = false;
-          sShowProgress();
-        },
-        Qt::QueuedConnection);
-  }
+  if (!progressPosted_.exchange(true))
+    QMetaObject::invokeMethod(this, [this] { sShowProgress(); }, Qt::QueuedConnection);
 }
 
 void Receiver::sShowProgress() {
   // A late report after the library returned must not cover the run's result.
-  if (!inLibrary_ || total_ == 0) return;
-  form_->sSetStatus(1, receivingText_ + QStringLiteral(" %1/%2").arg(done_.load()).arg(total_.load()));
+  if (inLibrary_ && total_ != 0) {
+    shownDone_ = done_.load();
+    form_->sSetStatus(1, receivingText_ + QStringLiteral(" %1/%2").arg(shownDone_).arg(total_.load()));
+  }
+  // A fast dialogue reports hundreds of messages a second: the panel is repainted at
+  // most once per pause, with the figures of its end.
+  QTimer::singleShot(kProgressPause, this, [this] {
+    if (inLibrary_ && done_ != shownDone_) {
+      sShowProgress();
+    } else {
+      progressPosted_ = false;
+    }
+  });
 }
 
 bool Receiver::sReceiveSelected() {
@@ -140,11 +147,9 @@ bool Receiver::sReceiveSelected() {
       [this](auto... args) { return fRcvMailOffThread(args...); });
   speechSenders_ = std::move(run.speechSenders);
   if (!run.received || closing_) return run.received;
-  sReloadList();
-  sSpeak(receive::fSpeechAfterOne(receive::fSpeechMode(settings), account.number, run.count,
-                                  speechSenders_));
-  sNotify(run.summaryLine);
-  form_->sMailCount();
+  sAnnounce(receive::fSpeechAfterOne(receive::fSpeechMode(settings), account.number, run.count,
+                                     speechSenders_),
+            run.summaryLine);
   return true;
 }
 
@@ -163,11 +168,9 @@ bool Receiver::sReceiveAll() {
   speechSenders_ = std::move(all.speechSenders);
   // Nothing arrived: the list, the counts and the user are left in peace.
   if (all.accountsReceived == 0 || closing_) return all.accountsReceived > 0;
-  sReloadList();
-  sSpeak(receive::fSpeechAfterAll(receive::fSpeechMode(settings), all.speechFragments,
-                                  speechSenders_));
-  sNotify(all.summary);
-  form_->sMailCount();
+  sAnnounce(receive::fSpeechAfterAll(receive::fSpeechMode(settings), all.speechFragments,
+                                     speechSenders_),
+            all.summary);
   return true;
 }
 
@@ -200,6 +203,16 @@ void Receiver::sAutoRe() {
   // The account node was selected during the run, so the list of the user's folder was
   // not refreshed yet.
   if (received && !closing_) sReloadList();
+}
+
+void Receiver::sAnnounce(const std::string& phonetic, const std::string& notice) {
+  // The folder counts are worked out from the disk while the list is read again; they
+  // are shown after the notice, as the last step of the run.
+  auto counts = std::async(std::launch::async, form_->fMailCounter());
+  sReloadList();
+  sSpeak(phonetic);
+  sNotify(notice);
+  form_->sShowMailCounts(counts.get());
 }
 
 void Receiver::sReloadList() {

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -55,6 +56,8 @@ class Receiver : public QObject {
                                      const mail::Saved& saved);
   void sPostProgress(std::size_t done, std::size_t total);
   void sShowProgress();
+  // After mail arrived: list reloaded, speech, notice, folder counts.
+  void sAnnounce(const std::string& phonetic, const std::string& notice);
   void sReloadList();
   void sSpeak(const std::string& phonetic);
   void sNotify(const std::string& text);
@@ -70,5 +73,7 @@ class Receiver : public QObject {
   QString receivingText_;
   std::atomic<std::size_t> done_{0};
   std::atomic<std::size_t> total_{0};
-  std::atomic<bool> progressPosted_{false};
+  std::atomic<bool> progressPosted_{false};  // a showing of the figures is due or pausing
+  std::size_t shownDone_ = 0;
+  static constexpr std::chrono::milliseconds kProgressPause{40};
 };

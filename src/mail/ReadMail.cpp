@@ -1,7 +1,13 @@
 // Reading a stored message into the labelled array the rest of the program works with.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <system_error>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include "mail/attachment_file.h"
 #include "mail/gmime_support.h"
@@ -50,35 +56,47 @@ KeyList parseKeys(std::string_view text) {
   return list;
 }
 
-std::FILE* openRead(const fs::path& path) {
-#ifdef _WIN32
-  return _wfopen(path.c_str(), L"rb");
-#else
-  return std::fopen(path.c_str(), "rb");
-#endif
-}
-
 // Reads only as far as the blank line that ends the header block.
 std::optional<std::string> readHeaderBlock(const fs::path& path) {
-  std::FILE* f = openRead(path);
+#ifdef _WIN32
+  std::FILE* f = _wfopen(path.c_str(), L"rb");
   if (!f) return std::nullopt;
+  auto readSome = [f](char* to, size_t n) -> long {
+    size_t got = std::fread(to, 1, n, f);
+    return got == 0 && std::ferror(f) ? -1 : static_cast<long>(got);
+  };
+#else
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  auto readSome = [fd](char* to, size_t n) -> long {
+    for (;;) {
+      ssize_t got = ::read(fd, to, n);
+      if (got < 0 && errno == EINTR) continue;
+      return static_cast<long>(got);
+    }
+  };
+#endif
   std::string buf;
   char chunk[8192];
   bool failed = false;
   while (true) {
-    size_t n = std::fread(chunk, 1, sizeof chunk, f);
-    if (n == 0) {
-      failed = std::ferror(f) != 0;
+    long n = readSome(chunk, sizeof chunk);
+    if (n <= 0) {
+      failed = n < 0;
       break;
     }
-    buf.append(chunk, n);
+    buf.append(chunk, static_cast<size_t>(n));
     size_t len = header::fHeaderBlockLength(buf);
     if (len < buf.size()) {
       buf.resize(len);
       break;
     }
   }
+#ifdef _WIN32
   std::fclose(f);
+#else
+  ::close(fd);
+#endif
   if (failed) return std::nullopt;
   return buf;
 }
@@ -254,58 +272,42 @@ std::optional<std::string> singlePartBody(std::string_view headerBlock, std::str
   auto rawEncoding = header::fFindRaw(fields, "content-transfer-encoding");
   std::string encodingName = rawEncoding ? jptext::fLower(header::fUnfold(*rawEncoding)) : "";
   GMimeContentEncoding encoding = g_mime_content_encoding_from_string(encodingName.c_str());
-  std::string bytes;
+  std::string decoded;
+  std::string_view bytes = rawBody;
   if (encoding == GMIME_CONTENT_ENCODING_BASE64 || encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE ||
       encoding == GMIME_CONTENT_ENCODING_UUENCODE) {
     GMimeEncoding state;
     g_mime_encoding_init_decode(&state, encoding);
-    bytes.resize(g_mime_encoding_outlen(&state, rawBody.size()));
-    size_t n = g_mime_encoding_flush(&state, rawBody.data(), rawBody.size(), bytes.data());
-    bytes.resize(std::min(n, bytes.size()));
-  } else {
-    bytes = rawBody;
+    decoded.resize(g_mime_encoding_outlen(&state, rawBody.size()));
+    size_t n = g_mime_encoding_flush(&state, rawBody.data(), rawBody.size(), decoded.data());
+    decoded.resize(std::min(n, decoded.size()));
+    bytes = decoded;
   }
   const std::string* charsetLabel = type.fGet("charset");
   return jptext::fToCrLf(jptext::fDecodeBytes(charsetLabel ? *charsetLabel : "", bytes));
 }
 
-bool readable(const fs::path& path) {
-  std::error_code ec;
-  return !fs::is_directory(path, ec);
-}
-
 }  // namespace
 
-MailResult ReadMail(std::string_view file, std::string_view keys, std::string_view folder) {
-  const KeyList list = parseKeys(keys);
-  const fs::path path = mailstore::fPath(file);
-  const std::string cannotOpen = std::string(kCannotOpen) + std::string(file);
-
-  if (list.noFile && list.noBody) {
-    auto block = readHeaderBlock(path);
-    if (!block) return cannotOpen;
-    return headerElements(*block, list);
-  }
-
-  auto bytes = readable(path) ? fsutil::fReadFile(path) : std::nullopt;
-  if (!bytes) return cannotOpen;
-  const size_t headerLength = header::fHeaderBlockLength(*bytes);
-  const std::string_view headerBlock = std::string_view(*bytes).substr(0, headerLength);
+// ReadMail's work once the message's bytes are at hand.
+static MailResult readBytes(std::string_view bytes, const KeyList& list, std::string_view folder) {
+  const size_t headerLength = header::fHeaderBlockLength(bytes);
+  const std::string_view headerBlock = bytes.substr(0, headerLength);
   std::vector<std::string> result = headerElements(headerBlock, list);
 
   if (!list.noBody) {
-    if (auto body = singlePartBody(headerBlock, std::string_view(*bytes).substr(headerLength))) {
-      result.push_back("body: " + *body);
+    if (auto body = singlePartBody(headerBlock, bytes.substr(headerLength))) {
+      body->insert(0, "body: ");
+      result.push_back(std::move(*body));
       return result;
     }
   }
 
-  auto message = mime::fParseMessage(*bytes);
+  auto message = mime::fParseMessage(bytes);
   std::vector<Leaf> leaves = leavesOf(message.get());
   if (!list.noBody) {
     std::string body = message ? bodyText(leaves, list.html)
-                               : jptext::fToCrLf(jptext::fDecodeUndeclared(
-                                     std::string_view(*bytes).substr(headerLength)));
+                               : jptext::fToCrLf(jptext::fDecodeUndeclared(bytes.substr(headerLength)));
     result.push_back("body: " + body);
   }
   size_t index = 0;
@@ -323,11 +325,32 @@ MailResult ReadMail(std::string_view file, std::string_view keys, std::string_vi
   return result;
 }
 
+MailResult ReadMail(std::string_view file, std::string_view keys, std::string_view folder) {
+  const KeyList list = parseKeys(keys);
+  const fs::path path = mailstore::fPath(file);
+  const std::string cannotOpen = std::string(kCannotOpen) + std::string(file);
+
+  if (list.noFile && list.noBody) {
+    auto block = readHeaderBlock(path);
+    if (!block) return cannotOpen;
+    return headerElements(*block, list);
+  }
+  auto bytes = fsutil::fReadFile(path);
+  if (!bytes) return cannotOpen;
+  return readBytes(*bytes, list, folder);
+}
+
+MailResult fReadMailBytes(std::string_view bytes, std::string_view keys, std::string_view folder) {
+  const KeyList list = parseKeys(keys);
+  if (list.noFile && list.noBody) return headerElements(bytes.substr(0, header::fHeaderBlockLength(bytes)), list);
+  return readBytes(bytes, list, folder);
+}
+
 std::optional<PartContent> fReadPartByContentId(std::string_view file, std::string_view contentId) {
   std::string wanted = stripContentId(contentId);
   if (wanted.empty()) return std::nullopt;
   const fs::path path = mailstore::fPath(file);
-  auto bytes = readable(path) ? fsutil::fReadFile(path) : std::nullopt;
+  auto bytes = fsutil::fReadFile(path);
   if (!bytes) return std::nullopt;
   auto message = mime::fParseMessage(*bytes);
   for (const Leaf& leaf : leavesOf(message.get())) {

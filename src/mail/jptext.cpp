@@ -1,5 +1,7 @@
 #include "mail/jptext.h"
 
+#include <cstring>
+
 #include "store/charset.h"
 
 namespace mail::jptext {
@@ -157,16 +159,18 @@ std::string fDecodeBytes(std::string_view label, std::string_view bytes) {
 std::string fToCrLf(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 32 + 2);
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '\r') {
-      out += "\r\n";
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else if (c == '\n') {
-      out += "\r\n";
-    } else {
-      out.push_back(c);
-    }
+  // Runs between line ends are copied whole; stored mail is mostly CR LF already.
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end) {
+    const void* lf = std::memchr(p, '\n', static_cast<size_t>(end - p));
+    const char* stop = lf ? static_cast<const char*>(lf) : end;
+    if (const void* cr = std::memchr(p, '\r', static_cast<size_t>(stop - p)))
+      stop = static_cast<const char*>(cr);
+    out.append(p, stop);
+    if (stop == end) break;
+    out += "\r\n";
+    p = stop + ((*stop == '\r' && stop + 1 < end && stop[1] == '\n') ? 2 : 1);
   }
   return out;
 }

@@ -17,9 +17,10 @@ using MailResult = std::variant<std::vector<std::string>, std::string>;
 
 // Progress of a long run: messages done and messages in all.
 using Progress = std::function<void(std::size_t done, std::size_t total)>;
-// Called with each message's full path as soon as its file is complete (from the
-// receiving thread), so the caller can start reading it while the rest arrives.
-using Saved = std::function<void(const std::string& path)>;
+// Called with each message's full path and its bytes (as saved) as soon as its file is
+// complete (from the receiving thread), so the caller can start reading it while the rest
+// arrives. The bytes are valid during the call only.
+using Saved = std::function<void(const std::string& path, std::string_view bytes)>;
 
 // Library-wide settings (tests point the CA file at their own throwaway CA).
 struct LibrarySettings {
@@ -38,6 +39,25 @@ MailResult RcvMail(std::string_view server, std::string_view user, std::string_v
                    std::string_view command, std::string_view dest,
                    const Progress& progress = {}, const Saved& saved = {});
 
+// While RcvMail is still receiving into a folder, the caller may move mails it has
+// already saved (to file them as they come). Each such move is noted here first: a run
+// cut off after the move then still counts the mail as received instead of fetching it
+// again. Notes go to the run's own record, which RcvMail removes when it ends.
+class MoveNotes {
+ public:
+  explicit MoveNotes(std::string_view folder);  // RcvMail's destination folder
+  ~MoveNotes();
+  MoveNotes(const MoveNotes&) = delete;
+  MoveNotes& operator=(const MoveNotes&) = delete;
+  // Notes a mail by its name in the folder. False when there is no run to note it in or
+  // the note cannot be written: the mail must then stay until RcvMail has returned.
+  bool fNote(std::string_view fileName);
+
+ private:
+  std::string folder_;
+  int fd_ = -1;
+};
+
 // keys: lower-case header names each ending in ":" ("subject:from:date:nofile:nobody:").
 // Every key, the pseudo keys included, takes one element "key value" in key order; then
 // the body "body: …" unless "nobody:"; then one "file: …" per attachment (its name with
@@ -46,6 +66,8 @@ MailResult RcvMail(std::string_view server, std::string_view user, std::string_v
 // part when there is one. With both "nofile:" and "nobody:" only the header block is read.
 // A file that cannot be read gives a text.
 MailResult ReadMail(std::string_view file, std::string_view keys, std::string_view folder);
+// ReadMail on the bytes of a message already in memory.
+MailResult fReadMailBytes(std::string_view bytes, std::string_view keys, std::string_view folder);
 
 // A part of a message found by its Content-ID, for "cid:" references in an HTML body.
 struct PartContent {

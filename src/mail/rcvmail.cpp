@@ -402,7 +402,7 @@ class Receiver {
         if (!path) return err;
         uidl.markReceived(uid);
         saved_.push_back(path->string());
-        if (savedHook_) savedHook_(saved_.back());
+        if (savedHook_) savedHook_(saved_.back(), bytes);
       }
       if (progress_) progress_(done + 1, total);
     }

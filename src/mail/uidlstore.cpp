@@ -5,12 +5,17 @@
 
 #include <cerrno>
 
+#include "mail/mail.h"
 #include "store/fsutil.h"
+#include "store/mailstore.h"
 
 namespace fs = std::filesystem;
 
 namespace mail {
 namespace {
+
+// The key field is empty: no account's key is, so older readers pass the line over.
+constexpr std::string_view kMoved = "moved";
 
 // Calls `fn(fields)` for each line of `text` split at TAB.
 template <class Fn>
@@ -33,6 +38,16 @@ void forEachLine(std::string_view text, Fn fn) {
   }
 }
 
+// One write of a short line under O_APPEND: a killed process leaves it whole or absent,
+// and lines of two writers never mix.
+bool fAppendLine(int fd, std::string_view line) {
+  for (;;) {
+    ssize_t n = ::write(fd, line.data(), line.size());
+    if (n < 0 && errno == EINTR) continue;
+    return n == static_cast<ssize_t>(line.size());
+  }
+}
+
 }  // namespace
 
 UidlStore::UidlStore(fs::path folder, std::string key)
@@ -48,6 +63,10 @@ UidlStore::~UidlStore() {
 fs::path UidlStore::listPath(const fs::path& folder) { return folder / ".qbuidl"; }
 fs::path UidlStore::journalPath(const fs::path& folder) { return folder / ".qbuidl.journal"; }
 
+std::string UidlStore::movedLine(std::string_view fileName) {
+  return "\t" + std::string(kMoved) + "\t" + std::string(fileName) + "\n";
+}
+
 void UidlStore::load() {
   if (auto list = fsutil::fReadFile(listPath(folder_))) {
     forEachLine(*list, [&](std::string_view* f, int n) {
@@ -57,11 +76,16 @@ void UidlStore::load() {
     });
   }
   if (auto journal = fsutil::fReadFile(journalPath(folder_))) {
+    std::set<std::string_view> moved;
+    forEachLine(*journal, [&](std::string_view* f, int n) {
+      if (n == 3 && f[0].empty() && f[1] == kMoved) moved.insert(f[2]);
+    });
     forEachLine(*journal, [&](std::string_view* f, int n) {
       if (n < 3 || f[0] != key_ || f[2].empty() || f[2].find('/') != std::string_view::npos)
         return;
       std::error_code ec;
-      if (fs::exists(folder_ / fs::path(std::string(f[2])), ec)) fresh_.insert(std::string(f[1]));
+      if (moved.count(f[2]) || fs::exists(folder_ / fs::path(std::string(f[2])), ec))
+        fresh_.insert(std::string(f[1]));
     });
   }
 }
@@ -75,13 +99,7 @@ bool UidlStore::fJournal(const std::string& uid, const std::string& fileName) {
     journalFd_ = ::open(journalPath(folder_).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (journalFd_ < 0) return false;
   }
-  std::string line = key_ + "\t" + uid + "\t" + fileName + "\n";
-  // One write of a short line under O_APPEND: a killed process leaves it whole or absent.
-  for (;;) {
-    ssize_t n = ::write(journalFd_, line.data(), line.size());
-    if (n < 0 && errno == EINTR) continue;
-    return n == static_cast<ssize_t>(line.size());
-  }
+  return fAppendLine(journalFd_, key_ + "\t" + uid + "\t" + fileName + "\n");
 }
 
 bool UidlStore::fCommit(const std::set<std::string>* onServer) {
@@ -98,6 +116,23 @@ bool UidlStore::fCommit(const std::set<std::string>* onServer) {
   std::error_code ec;
   fs::remove(journalPath(folder_), ec);
   return true;
+}
+
+MoveNotes::MoveNotes(std::string_view folder) : folder_(folder) {}
+
+MoveNotes::~MoveNotes() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool MoveNotes::fNote(std::string_view fileName) {
+  if (fileName.empty() || fileName.find_first_of("/\t\r\n") != std::string_view::npos) return false;
+  if (fd_ < 0) {
+    // Never created here: without the run's journal there is nothing to note in (the
+    // run has not saved anything yet, or has ended and recorded everything).
+    fd_ = ::open(UidlStore::journalPath(mailstore::fPath(folder_)).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd_ < 0) return false;
+  }
+  return fAppendLine(fd_, UidlStore::movedLine(fileName));
 }
 
 }  // namespace mail

@@ -6,7 +6,7 @@
 // replaced atomically at the end of a run, and the journal ".qbuidl.journal", to which
 // a line "key TAB uid TAB file" is appended just before a message's file gets its final
 // name. A journal left by a killed run is read back: an entry counts as received when
-// its file exists.
+// its file exists, or when a line "TAB moved TAB file" says the caller moved it on.
 #include <filesystem>
 #include <set>
 #include <string>
@@ -31,6 +31,8 @@ class UidlStore {
 
   static std::filesystem::path listPath(const std::filesystem::path& folder);
   static std::filesystem::path journalPath(const std::filesystem::path& folder);
+  // The journal line that says a saved file was moved out of the folder.
+  static std::string movedLine(std::string_view fileName);
 
  private:
   std::filesystem::path folder_;

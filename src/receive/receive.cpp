@@ -1,7 +1,9 @@
 #include "receive/receive.h"
 
+#include <unordered_map>
+
 #include "receive/notice.h"
-#include "receive/prereader.h"
+#include "receive/filer.h"
 #include "receive/rules.h"
 #include "store/iconbatch.h"
 #include "store/mailstore.h"
@@ -27,21 +29,45 @@ FilingContext FilingContext::fLoad(const fs::path& accountFolder, const fs::path
   return context;
 }
 
+FilingPlan fPlanFiling(const fs::path& mail, const FilingContext& context, const ReadMailFn& readMail,
+                       const std::string* bytes) {
+  FilingPlan plan;
+  const std::string folder = mailstore::fUtf8(mail.parent_path());
+  auto read = readMail ? readMail(mailstore::fUtf8(mail), context.keys, folder)
+              : bytes  ? mail::fReadMailBytes(*bytes, context.keys, folder)
+                       : mail::ReadMail(mailstore::fUtf8(mail), context.keys, folder);
+  auto* element = std::get_if<std::vector<std::string>>(&read);
+  if (!element) return plan;
+  plan.readable = true;
+  plan.actions = fMatchRules(context.rules, *element);
+  if (element->size() > kElementFrom) plan.fromElement = std::move((*element)[kElementFrom]);
+  return plan;
+}
+
+fs::path sApplyFiling(const FilingPlan& plan, const fs::path& mail, const fs::path& accountFolder,
+                      const FilingContext& context, std::string& speechSenders,
+                      DesktopServices& desktop, mailstore::IconBatch* batch) {
+  if (!plan.readable) return mail;
+  // A failure inside filing must never stop the receive run.
+  try {
+    if (!plan.fromElement.empty()) sCollectReading(speechSenders, plan.fromElement, context.settings);
+    return sApplyActions(plan.actions, mail, accountFolder, desktop, batch);
+  } catch (const std::exception&) {
+    return mail;
+  }
+}
+
 fs::path sDistribute(const fs::path& mail, const fs::path& accountFolder,
                      const FilingContext& context, std::string& speechSenders,
                      DesktopServices& desktop, const ReadMailFn& readMail,
                      mailstore::IconBatch* batch) {
-  // A failure inside filing must never stop the receive run.
+  FilingPlan plan;
   try {
-    auto read = readMail(mailstore::fUtf8(mail), context.keys, mailstore::fUtf8(mail.parent_path()));
-    const auto* element = std::get_if<std::vector<std::string>>(&read);
-    if (!element) return mail;
-    if (element->size() > kElementFrom)
-      sCollectReading(speechSenders, (*element)[kElementFrom], context.settings);
-    return sApplyActions(fMatchRules(context.rules, *element), mail, accountFolder, desktop, batch);
+    plan = fPlanFiling(mail, context, readMail);
   } catch (const std::exception&) {
     return mail;
   }
+  return sApplyFiling(plan, mail, accountFolder, context, speechSenders, desktop, batch);
 }
 
 fs::path sDistribute(const fs::path& mail, const fs::path& accountFolder,
@@ -76,30 +102,66 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
   std::string pass = modCommon::fGetAccountValue(account.folder, "Pass");
   const fs::path inbox = account.folder / mailstore::fPath(mailstore::kInbox);
 
-  // Mails are read for filing while the rest are still arriving.
+  // Mails are filed while the rest are still arriving. Moving one out of the inbox before
+  // the library has recorded the run is noted in the library's journal first, so that a
+  // run cut off half way neither fetches a moved mail again nor loses one. Speech readings
+  // and the desktop's part of the rules follow once the library returns, in its order.
   const FilingContext context = FilingContext::fLoad(account.folder, settingIni);
-  PreReader preReader(std::string(context.keys), readMail);
-  mail::MailResult result;
-  try {
-    result = rcvMail(server, user, pass, command, "<" + mailstore::fUtf8(inbox), progress,
-                     [&preReader](const std::string& path) { preReader.sAdd(path); });
-  } catch (const std::exception&) {
-    return run;  // the status keeps "受信中", as after any error inside a run
-  }
-  preReader.sFinish();
-  const ReadMailFn readAhead = [&preReader](std::string_view file, std::string_view keys,
-                                            std::string_view folder) {
-    return preReader.fRead(file, keys, folder);
+  auto fullPath = [&inbox](const std::string& text) {
+    fs::path path = mailstore::fPath(text);
+    return path.is_relative() ? inbox / path : path;
   };
+  struct Filed {
+    FilingPlan plan;
+    bool stored = false;  // moves and read mark done
+  };
+  mailstore::IconBatch batch;  // A thousand new mails: each icon.ini written once.
+  std::unordered_map<std::string, Filed> filed;  // by the library's text for the mail
+  mail::MoveNotes notes(mailstore::fUtf8(inbox));
+  auto fileOne = [&](const std::string& text, bool whileReceiving, const std::string* bytes) {
+    const fs::path saved = fullPath(text);
+    auto [it, fresh] = filed.try_emplace(text);
+    Filed& f = it->second;
+    if (fresh) {
+      try {
+        f.plan = fPlanFiling(saved, context, readMail, bytes);
+      } catch (const std::exception&) {
+        f.plan = FilingPlan{};  // left alone, as a mail that cannot be read
+      }
+    }
+    if (f.stored) return;
+    if (whileReceiving && fMovesMail(f.plan.actions) && !notes.fNote(mailstore::fUtf8(saved.filename())))
+      return;  // moved once the library is done
+    f.stored = true;
+    if (f.plan.readable) sApplyStoreActions(f.plan.actions, saved, account.folder, &batch);
+  };
+  mail::MailResult result;
+  {
+    Filer filer([&](const std::string& text, const std::string* bytes) { fileOne(text, true, bytes); });
+    try {
+      result = rcvMail(server, user, pass, command, "<" + mailstore::fUtf8(inbox), progress,
+                       [&filer](const std::string& path, std::string_view bytes) { filer.sAdd(path, bytes); });
+    } catch (const std::exception&) {
+      return run;  // the status keeps "受信中", as after any error inside a run
+    }
+  }
 
   if (auto* paths = std::get_if<std::vector<std::string>>(&result); paths && !paths->empty()) {
-    // A thousand new mails must not mean a thousand rewrites of the same icon.ini.
-    mailstore::IconBatch batch;
-    for (const auto& text : *paths) {
-      fs::path saved = mailstore::fPath(text);
-      if (saved.is_relative()) saved = inbox / saved;
+    run.saved.reserve(paths->size());
+    for (const std::string& text : *paths) {
+      const fs::path saved = fullPath(text);
       run.saved.push_back(saved);
-      sDistribute(saved, account.folder, context, run.speechSenders, desktop, readAhead, &batch);
+      try {
+        fileOne(text, false, nullptr);  // what the filing thread did not reach
+      } catch (const std::exception&) {
+        // A failure inside filing never stops the run.
+      }
+      auto it = filed.find(text);
+      if (it == filed.end()) continue;
+      const FilingPlan& plan = it->second.plan;
+      if (!plan.readable) continue;
+      if (!plan.fromElement.empty()) sCollectReading(run.speechSenders, plan.fromElement, context.settings);
+      sApplyDesktopActions(plan.actions, desktop);
     }
     batch.fSave();
     run.received = true;

@@ -39,6 +39,24 @@ struct FilingContext {
                              const std::filesystem::path& settingIni);
 };
 
+// What the distribution step will do with one mail, decided from what ReadMail gives
+// without changing anything on disk, so it can be worked out on any thread.
+struct FilingPlan {
+  bool readable = false;            // ReadMail gave the elements
+  std::string fromElement;          // for the sender's reading
+  std::vector<RuleAction> actions;  // every matching rule, in rule order
+};
+// An empty `readMail` is the library's own reader, on `bytes` when they are given.
+FilingPlan fPlanFiling(const std::filesystem::path& mail, const FilingContext& context,
+                       const ReadMailFn& readMail = {}, const std::string* bytes = nullptr);
+
+// Carries a plan out: the sender's reading is added to `speechSenders` and the actions
+// are applied. An unreadable mail is left alone. Returns where the mail is afterwards.
+std::filesystem::path sApplyFiling(const FilingPlan& plan, const std::filesystem::path& mail,
+                                   const std::filesystem::path& accountFolder,
+                                   const FilingContext& context, std::string& speechSenders,
+                                   DesktopServices& desktop, mailstore::IconBatch* batch = nullptr);
+
 // The distribution step with the settings already read.
 std::filesystem::path sDistribute(const std::filesystem::path& mail,
                                   const std::filesystem::path& accountFolder,
@@ -81,7 +99,7 @@ AccountRun fReceiveAccount(const AccountRef& account, const std::filesystem::pat
                            std::string_view speechSenders, DesktopServices& desktop,
                            const StatusFn& status = {}, const mail::Progress& progress = {},
                            const RcvMailFn& rcvMail = mail::RcvMail,
-                           const ReadMailFn& readMail = mail::ReadMail);
+                           const ReadMailFn& readMail = {});
 
 struct AllRun {
   int accountsReceived = 0;
@@ -97,6 +115,6 @@ struct AllRun {
 AllRun fReceiveAll(const std::vector<AccountRef>& accounts, const std::filesystem::path& settingIni,
                    DesktopServices& desktop, const StatusFn& status = {},
                    const mail::Progress& progress = {}, const RcvMailFn& rcvMail = mail::RcvMail,
-                   const ReadMailFn& readMail = mail::ReadMail);
+                   const ReadMailFn& readMail = {});
 
 }  // namespace receive

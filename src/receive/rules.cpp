@@ -1,5 +1,8 @@
 #include "receive/rules.h"
 
+#include <algorithm>
+#include <unordered_map>
+
 #include "store/iconbatch.h"
 #include "store/mailstore.h"
 #include "store/modCommon.h"
@@ -52,13 +55,32 @@ size_t urlStopAt(std::string_view text, size_t i) {
   return 0;
 }
 
-// The destination as a folder inside the account; nothing when it would leave it.
-std::optional<fs::path> destinationFolder(const fs::path& accountFolder, std::string_view stored) {
+// The destination as a folder inside the account (in normal form); nothing when it
+// would leave it.
+std::optional<fs::path> fDestinationFolder(const fs::path& accountFolder, std::string_view stored) {
   fs::path rel = modCommon::fStoredPath(stored).lexically_normal();
   if (rel.empty() || rel.is_absolute() || rel.has_root_name() || rel.has_root_directory())
     return std::nullopt;
   if (!rel.empty() && *rel.begin() == "..") return std::nullopt;
-  return accountFolder / rel;
+  return (accountFolder / rel).lexically_normal();
+}
+
+// A receive run files every mail of an account from the same folder into the same few
+// destinations: each is worked out once per thread.
+const fs::path& normalFolder(const fs::path& folder) {
+  thread_local std::unordered_map<fs::path::string_type, fs::path> known;
+  auto it = known.find(folder.native());
+  if (it == known.end()) it = known.emplace(folder.native(), folder.lexically_normal()).first;
+  return it->second;
+}
+
+const std::optional<fs::path>& destinationFolder(const fs::path& accountFolder, const std::string& stored) {
+  thread_local std::unordered_map<fs::path::string_type, std::unordered_map<std::string, std::optional<fs::path>>>
+      known;
+  auto& ofAccount = known[accountFolder.native()];
+  auto it = ofAccount.find(stored);
+  if (it == ofAccount.end()) it = ofAccount.emplace(stored, fDestinationFolder(accountFolder, stored)).first;
+  return it->second;
 }
 
 bool isFile(const fs::path& p) {
@@ -155,29 +177,60 @@ std::vector<RuleAction> fMatchRules(const std::vector<Rule>& rules,
 fs::path sApplyActions(const std::vector<RuleAction>& actions, const fs::path& mail,
                        const fs::path& accountFolder, DesktopServices& desktop,
                        mailstore::IconBatch* batch) {
-  fs::path where = mail;
+  sApplyDesktopActions(actions, desktop);
+  return sApplyStoreActions(actions, mail, accountFolder, batch);
+}
+
+void sApplyDesktopActions(const std::vector<RuleAction>& actions, DesktopServices& desktop) {
   for (const auto& a : actions) {
     if (!a.openUrl.empty()) desktop.sOpenUrl(a.openUrl);
     if (!a.browserUrl.empty()) desktop.sSendToBrowser(a.browserUrl);
-
-    if (!a.destination.empty()) {
-      auto folder = destinationFolder(accountFolder, a.destination);
-      if (folder && isFile(where)) {
-        // The store's move never overwrites: a taken name or a missing folder leaves the
-        // mail where it is, and the read mark below then goes where the mail stayed.
-        const bool moved = batch ? batch->fMove(where, *folder) : mailstore::fMoveMails({where}, *folder).empty();
-        if (moved && isFile(*folder / where.filename())) where = *folder / where.filename();
-      }
-    }
-    if (a.markRead && isFile(where)) {
-      if (batch) {
-        batch->sMarkRead(where.parent_path(), mailstore::fUtf8(where.filename()));
-      } else {
-        mailstore::sMarkRead(where.parent_path(), mailstore::fUtf8(where.filename()));
-      }
-    }
-
     if (!a.program.empty()) desktop.sStartProgram(a.program);
+  }
+}
+
+bool fMovesMail(const std::vector<RuleAction>& actions) {
+  return std::any_of(actions.begin(), actions.end(), [](const RuleAction& a) { return !a.destination.empty(); });
+}
+
+fs::path sApplyStoreActions(const std::vector<RuleAction>& actions, const fs::path& mail,
+                            const fs::path& accountFolder, mailstore::IconBatch* batch) {
+  std::vector<const fs::path*> destinations;
+  bool markRead = false;
+  for (const auto& a : actions) {
+    if (!a.destination.empty()) {
+      if (const auto& folder = destinationFolder(accountFolder, a.destination)) destinations.push_back(&*folder);
+    }
+    markRead = markRead || a.markRead;
+  }
+
+  // Each move acts on the mail where the one before left it, and a move that cannot be
+  // made (name taken, folder missing, mail gone) leaves it where it is. So the mail ends
+  // in the last folder that takes it, or where it was: it goes there in one step. The
+  // store's move never overwrites.
+  fs::path where = mail;
+  bool present = false;  // known to be at `where` (after a move of ours)
+  if (!destinations.empty()) {
+    const fs::path& here = normalFolder(mail.parent_path());
+    for (auto folder = destinations.rbegin(); folder != destinations.rend(); ++folder) {
+      const fs::path& to = **folder;
+      if (to.native() == here.native()) break;  // a later rule keeps it here
+      const bool moved = batch ? batch->fMove(mail, to)
+                               : isFile(mail) && mailstore::fMoveMails({mail}, to).empty();
+      if (moved) {
+        where = to / mail.filename();
+        present = true;
+        break;
+      }
+    }
+  }
+  // A read mark goes with the mail whatever rule set it.
+  if (markRead && (present || isFile(where))) {
+    if (batch) {
+      batch->sMarkRead(where.parent_path(), mailstore::fUtf8(where.filename()));
+    } else {
+      mailstore::sMarkRead(where.parent_path(), mailstore::fUtf8(where.filename()));
+    }
   }
   return where;
 }

@@ -1,6 +1,7 @@
 #include "store/fsutil.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -9,6 +10,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -46,6 +48,7 @@ bool writeAll(int fd, std::string_view bytes) {
 }  // namespace
 
 std::optional<std::string> fReadFile(const fs::path& path) {
+#ifdef _WIN32
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
   std::string bytes;
@@ -59,6 +62,33 @@ std::optional<std::string> fReadFile(const fs::path& path) {
   }
   if (in.bad()) return std::nullopt;
   return bytes;
+#else
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  // The size is a hint: files that report none (/proc) or change meanwhile are read to
+  // their end all the same.
+  std::string bytes;
+  bytes.resize(st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 4096);
+  size_t used = 0;
+  bool failed = false;
+  while (true) {
+    if (used == bytes.size()) bytes.resize(bytes.size() * 2);
+    ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) failed = true;
+    if (n <= 0) break;
+    used += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  if (failed) return std::nullopt;
+  bytes.resize(used);
+  return bytes;
+#endif
 }
 
 std::optional<fs::path> fWriteTempFile(const fs::path& folder, std::string_view bytes, bool sync) {

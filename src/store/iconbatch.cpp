@@ -1,9 +1,16 @@
 #include "store/iconbatch.h"
 
-#include <string>
-
 #include "store/fsutil.h"
 #include "store/mailstore.h"
+#include "store/mod_ini.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
 
 namespace mailstore {
 namespace fs = std::filesystem;
@@ -11,47 +18,87 @@ namespace fs = std::filesystem;
 namespace {
 constexpr std::string_view kIconIni = "icon.ini";
 constexpr std::string_view kIconSection = "Icon";
+
+std::string lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
 }  // namespace
 
-IconBatch::~IconBatch() { fSave(); }
+IconBatch::~IconBatch() {
+  fSave();
+#ifndef _WIN32
+  for (auto& [key, f] : folders_)
+    if (f.dirFd >= 0) ::close(f.dirFd);
+#endif
+}
 
 IconBatch::Folder& IconBatch::fFolder(const fs::path& folder) {
+  auto known = spellings_.find(folder.native());
+  if (known != spellings_.end()) return *known->second;
   fs::path key = folder.lexically_normal();
-  auto it = folders_.find(key);
-  if (it == folders_.end()) it = folders_.emplace(key, Folder{mod_ini::IniFile::fLoad(key / kIconIni)}).first;
+  auto it = folders_.find(key.native());
+  if (it == folders_.end()) {
+    it = folders_.emplace(key.native(), Folder{}).first;
+    it->second.states = mod_ini::IniFile::fLoad(key / kIconIni).fSectionValues(kIconSection);
+#ifndef _WIN32
+    it->second.dirFd = ::open(key.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
+  }
+  spellings_.emplace(folder.native(), &it->second);
   return it->second;
 }
 
-bool IconBatch::fMove(const fs::path& mail, const fs::path& target) {
-  std::error_code ec;
-  if (fs::equivalent(mail.parent_path(), target, ec)) return false;
-  if (!fsutil::fRenameNoReplace(mail, target / mail.filename())) return false;
-  const std::string name = fUtf8(mail.filename());
-  Folder& source = fFolder(mail.parent_path());
-  auto state = source.ini.fGet(kIconSection, name);
-  const bool read = state && mod_ini::fParseIniInt(*state, 0) == 6;
-  if (state) {
-    source.ini.sSet(kIconSection, name, std::nullopt);
-    source.changed = true;
+void IconBatch::sChange(Folder& folder, const std::string& name, std::optional<std::string> value) {
+  if (value) {
+    folder.states[lower(name)] = *value;
+  } else {
+    folder.states.erase(lower(name));
   }
+  folder.changes.emplace_back(name, std::move(value));
+}
+
+bool IconBatch::fRename(const Folder& from, const Folder& to, const fs::path& mail, const fs::path& target) {
+#if !defined(_WIN32) && defined(RENAME_NOREPLACE)
+  if (from.dirFd >= 0 && to.dirFd >= 0) {
+    const fs::path name = mail.filename();
+    if (::renameat2(from.dirFd, name.c_str(), to.dirFd, name.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno == EEXIST || errno == ENOENT) return false;
+    // Anything else (no such rename on this file system, another device): by path.
+  }
+#endif
+  return fsutil::fRenameNoReplace(mail, target / mail.filename());
+}
+
+bool IconBatch::fMove(const fs::path& mail, const fs::path& target) {
+  // Into the folder it is in: nothing to do. (A link to the same folder is refused by
+  // the rename itself, as the name is taken there.)
+  Folder& from = fFolder(mail.parent_path());
   Folder& to = fFolder(target);
-  to.ini.sSet(kIconSection, name, std::string(read ? kStateRead : kStateUnread));
-  to.changed = true;
+  if (&from == &to) return false;
+  if (!fRename(from, to, mail, target)) return false;
+  const std::string name = fUtf8(mail.filename());
+  auto state = from.states.find(lower(name));
+  const bool read = state != from.states.end() && mod_ini::fParseIniInt(state->second, 0) == 6;
+  if (state != from.states.end()) sChange(from, name, std::nullopt);
+  sChange(to, name, std::string(read ? kStateRead : kStateUnread));
   return true;
 }
 
 void IconBatch::sMarkRead(const fs::path& folder, std::string_view fileName) {
-  Folder& f = fFolder(folder);
-  f.ini.sSet(kIconSection, fileName, std::string(kStateRead));
-  f.changed = true;
+  sChange(fFolder(folder), std::string(fileName), std::string(kStateRead));
 }
 
 bool IconBatch::fSave() {
   bool ok = true;
   for (auto& [folder, f] : folders_) {
-    if (!f.changed) continue;
-    if (f.ini.fSave(folder / kIconIni)) {
-      f.changed = false;
+    if (f.changes.empty()) continue;
+    const fs::path file = fs::path(folder) / kIconIni;
+    mod_ini::IniFile ini = mod_ini::IniFile::fLoad(file);
+    ini.sSetMany(kIconSection, f.changes);
+    if (ini.fSave(file)) {
+      f.changes.clear();
     } else {
       ok = false;
     }

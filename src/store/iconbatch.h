@@ -1,12 +1,15 @@
 #pragma once
 // Read states of several folders held in memory while many mails are filed at once (a
 // receive run): each icon.ini is read once and written once at the end, instead of being
-// read, rewritten and flushed to disk for every single mail.
+// read, rewritten and flushed to disk for every single mail. Only the batch's own changes
+// are written, onto the file as it is then, so states the user set meanwhile are kept.
 #include <filesystem>
-#include <map>
+#include <optional>
+#include <string>
 #include <string_view>
-
-#include "store/mod_ini.h"
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace mailstore {
 
@@ -28,12 +31,18 @@ class IconBatch {
 
  private:
   struct Folder {
-    mod_ini::IniFile ini;
-    bool changed = false;
+    std::unordered_map<std::string, std::string> states;  // by lower-cased name
+    std::vector<std::pair<std::string, std::optional<std::string>>> changes;  // in order
+    int dirFd = -1;  // renames name the folder by handle, not by walking its path again
   };
   Folder& fFolder(const std::filesystem::path& folder);
+  static void sChange(Folder& folder, const std::string& name, std::optional<std::string> value);
+  static bool fRename(const Folder& from, const Folder& to, const std::filesystem::path& mail,
+                      const std::filesystem::path& target);
 
-  std::map<std::filesystem::path, Folder> folders_;
+  // By the folder's normal form; `spellings_` remembers each way a caller wrote it.
+  std::unordered_map<std::filesystem::path::string_type, Folder> folders_;
+  std::unordered_map<std::filesystem::path::string_type, Folder*> spellings_;
 };
 
 }  // namespace mailstore

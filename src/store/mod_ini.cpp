@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <unordered_map>
 
 #include "store/charset.h"
 #include "store/fsutil.h"
@@ -165,6 +166,61 @@ void IniFile::sSet(std::string_view section, std::string_view key,
   if (!value) return;
   lines_.push_back(fNewLine("[" + std::string(section) + "]"));
   lines_.push_back(fNewLine(std::string(key) + "=" + *value));
+}
+
+void IniFile::sSetMany(std::string_view section,
+                       const std::vector<std::pair<std::string, std::optional<std::string>>>& values) {
+  if (values.empty()) return;
+  struct Want {
+    const std::string* key;  // spelling of the first mention, for a new line
+    const std::optional<std::string>* value;
+    size_t order;
+    bool done = false;
+  };
+  std::unordered_map<std::string, Want> wanted;
+  wanted.reserve(values.size());
+  for (size_t i = 0; i < values.size(); ++i) {
+    auto [it, fresh] = wanted.try_emplace(fold(values[i].first), Want{&values[i].first, &values[i].second, i});
+    if (!fresh) it->second.value = &values[i].second;
+  }
+  auto range = fFindSection(section);
+  if (!range) {
+    if (std::none_of(wanted.begin(), wanted.end(), [](const auto& w) { return w.second.value->has_value(); }))
+      return;  // only deletions, and nothing to delete
+    lines_.push_back(fNewLine("[" + std::string(section) + "]"));
+    range = std::make_pair(lines_.size(), lines_.size());
+  }
+  // The section rebuilt: existing keys rewritten or dropped where they stand, new ones
+  // after its last key, in the order they were first mentioned.
+  std::vector<Line> rebuilt;
+  rebuilt.reserve(range->second - range->first + wanted.size());
+  size_t afterLastKey = 0;
+  for (size_t i = range->first; i < range->second; ++i) {
+    Line& line = lines_[i];
+    auto it = line.kind == Kind::Key ? wanted.find(line.name) : wanted.end();
+    if (it != wanted.end() && !it->second.done) {
+      it->second.done = true;
+      if (!*it->second.value) continue;
+      std::string keyText(trim(std::string_view(line.text).substr(0, line.valuePos - 1)));
+      rebuilt.push_back(fNewLine(keyText + "=" + **it->second.value));
+    } else {
+      rebuilt.push_back(std::move(line));
+    }
+    if (rebuilt.back().kind == Kind::Key) afterLastKey = rebuilt.size();
+  }
+  std::vector<const Want*> added;
+  for (const auto& [name, want] : wanted)
+    if (!want.done && *want.value) added.push_back(&want);
+  std::sort(added.begin(), added.end(), [](const Want* a, const Want* b) { return a->order < b->order; });
+  std::vector<Line> fresh;
+  fresh.reserve(added.size());
+  for (const Want* want : added) fresh.push_back(fNewLine(*want->key + "=" + **want->value));
+  rebuilt.insert(rebuilt.begin() + static_cast<std::ptrdiff_t>(afterLastKey),
+                 std::make_move_iterator(fresh.begin()), std::make_move_iterator(fresh.end()));
+  lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(range->first),
+               lines_.begin() + static_cast<std::ptrdiff_t>(range->second));
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(range->first),
+                std::make_move_iterator(rebuilt.begin()), std::make_move_iterator(rebuilt.end()));
 }
 
 void IniFile::sClearSection(std::string_view section) {

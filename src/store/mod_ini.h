@@ -32,6 +32,10 @@ class IniFile {
 
   // Sets the key; a null value deletes it. Creates the section when needed.
   void sSet(std::string_view section, std::string_view key, const std::optional<std::string>& value);
+  // Sets many keys of one section in one pass, with the result of calling sSet for each
+  // in turn (later values win; a key that stays is rewritten where it stands).
+  void sSetMany(std::string_view section,
+                const std::vector<std::pair<std::string, std::optional<std::string>>>& values);
   // Keeps the section header and removes everything under it.
   void sClearSection(std::string_view section);
 

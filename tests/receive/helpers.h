@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <random>
 #include <string>
 #include <vector>
@@ -71,6 +72,7 @@ class ProgramDir : public ::testing::Test {
 struct FakeHeaders {
   std::map<std::string, std::vector<std::string>> byName;
   std::vector<std::string> calls;
+  std::mutex mutex;  // filing reads on two threads at once
 
   void add(const std::string& name, const std::string& subject, const std::string& from,
            const std::string& to, const std::string& body) {
@@ -79,6 +81,7 @@ struct FakeHeaders {
   }
   receive::ReadMailFn fn() {
     return [this](std::string_view file, std::string_view keys, std::string_view folder) {
+      std::lock_guard lock(mutex);
       calls.push_back(std::string(file) + "|" + std::string(keys) + "|" + std::string(folder));
       auto it = byName.find(mailstore::fUtf8(mailstore::fPath(file).filename()));
       if (it == byName.end()) return mail::MailResult(std::string());

@@ -37,9 +37,10 @@ struct FakeServer {
       std::vector<std::string> saved;
       auto& names = waiting[std::string(server)];
       for (const auto& name : names) {
-        std::ofstream(inbox / name, std::ios::binary) << "Subject: " << name << "\r\n\r\nx\r\n";
+        const std::string bytes = "Subject: " + name + "\r\n\r\nx\r\n";
+        std::ofstream(inbox / name, std::ios::binary) << bytes;
         saved.push_back(mailstore::fUtf8(inbox / name));
-        if (savedHook) savedHook(saved.back());
+        if (savedHook) savedHook(saved.back(), bytes);
         if (progress) {
           progress(saved.size(), names.size());
           ++progressCalls;

@@ -1,0 +1,82 @@
+#include "receive/filer.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <pthread.h>
+#include <sched.h>
+#endif
+
+namespace receive {
+
+namespace {
+
+// The filing thread gives way to the download it runs beside. The lowest nice value
+// rather than the idle class: a thread cannot win its priority back, and the caller
+// waits for the mail it is on when stopping it, which must not starve on a busy machine.
+void sLowerThisThread() {
+#ifdef _WIN32
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
+#elif defined(__linux__)
+  sched_param param{}; pthread_setschedparam(pthread_self(), SCHED_IDLE, &param);
+#endif
+}
+
+}  // namespace
+
+Filer::Filer(Work work) : work_(std::move(work)), thread_([this] { sRun(); }) {}
+
+Filer::~Filer() { sStop(); }
+
+void Filer::sAdd(const std::string& path, std::string_view bytes) {
+  // Copies of the bytes spare the work a read of the file, but a slow filing thread must
+  // not pile up a download's worth of large mails in memory.
+  constexpr std::size_t kKeepMail = 1 << 20;
+  constexpr std::size_t kKeepQueue = 32 << 20;
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_) return;
+    Item item{path, std::nullopt};
+    if (!bytes.empty() && bytes.size() <= kKeepMail && queuedBytes_ + bytes.size() <= kKeepQueue) {
+      item.bytes.emplace(bytes);
+      queuedBytes_ += bytes.size();
+    }
+    queue_.push_back(std::move(item));
+  }
+  wake_.notify_one();
+}
+
+void Filer::sStop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    queue_.clear();
+    queuedBytes_ = 0;
+  }
+  wake_.notify_one();
+  if (thread_.joinable()) thread_.join();
+}
+
+void Filer::sRun() {
+  sLowerThisThread();
+  std::unique_lock lock(mutex_);
+  while (true) {
+    wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    if (stopping_) return;
+    Item item = std::move(queue_.front());
+    queue_.pop_front();
+    if (item.bytes) queuedBytes_ -= item.bytes->size();
+    lock.unlock();
+    try {
+      work_(item.path, item.bytes ? &*item.bytes : nullptr);
+    } catch (const std::exception&) {
+      // The caller's work keeps its own record of what it did; a failure just ends it.
+    }
+    lock.lock();
+  }
+}
+
+}  // namespace receive

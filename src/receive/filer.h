@@ -1,0 +1,50 @@
+#pragma once
+// Files saved mails on a thread of its own while the mail library is still receiving the
+// rest. The thread runs at idle priority, so it only uses time the download leaves free;
+// when the download ends, the caller stops it and files whatever it did not reach.
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace receive {
+
+class Filer {
+ public:
+  // `bytes`: the mail as saved, when the library handed it over and it was kept.
+  using Work = std::function<void(const std::string& path, const std::string* bytes)>;
+  // `work` runs on the filing thread, one mail after the other in the order queued.
+  explicit Filer(Work work);
+  // Stops as sStop does.
+  ~Filer();
+  Filer(const Filer&) = delete;
+  Filer& operator=(const Filer&) = delete;
+
+  // Queues a saved mail (any thread). Its bytes are kept for the work while the queue
+  // holds little; otherwise the work reads the file.
+  void sAdd(const std::string& path, std::string_view bytes = {});
+  // Lets the thread finish the mail it is on and ends it. Mails it did not start are
+  // dropped: the caller files them itself. Everything the thread did is visible after.
+  void sStop();
+
+ private:
+  void sRun();
+
+  const Work work_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  struct Item {
+    std::string path;
+    std::optional<std::string> bytes;
+  };
+  std::deque<Item> queue_;
+  std::size_t queuedBytes_ = 0;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+}  // namespace receive
