@@ -25,7 +25,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr int kMessages = 1000;
-constexpr int kRuns = 5;
+constexpr int kRuns = 11;
 
 const char* kSenders[] = {"ml-admin@example.jp", "shop@example.jp", "boss@example.jp",
                           "user3@example.jp", "friend@example.jp"};

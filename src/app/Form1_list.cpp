@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "app/FolderTree.h"
 #include "app/Form1.h"
@@ -66,10 +67,26 @@ int Form1::fFillList(const std::filesystem::path& folder, bool sentType) {
     // The read state of the whole folder in one read of icon.ini.
     const auto states = mod_ini::IniFile::fLoad(folder / "icon.ini").fSectionValues("Icon");
     std::vector<std::optional<MailRow>> rows(files.size());
+    const auto known = std::exchange(knownRows_, {});
+    const std::filesystem::path normalFolder = folder.lexically_normal();
+    auto knownRow = [&](const std::filesystem::path& file) -> std::optional<MailRow> {
+      if (sentType || known.empty()) return std::nullopt;
+      auto it = known.find(mailstore::fUtf8(normalFolder / file.filename()));
+      if (it == known.end()) return std::nullopt;
+      MailRow row;
+      row.subject = it->second.subject;
+      row.party = it->second.party;
+      row.date = it->second.date;
+      row.path = QString::fromStdString(mailstore::fUtf8(file));
+      return row;
+    };
     // Reading the header blocks is most of the work; it shares nothing between files.
     const size_t threads = files.size() < 256 ? 1 : std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
     auto work = [&](size_t part) {
-      for (size_t i = part; i < files.size(); i += threads) rows[i] = readRow(files[i], sentType);
+      for (size_t i = part; i < files.size(); i += threads) {
+        rows[i] = knownRow(files[i]);
+        if (!rows[i]) rows[i] = readRow(files[i], sentType);
+      }
     };
     std::vector<std::thread> pool;
     for (size_t t = 1; t < threads; ++t) pool.emplace_back(work, t);

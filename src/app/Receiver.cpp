@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <future>
+#include <unordered_map>
 #include <thread>
 
 #include "app/FolderTree.h"
@@ -149,7 +150,7 @@ bool Receiver::sReceiveSelected() {
   if (!run.received || closing_) return run.received;
   sAnnounce(receive::fSpeechAfterOne(receive::fSpeechMode(settings), account.number, run.count,
                                      speechSenders_),
-            run.summaryLine);
+            run.summaryLine, run.filed);
   return true;
 }
 
@@ -170,7 +171,7 @@ bool Receiver::sReceiveAll() {
   if (all.accountsReceived == 0 || closing_) return all.accountsReceived > 0;
   sAnnounce(receive::fSpeechAfterAll(receive::fSpeechMode(settings), all.speechFragments,
                                      speechSenders_),
-            all.summary);
+            all.summary, all.filed);
   return true;
 }
 
@@ -205,11 +206,29 @@ void Receiver::sAutoRe() {
   if (received && !closing_) sReloadList();
 }
 
-void Receiver::sAnnounce(const std::string& phonetic, const std::string& notice) {
+void Receiver::sAnnounce(const std::string& phonetic, const std::string& notice,
+                         const std::vector<receive::FiledMail>& filed) {
   // The folder counts are worked out from the disk while the list is read again; they
   // are shown after the notice, as the last step of the run.
   auto counts = std::async(std::launch::async, form_->fMailCounter());
+  // The rows of new mails in the listed folder need no second read of their files.
+  std::unordered_map<std::string, Form1::KnownRow> known;
+  if (QTreeWidgetItem* node = form_->fTree()->currentItem(); node && node->parent()) {
+    const std::filesystem::path listed = form_->fNodeFolder(node).lexically_normal();
+    auto value = [](const std::string& element, size_t label) {
+      return element.size() > label
+                 ? QString::fromUtf8(element.data() + label, static_cast<qsizetype>(element.size() - label))
+                 : QString();
+    };
+    for (const receive::FiledMail& m : filed) {
+      if (m.path.parent_path().native() != listed.native()) continue;
+      known.emplace(mailstore::fUtf8(m.path),
+                    Form1::KnownRow{value(m.subjectElement, 9), value(m.fromElement, 6), value(m.dateElement, 6)});
+    }
+  }
+  form_->sPrimeListRows(std::move(known));
   sReloadList();
+  form_->sPrimeListRows({});
   sSpeak(phonetic);
   sNotify(notice);
   form_->sShowMailCounts(counts.get());

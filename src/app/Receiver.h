@@ -57,7 +57,8 @@ class Receiver : public QObject {
   void sPostProgress(std::size_t done, std::size_t total);
   void sShowProgress();
   // After mail arrived: list reloaded, speech, notice, folder counts.
-  void sAnnounce(const std::string& phonetic, const std::string& notice);
+  void sAnnounce(const std::string& phonetic, const std::string& notice,
+                 const std::vector<receive::FiledMail>& filed);
   void sReloadList();
   void sSpeak(const std::string& phonetic);
   void sNotify(const std::string& text);

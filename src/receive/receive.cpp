@@ -1,5 +1,6 @@
 #include "receive/receive.h"
 
+#include <iterator>
 #include <unordered_map>
 
 #include "receive/notice.h"
@@ -40,7 +41,12 @@ FilingPlan fPlanFiling(const fs::path& mail, const FilingContext& context, const
   if (!element) return plan;
   plan.readable = true;
   plan.actions = fMatchRules(context.rules, *element);
-  if (element->size() > kElementFrom) plan.fromElement = std::move((*element)[kElementFrom]);
+  auto take = [element](size_t index, std::string& to) {
+    if (index < element->size()) to = std::move((*element)[index]);
+  };
+  take(kElementSubject, plan.subjectElement);
+  take(kElementFrom, plan.fromElement);
+  take(kElementDate, plan.dateElement);
   return plan;
 }
 
@@ -114,6 +120,7 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
   struct Filed {
     FilingPlan plan;
     bool stored = false;  // moves and read mark done
+    fs::path where;       // the mail's place afterwards
   };
   mailstore::IconBatch batch;  // A thousand new mails: each icon.ini written once.
   std::unordered_map<std::string, Filed> filed;  // by the library's text for the mail
@@ -133,7 +140,8 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
     if (whileReceiving && fMovesMail(f.plan.actions) && !notes.fNote(mailstore::fUtf8(saved.filename())))
       return;  // moved once the library is done
     f.stored = true;
-    if (f.plan.readable) sApplyStoreActions(f.plan.actions, saved, account.folder, &batch);
+    f.where = saved;
+    if (f.plan.readable) f.where = sApplyStoreActions(f.plan.actions, saved, account.folder, &batch);
   };
   mail::MailResult result;
   {
@@ -158,8 +166,10 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
       }
       auto it = filed.find(text);
       if (it == filed.end()) continue;
-      const FilingPlan& plan = it->second.plan;
+      FilingPlan& plan = it->second.plan;
       if (!plan.readable) continue;
+      run.filed.push_back(FiledMail{it->second.where, std::move(plan.subjectElement), plan.fromElement,
+                                    std::move(plan.dateElement)});
       if (!plan.fromElement.empty()) sCollectReading(run.speechSenders, plan.fromElement, context.settings);
       sApplyDesktopActions(plan.actions, desktop);
     }
@@ -193,6 +203,7 @@ AllRun fReceiveAll(const std::vector<AccountRef>& accounts, const fs::path& sett
     all.total += run.count;
     all.summary += run.summaryLine + "\r\n";
     all.speechFragments += run.speechFragment;
+    std::move(run.filed.begin(), run.filed.end(), std::back_inserter(all.filed));
   }
   return all;
 }

@@ -42,8 +42,10 @@ struct FilingContext {
 // What the distribution step will do with one mail, decided from what ReadMail gives
 // without changing anything on disk, so it can be worked out on any thread.
 struct FilingPlan {
-  bool readable = false;            // ReadMail gave the elements
-  std::string fromElement;          // for the sender's reading
+  bool readable = false;  // ReadMail gave the elements
+  // The elements as ReadMail labels them ("from: …"): the sender's reading comes from
+  // "from", and the mail list can show all three without reading the file again.
+  std::string subjectElement, fromElement, dateElement;
   std::vector<RuleAction> actions;  // every matching rule, in rule order
 };
 // An empty `readMail` is the library's own reader, on `bytes` when they are given.
@@ -82,6 +84,12 @@ struct AccountRef {
   std::filesystem::path folder;
 };
 
+// A mail the run filed: where it is now, and its header elements as read for filing.
+struct FiledMail {
+  std::filesystem::path path;
+  std::string subjectElement, fromElement, dateElement;
+};
+
 struct AccountRun {
   bool received = false;  // the library returned saved mails
   int count = 0;
@@ -91,6 +99,7 @@ struct AccountRun {
   std::string summaryLine;                   // caption ： k件受信 (received only)
   std::string speechFragment;                // mode 1 fragment (received only)
   std::string speechSenders;                 // the run's readings after this account
+  std::vector<FiledMail> filed;              // the readable mails, in the library's order
 };
 
 // The account step. `speechSenders` is the run's list so far; the result carries it on.
@@ -108,6 +117,7 @@ struct AllRun {
   std::string speechFragments;  // mode 1 fragments joined, in tree order
   std::string speechSenders;
   std::string status;  // what the last account left in the status bar
+  std::vector<FiledMail> filed;
 };
 
 // Every account in tree order, one account step each; a failing account does not stop

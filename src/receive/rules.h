@@ -28,6 +28,7 @@ inline constexpr std::string_view kRuleKeys = "subject:from:date:to:nofile:";
 inline constexpr std::string_view kRuleHeaderKeys = "subject:from:date:to:nofile:nobody:";
 inline constexpr size_t kElementSubject = 0;
 inline constexpr size_t kElementFrom = 1;
+inline constexpr size_t kElementDate = 2;
 inline constexpr size_t kElementTo = 3;
 inline constexpr size_t kElementBody = 5;
 

@@ -104,6 +104,13 @@ bool fIsValidUtf8(std::string_view s) {
     unsigned char c = p[i];
     if (c < 0x80) {
       ++i;
+      // Runs of ASCII, eight bytes at a time.
+      while (i + 8 <= n) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, sizeof w);
+        if (w & 0x8080808080808080ULL) break;
+        i += 8;
+      }
       continue;
     }
     size_t len;
@@ -144,7 +151,7 @@ std::string fIconvName(std::string_view label) {
   if (l == "euc-jp" || l == "x-euc-jp" || l == "eucjp" || l == "euc-jp-ms" || l == "cseucpkdfmtjapanese") {
     return "EUC-JP-MS";
   }
-  if (l == "utf8") return "UTF-8";
+  if (l == "utf-8" || l == "utf8") return "UTF-8";
   if (l == "us-ascii" || l == "ascii") return "UTF-8";  // a superset; 8-bit bytes still decode
   return std::string(label);
 }

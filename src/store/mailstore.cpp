@@ -4,6 +4,11 @@
 #include <cstdio>
 #include <map>
 
+#ifndef _WIN32
+#include <dirent.h>
+#include <sys/stat.h>
+#endif
+
 #include "store/fsutil.h"
 #include "store/mod_ini.h"
 #include "store/modCommon.h"
@@ -21,16 +26,37 @@ std::string lowerAscii(std::string s) {
   return s;
 }
 
-// Calls `fn(entry)` for every mail file of the folder; an unreadable folder has none.
+// Calls `fn(name)` with the name of every mail file of the folder; an unreadable folder
+// has none.
 template <typename Fn>
 void forEachMail(const fs::path& folder, Fn&& fn) {
+#ifdef _WIN32
   std::error_code ec;
   fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
   if (ec) return;
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     if (ec) return;
-    if (fIsMailFile(*it)) fn(*it);
+    std::error_code typeEc;
+    if (!it->is_regular_file(typeEc)) continue;
+    const std::string name = fUtf8(it->path().filename());
+    if (fIsMailFileName(name)) fn(std::string_view(name));
   }
+#else
+  // The directory read directly: a folder of thousands of mails is listed on every click.
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (!fIsMailFileName(name)) continue;
+    bool regular = entry->d_type == DT_REG;
+    if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+      struct stat st {};
+      regular = ::fstatat(::dirfd(dir), entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
+    }
+    if (regular) fn(name);
+  }
+  ::closedir(dir);
+#endif
 }
 
 }  // namespace
@@ -81,7 +107,7 @@ bool fIsMailFile(const fs::directory_entry& entry) {
 
 std::vector<fs::path> fListMailFiles(const fs::path& folder) {
   std::vector<fs::path> files;
-  forEachMail(folder, [&](const fs::directory_entry& e) { files.push_back(e.path()); });
+  forEachMail(folder, [&](std::string_view name) { files.push_back(folder / fPath(name)); });
   return files;
 }
 
@@ -168,12 +194,12 @@ int fCountUnread(const fs::path& folder) {
   std::unordered_map<std::string, std::string> states;
   bool loaded = false;
   int count = 0;
-  forEachMail(folder, [&](const fs::directory_entry& e) {
+  forEachMail(folder, [&](std::string_view name) {
     if (!loaded) {
       states = mod_ini::IniFile::fLoad(folder / kIconIni).fSectionValues(kIconSection);
       loaded = true;
     }
-    auto it = states.find(lowerAscii(fUtf8(e.path().filename())));
+    auto it = states.find(lowerAscii(std::string(name)));
     if (it == states.end() || mod_ini::fParseIniInt(it->second, 0) != 6) ++count;
   });
   return count;
@@ -181,7 +207,7 @@ int fCountUnread(const fs::path& folder) {
 
 int fCountFiles(const fs::path& folder) {
   int count = 0;
-  forEachMail(folder, [&](const fs::directory_entry&) { ++count; });
+  forEachMail(folder, [&](std::string_view) { ++count; });
   return count;
 }
 
