@@ -6,22 +6,25 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#include <pthread.h>
-#include <sched.h>
 #endif
 
+#include <chrono>
+#include <cstdio>
+#include <sys/resource.h>
+static double T(){return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count()*1000;}
+static double C(){rusage u; getrusage(RUSAGE_THREAD,&u); return (u.ru_utime.tv_sec+u.ru_utime.tv_usec/1e6+u.ru_stime.tv_sec+u.ru_stime.tv_usec/1e6)*1000;}
 namespace receive {
 
 namespace {
 
 // The filing thread gives way to the download it runs beside. The lowest nice value
-// rather than the idle class: a thread cannot win its priority back, and the caller
-// waits for the mail it is on when stopping it, which must not starve on a busy machine.
+// rather than the idle class: a thread cannot win its priority back, and the caller waits
+// for the mail it is on at the end, which must not starve on a busy machine.
 void sLowerThisThread() {
 #ifdef _WIN32
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
 #elif defined(__linux__)
-  sched_param param{}; pthread_setschedparam(pthread_self(), SCHED_IDLE, &param);
+  setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 19);
 #endif
 }
 
@@ -60,22 +63,36 @@ void Filer::sStop() {
   if (thread_.joinable()) thread_.join();
 }
 
+bool Filer::fWorkOne(std::unique_lock<std::mutex>& lock) {
+  if (queue_.empty()) return false;
+  Item item = std::move(queue_.front());
+  queue_.pop_front();
+  if (item.bytes) queuedBytes_ -= item.bytes->size();
+  lock.unlock();
+  try {
+    work_(item.path, item.bytes ? &*item.bytes : nullptr);
+  } catch (const std::exception&) {
+    // The caller's work keeps its own record of what it did; a failure just ends it.
+  }
+  lock.lock();
+  return true;
+}
+
+void Filer::sFinish() {
+  std::unique_lock lock(mutex_); fprintf(stderr,"left %zu\n",queue_.size());
+  while (!stopping_ && fWorkOne(lock)) {
+  }
+  lock.unlock();
+  sStop();
+}
+
 void Filer::sRun() {
   sLowerThisThread();
   std::unique_lock lock(mutex_);
   while (true) {
     wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-    if (stopping_) return;
-    Item item = std::move(queue_.front());
-    queue_.pop_front();
-    if (item.bytes) queuedBytes_ -= item.bytes->size();
-    lock.unlock();
-    try {
-      work_(item.path, item.bytes ? &*item.bytes : nullptr);
-    } catch (const std::exception&) {
-      // The caller's work keeps its own record of what it did; a failure just ends it.
-    }
-    lock.lock();
+    if (stopping_) { fprintf(stderr,"filer cpu %.1f\n",C()); return; }
+    fWorkOne(lock);
   }
 }
 

@@ -30,9 +30,15 @@ class Filer {
   // Lets the thread finish the mail it is on and ends it. Mails it did not start are
   // dropped: the caller files them itself. Everything the thread did is visible after.
   void sStop();
+  // The calling thread works through the queue beside the filing thread (the work must
+  // allow that), then the thread ends. Everything the thread did is visible after.
+  void sFinish();
 
  private:
   void sRun();
+  // Takes the next queued mail and does its work with the lock released; false when the
+  // queue is empty.
+  bool fWorkOne(std::unique_lock<std::mutex>& lock);
 
   const Work work_;
   std::mutex mutex_;

@@ -1,6 +1,8 @@
 #include "receive/receive.h"
 
+#include <atomic>
 #include <iterator>
+#include <mutex>
 #include <unordered_map>
 
 #include "receive/notice.h"
@@ -11,6 +13,11 @@
 #include "store/modCommon.h"
 #include "store/mod_ini.h"
 
+#include <chrono>
+#include <cstdio>
+#include <sys/resource.h>
+static double T(){return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count()*1000;}
+static double C(){rusage u; getrusage(RUSAGE_THREAD,&u); return (u.ru_utime.tv_sec+u.ru_utime.tv_usec/1e6+u.ru_stime.tv_sec+u.ru_stime.tv_usec/1e6)*1000;}
 namespace receive {
 namespace fs = std::filesystem;
 
@@ -98,7 +105,7 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
     run.status = std::move(text);
     if (status) status(run.status);
   };
-  show(fReceivingStatus(account.caption));
+  double tA=T(); show(fReceivingStatus(account.caption));
 
   const fs::path setIni = account.folder / "set.ini";
   std::string command = fReceiveCommand(mod_ini::fGetIniInt("Mail", "Receive", 0, settingIni),
@@ -122,36 +129,49 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
     bool stored = false;  // moves and read mark done
     fs::path where;       // the mail's place afterwards
   };
+  // The filing thread and this one share the record, the batch and the notes.
+  std::mutex shared;
   mailstore::IconBatch batch;  // A thousand new mails: each icon.ini written once.
   std::unordered_map<std::string, Filed> filed;  // by the library's text for the mail
   mail::MoveNotes notes(mailstore::fUtf8(inbox));
-  auto fileOne = [&](const std::string& text, bool whileReceiving, const std::string* bytes) {
+  std::atomic<bool> receiving{true};
+  auto fileOne = [&](const std::string& text, const std::string* bytes) {
     const fs::path saved = fullPath(text);
-    auto [it, fresh] = filed.try_emplace(text);
-    Filed& f = it->second;
+    bool fresh;
+    {
+      std::lock_guard lock(shared);
+      fresh = filed.find(text) == filed.end();
+    }
+    FilingPlan plan;
     if (fresh) {
       try {
-        f.plan = fPlanFiling(saved, context, readMail, bytes);
+        plan = fPlanFiling(saved, context, readMail, bytes);
       } catch (const std::exception&) {
-        f.plan = FilingPlan{};  // left alone, as a mail that cannot be read
+        plan = FilingPlan{};  // left alone, as a mail that cannot be read
       }
     }
+    std::lock_guard lock(shared);
+    Filed& f = filed[text];
+    if (fresh) f.plan = std::move(plan);
     if (f.stored) return;
-    if (whileReceiving && fMovesMail(f.plan.actions) && !notes.fNote(mailstore::fUtf8(saved.filename())))
+    if (receiving && fMovesMail(f.plan.actions) && !notes.fNote(mailstore::fUtf8(saved.filename())))
       return;  // moved once the library is done
     f.stored = true;
     f.where = saved;
     if (f.plan.readable) f.where = sApplyStoreActions(f.plan.actions, saved, account.folder, &batch);
   };
-  mail::MailResult result;
+  mail::MailResult result; double t0=T(), t1=0, t2=0;
   {
-    Filer filer([&](const std::string& text, const std::string* bytes) { fileOne(text, true, bytes); });
+    Filer filer(fileOne);
     try {
       result = rcvMail(server, user, pass, command, "<" + mailstore::fUtf8(inbox), progress,
                        [&filer](const std::string& path, std::string_view bytes) { filer.sAdd(path, bytes); });
     } catch (const std::exception&) {
       return run;  // the status keeps "受信中", as after any error inside a run
     }
+    // The library has recorded the run: what is still queued is filed by both threads.
+    t1=T(); receiving = false;
+    filer.sFinish(); t2=T();
   }
 
   if (auto* paths = std::get_if<std::vector<std::string>>(&result); paths && !paths->empty()) {
@@ -160,7 +180,7 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
       const fs::path saved = fullPath(text);
       run.saved.push_back(saved);
       try {
-        fileOne(text, false, nullptr);  // what the filing thread did not reach
+        fileOne(text, nullptr);  // what the filing threads did not reach
       } catch (const std::exception&) {
         // A failure inside filing never stops the run.
       }
@@ -173,7 +193,7 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
       if (!plan.fromElement.empty()) sCollectReading(run.speechSenders, plan.fromElement, context.settings);
       sApplyDesktopActions(plan.actions, desktop);
     }
-    batch.fSave();
+    double t3=T(); batch.fSave(); fprintf(stderr,"pre %.1f lib %.1f finish %.1f rest %.1f save %.1f\n",t0-tA,t1-t0,t2-t1,t3-t2,T()-t3);
     run.received = true;
     run.count = static_cast<int>(paths->size());
     run.summaryLine = fReceivedLine(account.caption, run.count);
