@@ -8,11 +8,6 @@
 #include <unistd.h>
 #endif
 
-#include <chrono>
-#include <cstdio>
-#include <sys/resource.h>
-static double T(){return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count()*1000;}
-static double C(){rusage u; getrusage(RUSAGE_THREAD,&u); return (u.ru_utime.tv_sec+u.ru_utime.tv_usec/1e6+u.ru_stime.tv_sec+u.ru_stime.tv_usec/1e6)*1000;}
 namespace receive {
 
 namespace {
@@ -79,7 +74,7 @@ bool Filer::fWorkOne(std::unique_lock<std::mutex>& lock) {
 }
 
 void Filer::sFinish() {
-  std::unique_lock lock(mutex_); fprintf(stderr,"left %zu\n",queue_.size());
+  std::unique_lock lock(mutex_);
   while (!stopping_ && fWorkOne(lock)) {
   }
   lock.unlock();
@@ -91,7 +86,7 @@ void Filer::sRun() {
   std::unique_lock lock(mutex_);
   while (true) {
     wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-    if (stopping_) { fprintf(stderr,"filer cpu %.1f\n",C()); return; }
+    if (stopping_) return;
     fWorkOne(lock);
   }
 }

@@ -13,11 +13,6 @@
 #include "store/modCommon.h"
 #include "store/mod_ini.h"
 
-#include <chrono>
-#include <cstdio>
-#include <sys/resource.h>
-static double T(){return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count()*1000;}
-static double C(){rusage u; getrusage(RUSAGE_THREAD,&u); return (u.ru_utime.tv_sec+u.ru_utime.tv_usec/1e6+u.ru_stime.tv_sec+u.ru_stime.tv_usec/1e6)*1000;}
 namespace receive {
 namespace fs = std::filesystem;
 
@@ -105,7 +100,7 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
     run.status = std::move(text);
     if (status) status(run.status);
   };
-  double tA=T(); show(fReceivingStatus(account.caption));
+  show(fReceivingStatus(account.caption));
 
   const fs::path setIni = account.folder / "set.ini";
   std::string command = fReceiveCommand(mod_ini::fGetIniInt("Mail", "Receive", 0, settingIni),
@@ -160,7 +155,7 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
     f.where = saved;
     if (f.plan.readable) f.where = sApplyStoreActions(f.plan.actions, saved, account.folder, &batch);
   };
-  mail::MailResult result; double t0=T(), t1=0, t2=0;
+  mail::MailResult result;
   {
     Filer filer(fileOne);
     try {
@@ -170,8 +165,8 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
       return run;  // the status keeps "受信中", as after any error inside a run
     }
     // The library has recorded the run: what is still queued is filed by both threads.
-    t1=T(); receiving = false;
-    filer.sFinish(); t2=T();
+    receiving = false;
+    filer.sFinish();
   }
 
   if (auto* paths = std::get_if<std::vector<std::string>>(&result); paths && !paths->empty()) {
@@ -193,7 +188,7 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
       if (!plan.fromElement.empty()) sCollectReading(run.speechSenders, plan.fromElement, context.settings);
       sApplyDesktopActions(plan.actions, desktop);
     }
-    double t3=T(); batch.fSave(); fprintf(stderr,"pre %.1f lib %.1f finish %.1f rest %.1f save %.1f\n",t0-tA,t1-t0,t2-t1,t3-t2,T()-t3);
+    batch.fSave();
     run.received = true;
     run.count = static_cast<int>(paths->size());
     run.summaryLine = fReceivedLine(account.caption, run.count);
