@@ -86,6 +86,19 @@ void sAddReading(std::string& speechSenders, std::string_view reading) {
   speechSenders += entry;
 }
 
+std::string fReadingOf(std::string_view fromElement,
+                       const std::unordered_map<std::string, std::string>& readings) {
+  std::string address = fSenderAddress(fromElement);
+  // Keys match as the settings file matches them: trimmed, ASCII letters in any case.
+  const size_t first = address.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  address = address.substr(first, address.find_last_not_of(" \t") - first + 1);
+  for (char& c : address)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  auto it = readings.find(address);
+  return it == readings.end() ? std::string() : it->second;
+}
+
 void sCollectReading(std::string& speechSenders, std::string_view fromElement,
                      const std::filesystem::path& settingIni) {
   sCollectReading(speechSenders, fromElement, mod_ini::IniFile::fLoad(settingIni));

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "store/mod_ini.h"
 
@@ -36,6 +37,10 @@ std::string fSpeechAfterAll(int mode, std::string_view fragments, std::string_vi
 std::string fSenderAddress(std::string_view fromElement);
 // Appends the reading with its "さま、、" unless it is empty or already in the list.
 void sAddReading(std::string& speechSenders, std::string_view reading);
+// The reading of the sender in a "from:" element, from "[Speech]" values by lower-cased
+// address; empty when there is none.
+std::string fReadingOf(std::string_view fromElement,
+                       const std::unordered_map<std::string, std::string>& readings);
 // Looks up the sender of a "from: " element in [Speech] of setting.ini and adds the reading.
 void sCollectReading(std::string& speechSenders, std::string_view fromElement,
                      const std::filesystem::path& settingIni);

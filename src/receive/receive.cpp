@@ -25,7 +25,7 @@ FilingContext FilingContext::fLoad(const fs::path& accountFolder, const fs::path
   FilingContext context;
   context.rules =
       fParseRules(mod_ini::fGetIniString("Mail", "Distribute", accountFolder / "set.ini", ""));
-  context.settings = mod_ini::IniFile::fLoad(settingIni);
+  context.readings = mod_ini::IniFile::fLoad(settingIni).fSectionValues("Speech");
   bool bodyRule = false;
   for (const Rule& rule : context.rules) bodyRule = bodyRule || fTargetElement(rule.target) == kElementBody;
   context.keys = bodyRule ? kRuleKeys : kRuleHeaderKeys;
@@ -49,6 +49,7 @@ FilingPlan fPlanFiling(const fs::path& mail, const FilingContext& context, const
   take(kElementSubject, plan.subjectElement);
   take(kElementFrom, plan.fromElement);
   take(kElementDate, plan.dateElement);
+  plan.reading = fReadingOf(plan.fromElement, context.readings);
   return plan;
 }
 
@@ -58,7 +59,7 @@ fs::path sApplyFiling(const FilingPlan& plan, const fs::path& mail, const fs::pa
   if (!plan.readable) return mail;
   // A failure inside filing must never stop the receive run.
   try {
-    if (!plan.fromElement.empty()) sCollectReading(speechSenders, plan.fromElement, context.settings);
+    sAddReading(speechSenders, plan.reading);
     return sApplyActions(plan.actions, mail, accountFolder, desktop, batch);
   } catch (const std::exception&) {
     return mail;
@@ -122,6 +123,7 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
   struct Filed {
     FilingPlan plan;
     bool stored = false;  // moves and read mark done
+    fs::path saved;       // where the library put the mail
     fs::path where;       // the mail's place afterwards
   };
   // The filing thread and this one share the record, the batch and the notes.
@@ -148,6 +150,7 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
     std::lock_guard lock(shared);
     Filed& f = filed[text];
     if (fresh) f.plan = std::move(plan);
+    f.saved = saved;
     if (f.stored) return;
     if (receiving && fMovesMail(f.plan.actions) && !notes.fNote(mailstore::fUtf8(saved.filename())))
       return;  // moved once the library is done
@@ -171,22 +174,28 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
 
   if (auto* paths = std::get_if<std::vector<std::string>>(&result); paths && !paths->empty()) {
     run.saved.reserve(paths->size());
+    run.filed.reserve(paths->size());
     for (const std::string& text : *paths) {
-      const fs::path saved = fullPath(text);
-      run.saved.push_back(saved);
-      try {
-        fileOne(text, nullptr);  // what the filing threads did not reach
-      } catch (const std::exception&) {
-        // A failure inside filing never stops the run.
-      }
       auto it = filed.find(text);
-      if (it == filed.end()) continue;
-      FilingPlan& plan = it->second.plan;
-      if (!plan.readable) continue;
-      run.filed.push_back(FiledMail{it->second.where, std::move(plan.subjectElement), plan.fromElement,
-                                    std::move(plan.dateElement)});
-      if (!plan.fromElement.empty()) sCollectReading(run.speechSenders, plan.fromElement, context.settings);
-      sApplyDesktopActions(plan.actions, desktop);
+      if (it == filed.end() || !it->second.stored) {
+        try {
+          fileOne(text, nullptr);  // what the filing threads did not reach
+        } catch (const std::exception&) {
+          // A failure inside filing never stops the run.
+        }
+        it = filed.find(text);
+      }
+      if (it == filed.end()) {
+        run.saved.push_back(fullPath(text));
+        continue;
+      }
+      Filed& f = it->second;
+      run.saved.push_back(std::move(f.saved));
+      if (!f.plan.readable) continue;
+      sAddReading(run.speechSenders, f.plan.reading);
+      sApplyDesktopActions(f.plan.actions, desktop);
+      run.filed.push_back(FiledMail{std::move(f.where), std::move(f.plan.subjectElement),
+                                    std::move(f.plan.fromElement), std::move(f.plan.dateElement)});
     }
     batch.fSave();
     run.received = true;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "mail/mail.h"
@@ -33,7 +34,8 @@ std::string fReceiveCommand(long receiveCount, long svrDel);
 // rather than once per mail.
 struct FilingContext {
   std::vector<Rule> rules;         // the account's "Distribute"
-  mod_ini::IniFile settings;       // setting.ini, for the senders' readings
+  // setting.ini "[Speech]": senders' readings by address (lower-cased, as keys match).
+  std::unordered_map<std::string, std::string> readings;
   std::string_view keys = kRuleKeys;  // the header block alone when no rule reads the body
   static FilingContext fLoad(const std::filesystem::path& accountFolder,
                              const std::filesystem::path& settingIni);
@@ -46,6 +48,7 @@ struct FilingPlan {
   // The elements as ReadMail labels them ("from: …"): the sender's reading comes from
   // "from", and the mail list can show all three without reading the file again.
   std::string subjectElement, fromElement, dateElement;
+  std::string reading;              // the sender's reading, if setting.ini has one
   std::vector<RuleAction> actions;  // every matching rule, in rule order
 };
 // An empty `readMail` is the library's own reader, on `bytes` when they are given.
