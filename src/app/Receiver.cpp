@@ -214,15 +214,19 @@ void Receiver::sAnnounce(const std::string& phonetic, const std::string& notice,
   // The rows of new mails in the listed folder need no second read of their files.
   std::unordered_map<std::string, Form1::KnownRow> known;
   if (QTreeWidgetItem* node = form_->fTree()->currentItem(); node && node->parent()) {
-    const std::filesystem::path listed = form_->fNodeFolder(node).lexically_normal();
+    const std::string listed = mailstore::fUtf8(form_->fNodeFolder(node).lexically_normal() / "");
     auto value = [](const std::string& element, size_t label) {
       return element.size() > label
                  ? QString::fromUtf8(element.data() + label, static_cast<qsizetype>(element.size() - label))
                  : QString();
     };
     for (const receive::FiledMail& m : filed) {
-      if (m.path.parent_path().native() != listed.native()) continue;
-      known.emplace(mailstore::fUtf8(m.path),
+      // Directly in the listed folder: its path is the folder's and a name.
+      std::string path = mailstore::fUtf8(m.path);
+      if (path.size() <= listed.size() || path.compare(0, listed.size(), listed) != 0 ||
+          path.find_first_of("/\\", listed.size()) != std::string::npos)
+        continue;
+      known.emplace(std::move(path),
                     Form1::KnownRow{value(m.subjectElement, 9), value(m.fromElement, 6), value(m.dateElement, 6)});
     }
   }

@@ -110,8 +110,7 @@ std::string headerValue(const std::vector<header::Field>& fields, std::string_vi
   return header::fDecodeText(unfolded);
 }
 
-std::vector<std::string> headerElements(std::string_view headerBlock, const KeyList& list) {
-  auto fields = header::fSplitFields(headerBlock);
+std::vector<std::string> headerElements(const std::vector<header::Field>& fields, const KeyList& list) {
   std::vector<std::string> out;
   out.reserve(list.keys.size() + 2);
   for (const std::string& key : list.keys) {
@@ -120,6 +119,10 @@ std::vector<std::string> headerElements(std::string_view headerBlock, const KeyL
     out.push_back(std::move(element));
   }
   return out;
+}
+
+std::vector<std::string> headerElements(std::string_view headerBlock, const KeyList& list) {
+  return headerElements(header::fSplitFields(headerBlock), list);
 }
 
 // --- MIME tree ---
@@ -258,8 +261,7 @@ std::string stripContentId(std::string_view id) {
 // The body of a message that is one text part and no attachment, decoded without
 // building a MIME tree (the common case, and four times cheaper). Nothing for anything
 // else: multiparts, attached messages, named or attached parts, other media types.
-std::optional<std::string> singlePartBody(std::string_view headerBlock, std::string_view rawBody) {
-  auto fields = header::fSplitFields(headerBlock);
+std::optional<std::string> singlePartBody(const std::vector<header::Field>& fields, std::string_view rawBody) {
   auto rawType = header::fFindRaw(fields, "content-type");
   auto rawDisposition = header::fFindRaw(fields, "content-disposition");
   header::ParamHeader type = header::fParseParams(rawType ? header::fUnfold(*rawType) : std::string());
@@ -284,7 +286,9 @@ std::optional<std::string> singlePartBody(std::string_view headerBlock, std::str
     bytes = decoded;
   }
   const std::string* charsetLabel = type.fGet("charset");
-  return jptext::fToCrLf(jptext::fDecodeBytes(charsetLabel ? *charsetLabel : "", bytes));
+  std::string text = jptext::fDecodeBytes(charsetLabel ? *charsetLabel : "", bytes);
+  jptext::sToCrLf(text);
+  return text;
 }
 
 }  // namespace
@@ -293,10 +297,11 @@ std::optional<std::string> singlePartBody(std::string_view headerBlock, std::str
 static MailResult readBytes(std::string_view bytes, const KeyList& list, std::string_view folder) {
   const size_t headerLength = header::fHeaderBlockLength(bytes);
   const std::string_view headerBlock = bytes.substr(0, headerLength);
-  std::vector<std::string> result = headerElements(headerBlock, list);
+  const auto fields = header::fSplitFields(headerBlock);
+  std::vector<std::string> result = headerElements(fields, list);
 
   if (!list.noBody) {
-    if (auto body = singlePartBody(headerBlock, bytes.substr(headerLength))) {
+    if (auto body = singlePartBody(fields, bytes.substr(headerLength))) {
       body->insert(0, "body: ");
       result.push_back(std::move(*body));
       return result;

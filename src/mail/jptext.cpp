@@ -156,6 +156,25 @@ std::string fDecodeBytes(std::string_view label, std::string_view bytes) {
   return fDecodeUndeclared(bytes);
 }
 
+void sToCrLf(std::string& text) {
+  // Every LF has its CR and every CR its LF: nothing to change.
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  bool clean = true;
+  for (const char* p = begin; clean && p < end;) {
+    const void* lf = std::memchr(p, '\n', static_cast<size_t>(end - p));
+    const char* stop = lf ? static_cast<const char*>(lf) : end;
+    const void* cr = std::memchr(p, '\r', static_cast<size_t>(stop - p));
+    if (cr) {
+      clean = static_cast<const char*>(cr) == stop - 1 && stop != end;
+    } else {
+      clean = stop == end;
+    }
+    p = stop + 1;
+  }
+  if (!clean) text = fToCrLf(std::string_view(text));
+}
+
 std::string fToCrLf(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 32 + 2);

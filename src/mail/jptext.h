@@ -23,6 +23,8 @@ std::string fDecodeBytes(std::string_view charset, std::string_view bytes);
 
 // Every line end (CR LF, LF, lone CR) as CR LF.
 std::string fToCrLf(std::string_view text);
+// The same in place; a text whose lines all end in CR LF already is left untouched.
+void sToCrLf(std::string& text);
 
 // ASCII lower case.
 std::string fLower(std::string_view text);

@@ -427,7 +427,8 @@ std::string fFormatDate(std::string_view value) {
       if (!parseTime(t, h, mi, sec)) return {};
     } else if (allDigits(t)) {
       if (t.size() > 4) return {};
-      int v = std::stoi(std::string(t));
+      int v = 0;
+      for (char d : t) v = v * 10 + (d - '0');
       if (day == 0 && t.size() <= 2 && year < 0) {
         day = v;
       } else if (year < 0) {
@@ -453,10 +454,26 @@ std::string fFormatDate(std::string_view value) {
 #else
   if (!localtime_r(&t, &tm)) return {};
 #endif
-  char buf[32];
-  if (std::strftime(buf, sizeof buf, "%Y/%m/%d %H:%M:%S", &tm) == 0) return {};
-  if (std::string_view(buf).size() != 19) return {};
-  return buf;
+  const int fullYear = tm.tm_year + 1900;
+  if (fullYear < 0 || fullYear > 9999) return {};
+  char buf[20];
+  auto two = [&buf](int at, int v) {
+    buf[at] = static_cast<char>('0' + v / 10 % 10);
+    buf[at + 1] = static_cast<char>('0' + v % 10);
+  };
+  two(0, fullYear / 100);
+  two(2, fullYear % 100);
+  buf[4] = '/';
+  two(5, tm.tm_mon + 1);
+  buf[7] = '/';
+  two(8, tm.tm_mday);
+  buf[10] = ' ';
+  two(11, tm.tm_hour);
+  buf[13] = ':';
+  two(14, tm.tm_min);
+  buf[16] = ':';
+  two(17, tm.tm_sec);
+  return std::string(buf, 19);
 }
 
 std::string fBase64Decode(std::string_view text) {
