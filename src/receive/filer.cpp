@@ -43,6 +43,15 @@ void Filer::sAdd(const std::string& path, std::string_view bytes) {
       queuedBytes_ += bytes.size();
     }
     queue_.push_back(std::move(item));
+    // Waking the thread for every mail of a fast download costs the download more than
+    // the wait costs the filing: a sleeping thread is woken for a few mails at a time,
+    // or once a moment has passed.
+    constexpr std::size_t kWakeBatch = 8;
+    constexpr auto kWakeAfter = std::chrono::milliseconds(5);
+    if (!sleeping_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (queue_.size() < kWakeBatch && now - lastWake_ < kWakeAfter) return;
+    lastWake_ = now;
   }
   wake_.notify_one();
 }
@@ -85,9 +94,12 @@ void Filer::sRun() {
   sLowerThisThread();
   std::unique_lock lock(mutex_);
   while (true) {
+    sleeping_ = true;
     wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    sleeping_ = false;
     if (stopping_) return;
-    fWorkOne(lock);
+    while (!stopping_ && fWorkOne(lock)) {
+    }
   }
 }
 

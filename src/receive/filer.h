@@ -2,6 +2,7 @@
 // Files saved mails on a thread of its own while the mail library is still receiving the
 // rest. The thread runs at idle priority, so it only uses time the download leaves free;
 // when the download ends, the caller stops it and files whatever it did not reach.
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -50,6 +51,8 @@ class Filer {
   std::deque<Item> queue_;
   std::size_t queuedBytes_ = 0;
   bool stopping_ = false;
+  bool sleeping_ = false;  // the thread waits for work
+  std::chrono::steady_clock::time_point lastWake_{};
   std::thread thread_;
 };
 

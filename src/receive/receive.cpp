@@ -91,6 +91,119 @@ fs::path sDistribute(const fs::path& mail, const fs::path& accountFolder,
   }
 }
 
+namespace {
+
+// The filing of one account's receive run. Mails are filed while the rest are still
+// arriving, on a filing thread that gives way to the download. Moving one out of the inbox
+// before the library has recorded the run is noted in the library's journal first, so
+// that a run cut off half way neither fetches a moved mail again nor loses one. Once the
+// library returns, the caller's thread files what is left beside the filing thread; speech
+// readings and the desktop's part of the rules follow in the library's order.
+class RunFiling {
+ public:
+  RunFiling(const fs::path& accountFolder, const fs::path& inbox, const FilingContext& context,
+            const ReadMailFn& readMail)
+      : accountFolder_(accountFolder),
+        inbox_(inbox),
+        context_(context),
+        readMail_(readMail),
+        notes_(mailstore::fUtf8(inbox)),
+        filer_([this](const std::string& text, const std::string* bytes) { sFileOne(text, bytes); }) {}
+
+  // The library's hook for each saved mail (its receiving thread).
+  void sSaved(const std::string& path, std::string_view bytes) { filer_.sAdd(path, bytes); }
+
+  // The library has returned: what is still queued is filed by both threads.
+  void sLibraryDone() {
+    receiving_ = false;
+    filer_.sFinish();
+  }
+
+  // The last pass, in the library's order: whatever is not filed yet is filed now, then
+  // readings, desktop actions and the run's record of the mails. Read states are saved.
+  void sComplete(const std::vector<std::string>& paths, AccountRun& run, DesktopServices& desktop) {
+    run.saved.reserve(paths.size());
+    run.filed.reserve(paths.size());
+    for (const std::string& text : paths) {
+      auto it = filed_.find(text);
+      if (it == filed_.end() || !it->second.stored) {
+        try {
+          sFileOne(text, nullptr);
+        } catch (const std::exception&) {
+          // A failure inside filing never stops the run.
+        }
+        it = filed_.find(text);
+      }
+      if (it == filed_.end()) {
+        run.saved.push_back(fFullPath(text));
+        continue;
+      }
+      Filed& f = it->second;
+      run.saved.push_back(std::move(f.saved));
+      if (!f.plan.readable) continue;
+      sAddReading(run.speechSenders, f.plan.reading);
+      sApplyDesktopActions(f.plan.actions, desktop);
+      run.filed.push_back(FiledMail{std::move(f.where), std::move(f.plan.subjectElement),
+                                    std::move(f.plan.fromElement), std::move(f.plan.dateElement)});
+    }
+    batch_.fSave();
+  }
+
+ private:
+  struct Filed {
+    FilingPlan plan;
+    bool stored = false;  // moves and read mark done
+    fs::path saved;       // where the library put the mail
+    fs::path where;       // the mail's place afterwards
+  };
+
+  fs::path fFullPath(const std::string& text) const {
+    fs::path path = mailstore::fPath(text);
+    return path.is_relative() ? inbox_ / path : path;
+  }
+
+  // Plans a mail (no lock: the expensive part) and applies its moves and read mark.
+  void sFileOne(const std::string& text, const std::string* bytes) {
+    const fs::path saved = fFullPath(text);
+    bool fresh;
+    {
+      std::lock_guard lock(shared_);
+      fresh = filed_.find(text) == filed_.end();
+    }
+    FilingPlan plan;
+    if (fresh) {
+      try {
+        plan = fPlanFiling(saved, context_, readMail_, bytes);
+      } catch (const std::exception&) {
+        plan = FilingPlan{};  // left alone, as a mail that cannot be read
+      }
+    }
+    std::lock_guard lock(shared_);
+    Filed& f = filed_[text];
+    if (fresh) f.plan = std::move(plan);
+    f.saved = saved;
+    if (f.stored) return;
+    if (receiving_ && fMovesMail(f.plan.actions) && !notes_.fNote(mailstore::fUtf8(saved.filename())))
+      return;  // moved once the library is done
+    f.stored = true;
+    f.where = saved;
+    if (f.plan.readable) f.where = sApplyStoreActions(f.plan.actions, saved, accountFolder_, &batch_);
+  }
+
+  const fs::path& accountFolder_;
+  const fs::path& inbox_;
+  const FilingContext& context_;
+  const ReadMailFn& readMail_;
+  std::mutex shared_;  // the record, the batch and the notes, between the two threads
+  mailstore::IconBatch batch_;  // a thousand new mails: each icon.ini written once
+  std::unordered_map<std::string, Filed> filed_;  // by the library's text for the mail
+  mail::MoveNotes notes_;
+  std::atomic<bool> receiving_{true};
+  Filer filer_;  // last: its thread stops before anything it uses goes
+};
+
+}  // namespace
+
 AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni,
                            std::string_view speechSenders, DesktopServices& desktop,
                            const StatusFn& status, const mail::Progress& progress,
@@ -111,93 +224,19 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
   std::string pass = modCommon::fGetAccountValue(account.folder, "Pass");
   const fs::path inbox = account.folder / mailstore::fPath(mailstore::kInbox);
 
-  // Mails are filed while the rest are still arriving. Moving one out of the inbox before
-  // the library has recorded the run is noted in the library's journal first, so that a
-  // run cut off half way neither fetches a moved mail again nor loses one. Speech readings
-  // and the desktop's part of the rules follow once the library returns, in its order.
   const FilingContext context = FilingContext::fLoad(account.folder, settingIni);
-  auto fullPath = [&inbox](const std::string& text) {
-    fs::path path = mailstore::fPath(text);
-    return path.is_relative() ? inbox / path : path;
-  };
-  struct Filed {
-    FilingPlan plan;
-    bool stored = false;  // moves and read mark done
-    fs::path saved;       // where the library put the mail
-    fs::path where;       // the mail's place afterwards
-  };
-  // The filing thread and this one share the record, the batch and the notes.
-  std::mutex shared;
-  mailstore::IconBatch batch;  // A thousand new mails: each icon.ini written once.
-  std::unordered_map<std::string, Filed> filed;  // by the library's text for the mail
-  mail::MoveNotes notes(mailstore::fUtf8(inbox));
-  std::atomic<bool> receiving{true};
-  auto fileOne = [&](const std::string& text, const std::string* bytes) {
-    const fs::path saved = fullPath(text);
-    bool fresh;
-    {
-      std::lock_guard lock(shared);
-      fresh = filed.find(text) == filed.end();
-    }
-    FilingPlan plan;
-    if (fresh) {
-      try {
-        plan = fPlanFiling(saved, context, readMail, bytes);
-      } catch (const std::exception&) {
-        plan = FilingPlan{};  // left alone, as a mail that cannot be read
-      }
-    }
-    std::lock_guard lock(shared);
-    Filed& f = filed[text];
-    if (fresh) f.plan = std::move(plan);
-    f.saved = saved;
-    if (f.stored) return;
-    if (receiving && fMovesMail(f.plan.actions) && !notes.fNote(mailstore::fUtf8(saved.filename())))
-      return;  // moved once the library is done
-    f.stored = true;
-    f.where = saved;
-    if (f.plan.readable) f.where = sApplyStoreActions(f.plan.actions, saved, account.folder, &batch);
-  };
+  RunFiling filing(account.folder, inbox, context, readMail);
   mail::MailResult result;
-  {
-    Filer filer(fileOne);
-    try {
-      result = rcvMail(server, user, pass, command, "<" + mailstore::fUtf8(inbox), progress,
-                       [&filer](const std::string& path, std::string_view bytes) { filer.sAdd(path, bytes); });
-    } catch (const std::exception&) {
-      return run;  // the status keeps "受信中", as after any error inside a run
-    }
-    // The library has recorded the run: what is still queued is filed by both threads.
-    receiving = false;
-    filer.sFinish();
+  try {
+    result = rcvMail(server, user, pass, command, "<" + mailstore::fUtf8(inbox), progress,
+                     [&filing](const std::string& path, std::string_view bytes) { filing.sSaved(path, bytes); });
+  } catch (const std::exception&) {
+    return run;  // the status keeps "受信中", as after any error inside a run
   }
+  filing.sLibraryDone();
 
   if (auto* paths = std::get_if<std::vector<std::string>>(&result); paths && !paths->empty()) {
-    run.saved.reserve(paths->size());
-    run.filed.reserve(paths->size());
-    for (const std::string& text : *paths) {
-      auto it = filed.find(text);
-      if (it == filed.end() || !it->second.stored) {
-        try {
-          fileOne(text, nullptr);  // what the filing threads did not reach
-        } catch (const std::exception&) {
-          // A failure inside filing never stops the run.
-        }
-        it = filed.find(text);
-      }
-      if (it == filed.end()) {
-        run.saved.push_back(fullPath(text));
-        continue;
-      }
-      Filed& f = it->second;
-      run.saved.push_back(std::move(f.saved));
-      if (!f.plan.readable) continue;
-      sAddReading(run.speechSenders, f.plan.reading);
-      sApplyDesktopActions(f.plan.actions, desktop);
-      run.filed.push_back(FiledMail{std::move(f.where), std::move(f.plan.subjectElement),
-                                    std::move(f.plan.fromElement), std::move(f.plan.dateElement)});
-    }
-    batch.fSave();
+    filing.sComplete(*paths, run, desktop);
     run.received = true;
     run.count = static_cast<int>(paths->size());
     run.summaryLine = fReceivedLine(account.caption, run.count);
