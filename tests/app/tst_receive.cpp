@@ -17,6 +17,7 @@
 #include "app/EspeakSpeech.h"
 #include "app/FolderTree.h"
 #include "app/Form1.h"
+#include "app/MailListModel.h"
 #include "app/Receiver.h"
 #include "fixture.h"
 #include "mail/mail.h"
@@ -91,6 +92,7 @@ class ReceiveTest : public QObject {
   void timerTicksRotateOneAccount();
   void runKeepsWindowLiveAndRefusesOverlap();
   void espeakEngineTakesTextsWithoutWaiting();
+  void rowsOfNewMailsMatchAFreshRead();
 
  private:
   // A program folder with accounts 01.. for the given server users.
@@ -386,6 +388,80 @@ void ReceiveTest::espeakEngineTakesTextsWithoutWaiting() {
   EspeakSpeech engine;
   QVERIFY(engine.fAvailable());
   for (int i = 0; i < 20; ++i) engine.sPlay("アカウント<NUM VAL=7>わ、<NUMK  VAL=3  COUNTER=けん>;じゅしんしまし'た");
+}
+
+void ReceiveTest::rowsOfNewMailsMatchAFreshRead() {
+  // The list shows the new mails with the headers read while filing them; a later read
+  // of the folder from the files must show exactly the same rows.
+  const char* oldZone = std::getenv("TZ");
+  const std::string savedZone = oldZone ? oldZone : "";
+  setenv("TZ", "Asia/Tokyo", 1);
+  tzset();
+  makeProgram({{"alice", "secret"}});
+  fs::path acc = mailstore::fAccountFolder(mailstore::fAccountPrefix(program_), 1);
+  fs::path inbox = acc / "受信箱";
+  fs::create_directories(inbox / "ニュース");
+  fixture::mail(inbox, "old.eml", true);  // already there before the run
+  mod_ini::fWriteIniString("Mail", "Distribute", "差出人|news@|受信箱\\ニュース|0||[件名|既読||2||[", acc / "set.ini");
+  servers_->seed("alice", "From: =?UTF-8?B?5bGx55Sw?= <yamada@example.jp>\nSubject: =?ISO-2022-JP?B?GyRCJDMkcyRLJEEkTxsoQg==?=\n"
+                          "Date: Tue, 2 Jan 2024 10:00:00 +0900\n\nbody\n");
+  servers_->seed("alice", "From: plain@example.jp\nSubject: a long subject\n folded over two lines\n"
+                          "Date: Mon, 1 Jan 2024 16:30:05 -0800 (PST)\n\nbody\n");
+  servers_->seed("alice", "From: nodate@example.jp\nSubject: =?UTF-8?Q?=E6=97=A2=E8=AA=AD?= mark\n\nbody\n");
+  servers_->seed("alice", "From: \"Last, First\" <first@example.jp>\nDate: someday\n\nno subject\n");
+  servers_->seed("alice", message("News <news@example.jp>", "moved away", "x"));
+  servers_->seed("alice", "Subject: =?Shift_JIS?B?g2WDWINn?=\nFrom: =?ISO-2022-JP?B?GyRCOjRGIxsoQg==?= <sato@example.jp>\n"
+                          "Date: 3 jul 2024 8:00:00 +0000\n\nx\n");
+
+  Form1 form(dir_->path());
+  QVERIFY(form.fStarted());
+  form.resize(900, 600);
+  form.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&form));
+  auto press = [&form](QTreeWidgetItem* item) {
+    QTest::mousePress(form.fTree()->viewport(), Qt::LeftButton, {}, form.fTree()->visualItemRect(item).center());
+  };
+  press(node(form, "受信箱01"));
+  QCOMPARE(form.fListModel()->rowCount(), 1);
+  form.mnuFileItem_Click(1);
+  QCOMPARE(form.fStatus(1), QString("アリス ： 6件受信"));
+
+  auto rows = [&form] {
+    QStringList out;
+    auto* m = form.fListModel();
+    for (int r = 0; r < m->rowCount(); ++r) {
+      const MailRow& row = m->fRow(r);
+      out << QStringList{row.subject, row.party, row.date, row.path, QString::number(row.icon)}.join("|");
+    }
+    out.sort();
+    return out;
+  };
+  const QStringList afterReceive = rows();
+  QCOMPARE(afterReceive.size(), 6);  // the old mail and five new ones; the news went on
+  QVERIFY(!afterReceive.join("\n").contains("moved away"));
+  QVERIFY(afterReceive.join("\n").contains("こんにちは|山田 <yamada@example.jp>|2024/01/02 10:00:00|"));
+  QVERIFY(afterReceive.join("\n").contains("a long subject folded over two lines|plain@example.jp|2024/01/02 09:30:05|"));
+  QVERIFY(afterReceive.join("\n").contains("テスト|佐藤 <sato@example.jp>|2024/07/03 17:00:00|"));
+  QVERIFY(afterReceive.join("\n").contains("既読 mark|nodate@example.jp||"));
+
+  form.fTree()->expandAll();
+  press(node(form, "Cニュース01"));
+  QCOMPARE(form.fListModel()->rowCount(), 1);
+  QCOMPARE(form.fListModel()->fRow(0).subject, QString("moved away"));
+  press(node(form, "受信箱01"));
+  const QStringList reread = rows();
+  QCOMPARE(reread, afterReceive);
+  // The rows of known mails carry the read state from icon.ini like the others.
+  QVERIFY(reread.join("\n").contains("既読 mark|nodate@example.jp||"));
+  QVERIFY(std::any_of(reread.begin(), reread.end(),
+                      [](const QString& r) { return r.startsWith("既読 mark|") && r.endsWith("|6"); }));
+
+  if (oldZone) {
+    setenv("TZ", savedZone.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
 }
 
 QTEST_MAIN(ReceiveTest)

@@ -3,6 +3,7 @@
 
 #include "store/iconbatch.h"
 #include "store/mailstore.h"
+#include "store/mod_ini.h"
 #include "testutil.h"
 
 namespace fs = std::filesystem;
@@ -45,4 +46,95 @@ TEST(IconBatch, UnsavedStatesAreWrittenWhenTheBatchEnds) {
     batch.sMarkRead(inbox, "m.eml");
   }
   EXPECT_TRUE(mailstore::fIsRead(inbox, "m.eml"));
+}
+
+namespace {
+
+std::string iconIni(const fs::path& folder) { return fsutil::fReadFile(folder / "icon.ini").value_or("<none>"); }
+
+}  // namespace
+
+TEST(IconBatch, StatesOthersWroteMeanwhileAreKept) {
+  TempDir t;
+  fs::path inbox = t / "受信箱", sub = t / "受信箱/sub";
+  fs::create_directories(sub);
+  for (const char* n : {"a.eml", "b.eml", "c.eml"}) writeBytes(inbox / n, "x");
+  writeBytes(sub / "z.eml", "x");
+  mailstore::sMarkRead(inbox, "a.eml");
+
+  IconBatch batch;
+  ASSERT_TRUE(batch.fMove(inbox / "a.eml", sub));  // both folders now in the batch
+  batch.sMarkRead(inbox, "c.eml");
+  // The user marks mails while the batch holds its states.
+  mailstore::sMarkRead(inbox, "b.eml");
+  mailstore::sMarkRead(sub, "z.eml");
+  ASSERT_TRUE(batch.fSave());
+
+  EXPECT_TRUE(mailstore::fIsRead(inbox, "b.eml"));
+  EXPECT_TRUE(mailstore::fIsRead(sub, "z.eml"));
+  EXPECT_TRUE(mailstore::fIsRead(inbox, "c.eml"));
+  EXPECT_TRUE(mailstore::fIsRead(sub, "a.eml"));
+  EXPECT_FALSE(mailstore::fIsRead(inbox, "a.eml"));
+  EXPECT_EQ(mailstore::fCountUnread(sub), 0);
+  EXPECT_EQ(mailstore::fCountUnread(inbox), 0);
+
+  // A second save writes nothing again: a state set after the first save stays.
+  mailstore::sMarkRead(inbox, "a.eml");
+  ASSERT_TRUE(batch.fSave());
+  EXPECT_TRUE(mailstore::fIsRead(inbox, "a.eml"));
+}
+
+TEST(IconBatch, MoveCarriesTheStateWhateverTheKeysCase) {
+  TempDir t;
+  fs::path inbox = t / "in", sub = t / "in/sub";
+  fs::create_directories(sub);
+  writeBytes(inbox / "Mixed.eml", "x");
+  writeBytes(inbox / "plain.eml", "x");
+  // Entries written by hand in another case: names match without regard to case.
+  writeBytes(inbox / "icon.ini", "[Icon]\r\nMIXED.EML=6\r\nplain.eml=0\r\n");
+  {
+    IconBatch batch;
+    EXPECT_TRUE(batch.fMove(inbox / "Mixed.eml", sub));
+    EXPECT_TRUE(batch.fMove(inbox / "plain.eml", sub));
+  }
+  EXPECT_TRUE(mailstore::fIsRead(sub, "Mixed.eml"));
+  EXPECT_FALSE(mailstore::fIsRead(sub, "plain.eml"));
+  EXPECT_EQ(mod_ini::fGetIniKeys("Icon", inbox / "icon.ini"), std::vector<std::string>{});
+}
+
+TEST(IconBatch, IntoItsOwnFolderHoweverSpelledIsRefused) {
+  TempDir t;
+  fs::path inbox = t / "受信箱";
+  writeBytes(inbox / "a.eml", "mail");
+  mailstore::sMarkRead(inbox, "a.eml");
+  const std::string before = iconIni(inbox);
+  IconBatch batch;
+  for (const fs::path& same : {inbox, inbox / "", inbox / ".", inbox / "./", inbox / ".." / "受信箱",
+                               fs::path(inbox.string() + "//")}) {
+    EXPECT_FALSE(batch.fMove(inbox / "a.eml", same)) << same;
+    EXPECT_FALSE(batch.fMove(inbox / "." / "a.eml", same)) << same;
+  }
+  ASSERT_TRUE(batch.fSave());
+  EXPECT_EQ(fsutil::fReadFile(inbox / "a.eml").value_or(""), "mail");
+  EXPECT_EQ(iconIni(inbox), before);
+  EXPECT_EQ(mailstore::fListMailFiles(inbox).size(), 1u);
+}
+
+TEST(IconBatch, MissingTargetOrMailChangesNothing) {
+  TempDir t;
+  fs::path inbox = t / "受信箱";
+  writeBytes(inbox / "a.eml", "mail");
+  mailstore::sMarkRead(inbox, "a.eml");
+  const std::string before = iconIni(inbox);
+  {
+    IconBatch batch;
+    EXPECT_FALSE(batch.fMove(inbox / "a.eml", inbox / "nowhere"));
+    EXPECT_FALSE(batch.fMove(inbox / "gone.eml", t.path));
+    ASSERT_TRUE(batch.fSave());
+  }
+  EXPECT_TRUE(fs::exists(inbox / "a.eml"));
+  EXPECT_FALSE(fs::exists(inbox / "nowhere"));
+  EXPECT_FALSE(fs::exists(t.path / "icon.ini"));
+  EXPECT_FALSE(fs::exists(t.path / "gone.eml"));
+  EXPECT_EQ(iconIni(inbox), before);
 }

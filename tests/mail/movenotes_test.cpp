@@ -1,0 +1,232 @@
+// Mails moved out of the inbox while a receive run is still going: the run's journal
+// notes each move first, so that a run that never got to record itself (killed) counts
+// a moved mail as received instead of fetching it again, and loses none.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <random>
+#include <stdexcept>
+
+#include "mail/mail.h"
+#include "mail/uidlstore.h"
+#include "servertest.h"
+#include "store/fsutil.h"
+#include "store/mailstore.h"
+
+namespace fs = std::filesystem;
+using mail::MoveNotes;
+using mail::UidlStore;
+
+namespace {
+
+class Notes : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device rd;
+    root = fs::temp_directory_path() / ("qb-notes-" + std::to_string(rd()) + std::to_string(rd()));
+    inbox = root / mailstore::fPath("受信箱");
+    sub = inbox / "sub";
+    fs::create_directories(sub);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(root, ec);
+  }
+  std::string journal() const { return fsutil::fReadFile(UidlStore::journalPath(inbox)).value_or("<none>"); }
+  void save(const std::string& name) { std::ofstream(inbox / name, std::ios::binary) << name; }
+  void moveToSub(const std::string& name) { fs::rename(inbox / name, sub / name); }
+
+  fs::path root, inbox, sub;
+};
+
+}  // namespace
+
+TEST_F(Notes, NotedMoveCountsAsReceivedAfterAKilledRun) {
+  {
+    // The run: three mails journaled and saved; then it is killed (no commit).
+    UidlStore run(inbox, "alice@host");
+    run.load();
+    for (const char* n : {"1", "2", "3"}) {
+      ASSERT_TRUE(run.fJournal(std::string("u") + n, std::string(n) + ".eml"));
+      save(std::string(n) + ".eml");
+    }
+    MoveNotes notes(mailstore::fUtf8(inbox));
+    ASSERT_TRUE(notes.fNote("1.eml"));
+    moveToSub("1.eml");  // noted first, as filing does
+    moveToSub("2.eml");  // moved without a note
+    // 3.eml stays where the library saved it.
+  }
+  UidlStore next(inbox, "alice@host");
+  next.load();
+  EXPECT_TRUE(next.known("u1"));
+  EXPECT_FALSE(next.known("u2"));
+  EXPECT_TRUE(next.known("u3"));
+  // Another account sharing the inbox recovers nothing of alice's.
+  UidlStore bob(inbox, "bob@host");
+  bob.load();
+  EXPECT_FALSE(bob.known("u1"));
+  EXPECT_FALSE(bob.known("u3"));
+
+  // Recording the run writes the list without any trace of the notes.
+  ASSERT_TRUE(next.fCommit(nullptr));
+  EXPECT_FALSE(fs::exists(UidlStore::journalPath(inbox)));
+  const std::string list = fsutil::fReadFile(UidlStore::listPath(inbox)).value_or("");
+  EXPECT_EQ(list, "alice@host\tu1\nalice@host\tu3\n");
+  UidlStore after(inbox, "alice@host");
+  after.load();
+  EXPECT_TRUE(after.known("u1"));
+  EXPECT_FALSE(after.known("u2"));
+}
+
+TEST_F(Notes, NothingIsNotedWithoutTheRunsJournal) {
+  MoveNotes notes(mailstore::fUtf8(inbox));
+  EXPECT_FALSE(notes.fNote("1.eml"));
+  EXPECT_FALSE(fs::exists(UidlStore::journalPath(inbox)));  // never created by a note
+
+  UidlStore run(inbox, "alice@host");
+  run.load();
+  ASSERT_TRUE(run.fJournal("u1", "1.eml"));
+  save("1.eml");
+  MoveNotes during(mailstore::fUtf8(inbox));
+  EXPECT_TRUE(during.fNote("1.eml"));
+  ASSERT_TRUE(run.fCommit(nullptr));
+  // After the run has recorded itself there is no journal to note in.
+  MoveNotes late(mailstore::fUtf8(inbox));
+  EXPECT_FALSE(late.fNote("1.eml"));
+  EXPECT_FALSE(fs::exists(UidlStore::journalPath(inbox)));
+}
+
+TEST_F(Notes, NamesThatCannotBeOneFieldAreRefused) {
+  UidlStore run(inbox, "alice@host");
+  run.load();
+  ASSERT_TRUE(run.fJournal("u1", "1.eml"));
+  const std::string before = journal();
+  MoveNotes notes(mailstore::fUtf8(inbox));
+  for (std::string_view bad : {"", "sub/1.eml", "a\tb.eml", "a\rb.eml", "a\nb.eml", "../1.eml", "/1.eml"})
+    EXPECT_FALSE(notes.fNote(bad)) << bad;
+  EXPECT_EQ(journal(), before);
+  // A refused name cannot slip a forged line into the journal either.
+  EXPECT_FALSE(notes.fNote("x\nalice@host\tu9\t1.eml"));
+  EXPECT_EQ(journal(), before);
+}
+
+TEST_F(Notes, NotesLeaveOtherLinesAndOlderReadersAlone) {
+  {
+    UidlStore alice(inbox, "alice@host");
+    alice.load();
+    UidlStore bob(inbox, "bob@host");
+    bob.load();
+    ASSERT_TRUE(alice.fJournal("a1", "1.eml"));
+    save("1.eml");
+    MoveNotes notes(mailstore::fUtf8(inbox));
+    ASSERT_TRUE(notes.fNote("1.eml"));
+    ASSERT_TRUE(bob.fJournal("b1", "2.eml"));
+    save("2.eml");
+    ASSERT_TRUE(notes.fNote("日本語.eml"));
+  }
+  moveToSub("1.eml");
+  // One whole line per note, its key field empty: a reader that knows nothing of notes
+  // takes it for nobody's entry.
+  EXPECT_EQ(journal(), "alice@host\ta1\t1.eml\n\tmoved\t1.eml\nbob@host\tb1\t2.eml\n\tmoved\t日本語.eml\n");
+  UidlStore bob(inbox, "bob@host");
+  bob.load();
+  EXPECT_TRUE(bob.known("b1"));
+  EXPECT_FALSE(bob.known("a1"));
+  EXPECT_FALSE(bob.known("moved"));
+  UidlStore alice(inbox, "alice@host");
+  alice.load();
+  EXPECT_TRUE(alice.known("a1"));
+  EXPECT_FALSE(alice.known("1.eml"));
+}
+
+// The real library against a real server: a run whose caller files (moves) mails as they
+// arrive ends before it could record itself; the next run fetches only what is missing.
+namespace {
+
+std::string message(int i) {
+  return "From: a@example.com\nSubject: filed " + std::to_string(i) + "\n\nbody of message " + std::to_string(i) +
+         "\n";
+}
+
+struct Killed : std::runtime_error {
+  Killed() : std::runtime_error("killed") {}
+};
+
+class FilingWhileReceiving : public qbtest::ServerTest {
+ protected:
+  FilingWhileReceiving() : ServerTest(5) {}
+  void SetUp() override {
+    ServerTest::SetUp();
+    if (fNotStarted()) return;
+    inbox = fs::path(servers->dir) / mailstore::fPath("受信箱");
+    sub = inbox / "sub";
+    fs::create_directories(sub);
+  }
+
+  // The first run: every second mail is moved into `sub` (noted first when `note`), and
+  // the run ends abruptly after `stopAfter` mails.
+  void cutRun(bool note, int stopAfter) {
+    MoveNotes notes(mailstore::fUtf8(inbox));
+    int seen = 0;
+    auto r = mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", "<" + mailstore::fUtf8(inbox), {},
+                           [&](const std::string& path, std::string_view bytes) {
+                             ++seen;
+                             EXPECT_EQ(*fsutil::fReadFile(path), bytes);
+                             const fs::path file = mailstore::fPath(path);
+                             if (seen % 2 == 0) {
+                               if (note) {
+                                 ASSERT_TRUE(notes.fNote(mailstore::fUtf8(file.filename())));
+                               }
+                               fs::rename(file, sub / file.filename());
+                             }
+                             if (seen == stopAfter) throw Killed();
+                           });
+    ASSERT_TRUE(std::holds_alternative<std::string>(r));
+    ASSERT_TRUE(fs::exists(UidlStore::journalPath(inbox))) << "the run was to end unrecorded";
+  }
+
+  std::map<std::string, int> contents() {
+    std::map<std::string, int> seen;
+    for (const fs::path& folder : {inbox, sub})
+      for (auto& p : mailstore::fListMailFiles(folder)) ++seen[*fsutil::fReadFile(p)];
+    return seen;
+  }
+
+  fs::path inbox, sub;
+};
+
+}  // namespace
+
+TEST_F(FilingWhileReceiving, NotedMovesAreNeitherFetchedAgainNorLost) {
+  const int count = 9;
+  for (int i = 1; i <= count; ++i) servers->seed("alice", message(i));
+  cutRun(true, 6);
+  EXPECT_EQ(mailstore::fListMailFiles(sub).size(), 3u);
+
+  auto second = mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", "<" + mailstore::fUtf8(inbox));
+  auto* paths = std::get_if<std::vector<std::string>>(&second);
+  ASSERT_TRUE(paths);
+  EXPECT_EQ(paths->size(), static_cast<std::size_t>(count - 6));
+  auto seen = contents();
+  EXPECT_EQ(seen.size(), static_cast<std::size_t>(count));
+  for (int i = 1; i <= count; ++i)
+    EXPECT_EQ(seen[qbtest::MailServers::crlf(message(i))], 1) << "message " << i;
+  EXPECT_FALSE(fs::exists(UidlStore::journalPath(inbox)));
+  auto third = mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", "<" + mailstore::fUtf8(inbox));
+  EXPECT_EQ(std::get<std::string>(third), "");
+}
+
+TEST_F(FilingWhileReceiving, UnnotedMovesComeAgain) {
+  // Without the notes the same cut brings the moved mails a second time: what the notes
+  // are for.
+  for (int i = 1; i <= 4; ++i) servers->seed("alice", message(i));
+  cutRun(false, 4);
+  auto second = mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", "<" + mailstore::fUtf8(inbox));
+  auto* paths = std::get_if<std::vector<std::string>>(&second);
+  ASSERT_TRUE(paths);
+  EXPECT_EQ(paths->size(), 2u);
+  auto seen = contents();
+  EXPECT_EQ(seen[qbtest::MailServers::crlf(message(2))], 2);
+  EXPECT_EQ(seen[qbtest::MailServers::crlf(message(1))], 1);
+}
