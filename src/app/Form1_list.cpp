@@ -68,7 +68,7 @@ int Form1::fFillList(const std::filesystem::path& folder, bool sentType) {
     const auto states = mod_ini::IniFile::fLoad(folder / "icon.ini").fSectionValues("Icon");
     std::vector<std::optional<MailRow>> rows(files.size());
     const auto known = std::exchange(knownRows_, {});
-    const std::filesystem::path normalFolder = folder.lexically_normal();
+    const std::filesystem::path normalFolder = mailstore::fNormalFolder(folder);
     auto knownRow = [&](const std::filesystem::path& file) -> std::optional<MailRow> {
       if (sentType || known.empty()) return std::nullopt;
       auto it = known.find(mailstore::fUtf8(normalFolder / file.filename()));

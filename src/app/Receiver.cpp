@@ -214,7 +214,7 @@ void Receiver::sAnnounce(const std::string& phonetic, const std::string& notice,
   // The rows of new mails in the listed folder need no second read of their files.
   std::unordered_map<std::string, Form1::KnownRow> known;
   if (QTreeWidgetItem* node = form_->fTree()->currentItem(); node && node->parent()) {
-    const std::string listed = mailstore::fUtf8(form_->fNodeFolder(node).lexically_normal() / "");
+    const std::string listed = mailstore::fUtf8(mailstore::fNormalFolder(form_->fNodeFolder(node)) / "");
     auto value = [](const std::string& element, size_t label) {
       return element.size() > label
                  ? QString::fromUtf8(element.data() + label, static_cast<qsizetype>(element.size() - label))

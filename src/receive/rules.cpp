@@ -62,7 +62,7 @@ std::optional<fs::path> fDestinationFolder(const fs::path& accountFolder, std::s
   if (rel.empty() || rel.is_absolute() || rel.has_root_name() || rel.has_root_directory())
     return std::nullopt;
   if (!rel.empty() && *rel.begin() == "..") return std::nullopt;
-  return (accountFolder / rel).lexically_normal();
+  return mailstore::fNormalFolder(accountFolder / rel);
 }
 
 // A receive run files every mail of an account from the same folder into the same few
@@ -70,7 +70,7 @@ std::optional<fs::path> fDestinationFolder(const fs::path& accountFolder, std::s
 const fs::path& normalFolder(const fs::path& folder) {
   thread_local std::unordered_map<fs::path::string_type, fs::path> known;
   auto it = known.find(folder.native());
-  if (it == known.end()) it = known.emplace(folder.native(), folder.lexically_normal()).first;
+  if (it == known.end()) it = known.emplace(folder.native(), mailstore::fNormalFolder(folder)).first;
   return it->second;
 }
 

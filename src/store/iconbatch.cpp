@@ -37,7 +37,7 @@ IconBatch::~IconBatch() {
 IconBatch::Folder& IconBatch::fFolder(const fs::path& folder) {
   auto known = spellings_.find(folder.native());
   if (known != spellings_.end()) return *known->second;
-  fs::path key = folder.lexically_normal();
+  fs::path key = fNormalFolder(folder);
   auto it = folders_.find(key.native());
   if (it == folders_.end()) {
     it = folders_.emplace(key.native(), Folder{}).first;

@@ -65,6 +65,13 @@ fs::path fPath(std::string_view utf8) {
   return fs::path(std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
 }
 
+fs::path fNormalFolder(const fs::path& folder) {
+  fs::path normal = folder.lexically_normal();
+  // "a/b/" ends in an empty name; the root keeps its separator.
+  if (!normal.has_filename() && normal.has_relative_path()) normal = normal.parent_path();
+  return normal;
+}
+
 std::string fUtf8(const fs::path& path) {
   std::u8string s = path.u8string();
   return std::string(reinterpret_cast<const char*>(s.data()), s.size());

@@ -22,6 +22,8 @@ inline constexpr std::string_view kStateRead = "6";
 
 // A UTF-8 text as a path (and back), whatever the platform's narrow encoding.
 fs::path fPath(std::string_view utf8);
+// A folder's path in normal form, without a trailing separator: one folder, one spelling.
+fs::path fNormalFolder(const fs::path& folder);
 std::string fUtf8(const fs::path& path);
 
 bool fIsStandardFolderName(std::string_view name);

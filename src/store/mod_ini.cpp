@@ -171,50 +171,77 @@ void IniFile::sSet(std::string_view section, std::string_view key,
 void IniFile::sSetMany(std::string_view section,
                        const std::vector<std::pair<std::string, std::optional<std::string>>>& values) {
   if (values.empty()) return;
-  struct Want {
-    const std::string* key;  // spelling of the first mention, for a new line
-    const std::optional<std::string>* value;
-    size_t order;
-    bool done = false;
+  // Per key, what sSet would do call after call: a call acts on the first line of that key
+  // still standing (rewritten, or removed by a null); when none stands, a value adds a line
+  // after the section's last key and a null removes that added line again.
+  struct Key {
+    std::vector<size_t> lines;  // the key's lines in the section, in file order
+    size_t firstStanding = 0;   // lines before this one are removed
+    std::optional<std::string> added;
+    const std::string* addedSpelling = nullptr;
+    size_t addedOrder = 0;
   };
-  std::unordered_map<std::string, Want> wanted;
-  wanted.reserve(values.size());
-  for (size_t i = 0; i < values.size(); ++i) {
-    auto [it, fresh] = wanted.try_emplace(fold(values[i].first), Want{&values[i].first, &values[i].second, i});
-    if (!fresh) it->second.value = &values[i].second;
-  }
+  std::unordered_map<std::string, Key> keys;
+  keys.reserve(values.size());
+  for (const auto& [key, value] : values) keys.try_emplace(fold(key));
+
   auto range = fFindSection(section);
+  if (range) {
+    for (size_t i = range->first; i < range->second; ++i) {
+      if (lines_[i].kind != Kind::Key) continue;
+      if (auto it = keys.find(lines_[i].name); it != keys.end()) it->second.lines.push_back(i);
+    }
+  }
+
+  std::unordered_map<size_t, const std::optional<std::string>*> rewritten;  // line -> value; null removes
+  size_t order = 0;
+  for (const auto& [key, value] : values) {
+    Key& k = keys[fold(key)];
+    if (k.firstStanding < k.lines.size()) {
+      rewritten[k.lines[k.firstStanding]] = &value;
+      if (!value) ++k.firstStanding;
+    } else if (value) {
+      if (!k.added) {
+        // A new line, spelled as this call spells the key; later calls rewrite its value.
+        k.addedOrder = order++;
+        k.addedSpelling = &key;
+      }
+      k.added = *value;
+    } else {
+      k.added.reset();
+    }
+  }
+
   if (!range) {
-    if (std::none_of(wanted.begin(), wanted.end(), [](const auto& w) { return w.second.value->has_value(); }))
-      return;  // only deletions, and nothing to delete
+    // The section comes into being only when a key of it ends up with a value.
+    if (std::none_of(keys.begin(), keys.end(), [](const auto& k) { return k.second.added.has_value(); }))
+      return;
     lines_.push_back(fNewLine("[" + std::string(section) + "]"));
     range = std::make_pair(lines_.size(), lines_.size());
   }
-  // The section rebuilt: existing keys rewritten or dropped where they stand, new ones
-  // after its last key, in the order they were first mentioned.
   std::vector<Line> rebuilt;
-  rebuilt.reserve(range->second - range->first + wanted.size());
+  rebuilt.reserve(range->second - range->first + keys.size());
   size_t afterLastKey = 0;
   for (size_t i = range->first; i < range->second; ++i) {
     Line& line = lines_[i];
-    auto it = line.kind == Kind::Key ? wanted.find(line.name) : wanted.end();
-    if (it != wanted.end() && !it->second.done) {
-      it->second.done = true;
-      if (!*it->second.value) continue;
-      std::string keyText(trim(std::string_view(line.text).substr(0, line.valuePos - 1)));
-      rebuilt.push_back(fNewLine(keyText + "=" + **it->second.value));
-    } else {
+    auto it = rewritten.find(i);
+    if (it == rewritten.end()) {
       rebuilt.push_back(std::move(line));
+    } else if (*it->second) {
+      std::string keyText(trim(std::string_view(line.text).substr(0, line.valuePos - 1)));
+      rebuilt.push_back(fNewLine(keyText + "=" + **it->second));
+    } else {
+      continue;
     }
     if (rebuilt.back().kind == Kind::Key) afterLastKey = rebuilt.size();
   }
-  std::vector<const Want*> added;
-  for (const auto& [name, want] : wanted)
-    if (!want.done && *want.value) added.push_back(&want);
-  std::sort(added.begin(), added.end(), [](const Want* a, const Want* b) { return a->order < b->order; });
+  std::vector<const Key*> added;
+  for (const auto& [name, k] : keys)
+    if (k.added) added.push_back(&k);
+  std::sort(added.begin(), added.end(), [](const Key* a, const Key* b) { return a->addedOrder < b->addedOrder; });
   std::vector<Line> fresh;
   fresh.reserve(added.size());
-  for (const Want* want : added) fresh.push_back(fNewLine(*want->key + "=" + **want->value));
+  for (const Key* k : added) fresh.push_back(fNewLine(*k->addedSpelling + "=" + *k->added));
   rebuilt.insert(rebuilt.begin() + static_cast<std::ptrdiff_t>(afterLastKey),
                  std::make_move_iterator(fresh.begin()), std::make_move_iterator(fresh.end()));
   lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(range->first),

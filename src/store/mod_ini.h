@@ -32,8 +32,9 @@ class IniFile {
 
   // Sets the key; a null value deletes it. Creates the section when needed.
   void sSet(std::string_view section, std::string_view key, const std::optional<std::string>& value);
-  // Sets many keys of one section in one pass, with the result of calling sSet for each
-  // in turn (later values win; a key that stays is rewritten where it stands).
+  // Sets many keys of one section in one pass, with the values of calling sSet for each in
+  // turn (later values win; a key that stays is rewritten where it stands, new keys follow
+  // the section's last key in the order they were first added).
   void sSetMany(std::string_view section,
                 const std::vector<std::pair<std::string, std::optional<std::string>>>& values);
   // Keeps the section header and removes everything under it.

@@ -122,6 +122,17 @@ TEST_P(StoreActions, ReadMarkOfAnyRuleFollowsTheMail) {
   EXPECT_EQ(mod_ini::fGetIniString("Icon", "a.eml", in_ / "icon.ini", "none"), "none");
 }
 
+TEST_P(StoreActions, DestinationsSpelledWithTrailingSeparators) {
+  // Folder names written by hand may end in a separator: still the same folders.
+  fs::path a = writeMail(in_, "a.eml");
+  EXPECT_EQ(apply({moveTo("受信箱\\X\\", true)}, a).lexically_normal(), (x_ / "a.eml").lexically_normal());
+  EXPECT_TRUE(fs::exists(x_ / "a.eml"));
+  EXPECT_TRUE(mailstore::fIsRead(x_, "a.eml"));
+  fs::path b = writeMail(in_, "b.eml");
+  EXPECT_EQ(apply({moveTo("受信箱\\X"), moveTo("受信箱\\")}, b), b);
+  EXPECT_TRUE(fs::exists(b));
+}
+
 INSTANTIATE_TEST_SUITE_P(Filing, StoreActions, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Batch" : "Direct"; });
 

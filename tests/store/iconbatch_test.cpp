@@ -138,3 +138,21 @@ TEST(IconBatch, MissingTargetOrMailChangesNothing) {
   EXPECT_FALSE(fs::exists(t.path / "gone.eml"));
   EXPECT_EQ(iconIni(inbox), before);
 }
+
+// One folder named two ways (as a destination with a trailing separator is): the moved
+// mail's state and a read mark set on it under the other spelling must both hold.
+TEST(IconBatch, MarkAfterMoveHoldsUnderEitherSpelling) {
+  TempDir t;
+  fs::path inbox = t / "受信箱", sub = t / "受信箱/sub";
+  fs::create_directories(sub);
+  for (const char* n : {"a.eml", "b.eml"}) writeBytes(inbox / n, "x");
+  {
+    IconBatch batch;
+    ASSERT_TRUE(batch.fMove(inbox / "a.eml", sub / ""));
+    batch.sMarkRead(sub, "a.eml");
+    ASSERT_TRUE(batch.fMove(inbox / "b.eml", sub));
+    batch.sMarkRead(sub / "", "b.eml");
+  }
+  EXPECT_TRUE(mailstore::fIsRead(sub, "a.eml"));
+  EXPECT_TRUE(mailstore::fIsRead(sub, "b.eml"));
+}
