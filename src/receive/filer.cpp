@@ -25,7 +25,7 @@ void sLowerThisThread() {
 
 }  // namespace
 
-Filer::Filer(Work work) : work_(std::move(work)), thread_([this] { sRun(); }) {}
+Filer::Filer(Work work) : work_(std::move(work)), thread_([this] { sRun(); }) { threadId_ = thread_.get_id(); }
 
 Filer::~Filer() { sStop(); }
 

@@ -34,6 +34,8 @@ class Filer {
   // The calling thread works through the queue beside the filing thread (the work must
   // allow that), then the thread ends. Everything the thread did is visible after.
   void sFinish();
+  // The filing thread's id while it runs (work can tell which thread it is on).
+  std::thread::id fThreadId() const { return threadId_; }
 
  private:
   void sRun();
@@ -53,6 +55,7 @@ class Filer {
   bool stopping_ = false;
   bool sleeping_ = false;  // the thread waits for work
   std::chrono::steady_clock::time_point lastWake_{};
+  std::thread::id threadId_;
   std::thread thread_;
 };
 

@@ -2,7 +2,7 @@
 
 #include <atomic>
 #include <iterator>
-#include <mutex>
+#include <thread>
 #include <unordered_map>
 
 #include "receive/notice.h"
@@ -99,6 +99,10 @@ namespace {
 // that a run cut off half way neither fetches a moved mail again nor loses one. Once the
 // library returns, the caller's thread files what is left beside the filing thread; speech
 // readings and the desktop's part of the rules follow in the library's order.
+//
+// Each thread keeps its own record and read-state batch (a batch writes only its own
+// changes onto icon.ini as it then is), so the two never wait for each other: a filing
+// thread of low priority must not hold up the window's thread.
 class RunFiling {
  public:
   RunFiling(const fs::path& accountFolder, const fs::path& inbox, const FilingContext& context,
@@ -124,29 +128,31 @@ class RunFiling {
   void sComplete(const std::vector<std::string>& paths, AccountRun& run, DesktopServices& desktop) {
     run.saved.reserve(paths.size());
     run.filed.reserve(paths.size());
+    Lane& mine = lanes_[kCaller];
     for (const std::string& text : paths) {
-      auto it = filed_.find(text);
-      if (it == filed_.end() || !it->second.stored) {
-        try {
+      Filed* f = fFind(text);
+      try {
+        if (!f) {
           sFileOne(text, nullptr);
-        } catch (const std::exception&) {
-          // A failure inside filing never stops the run.
+          f = fFind(text);
+        } else if (!f->stored) {
+          sStore(*f, mine);
         }
-        it = filed_.find(text);
+      } catch (const std::exception&) {
+        // A failure inside filing never stops the run.
       }
-      if (it == filed_.end()) {
+      if (!f) {
         run.saved.push_back(fFullPath(text));
         continue;
       }
-      Filed& f = it->second;
-      run.saved.push_back(std::move(f.saved));
-      if (!f.plan.readable) continue;
-      sAddReading(run.speechSenders, f.plan.reading);
-      sApplyDesktopActions(f.plan.actions, desktop);
-      run.filed.push_back(FiledMail{std::move(f.where), std::move(f.plan.subjectElement),
-                                    std::move(f.plan.fromElement), std::move(f.plan.dateElement)});
+      run.saved.push_back(std::move(f->saved));
+      if (!f->plan.readable) continue;
+      sAddReading(run.speechSenders, f->plan.reading);
+      sApplyDesktopActions(f->plan.actions, desktop);
+      run.filed.push_back(FiledMail{std::move(f->where), std::move(f->plan.subjectElement),
+                                    std::move(f->plan.fromElement), std::move(f->plan.dateElement)});
     }
-    batch_.fSave();
+    for (Lane& lane : lanes_) lane.batch.fSave();
   }
 
  private:
@@ -156,48 +162,56 @@ class RunFiling {
     fs::path saved;       // where the library put the mail
     fs::path where;       // the mail's place afterwards
   };
+  struct Lane {
+    mailstore::IconBatch batch;
+    std::unordered_map<std::string, Filed> filed;  // by the library's text for the mail
+  };
+  static constexpr int kFiler = 0, kCaller = 1;
 
   fs::path fFullPath(const std::string& text) const {
     fs::path path = mailstore::fPath(text);
     return path.is_relative() ? inbox_ / path : path;
   }
 
-  // Plans a mail (no lock: the expensive part) and applies its moves and read mark.
+  // Only after both threads are done.
+  Filed* fFind(const std::string& text) {
+    for (Lane& lane : lanes_) {
+      auto it = lane.filed.find(text);
+      if (it != lane.filed.end()) return &it->second;
+    }
+    return nullptr;
+  }
+
+  // Plans a queued mail and applies its moves and read mark, on the thread's own lane.
   void sFileOne(const std::string& text, const std::string* bytes) {
-    const fs::path saved = fFullPath(text);
-    bool fresh;
-    {
-      std::lock_guard lock(shared_);
-      fresh = filed_.find(text) == filed_.end();
+    const bool onFiler = std::this_thread::get_id() == filer_.fThreadId();
+    Lane& lane = lanes_[onFiler ? kFiler : kCaller];
+    Filed& f = lane.filed[text];
+    f.saved = fFullPath(text);
+    try {
+      f.plan = fPlanFiling(f.saved, context_, readMail_, bytes);
+    } catch (const std::exception&) {
+      f.plan = FilingPlan{};  // left alone, as a mail that cannot be read
     }
-    FilingPlan plan;
-    if (fresh) {
-      try {
-        plan = fPlanFiling(saved, context_, readMail_, bytes);
-      } catch (const std::exception&) {
-        plan = FilingPlan{};  // left alone, as a mail that cannot be read
-      }
-    }
-    std::lock_guard lock(shared_);
-    Filed& f = filed_[text];
-    if (fresh) f.plan = std::move(plan);
-    f.saved = saved;
-    if (f.stored) return;
-    if (receiving_ && fMovesMail(f.plan.actions) && !notes_.fNote(mailstore::fUtf8(saved.filename())))
+    // Only the filing thread moves mail while the library runs; it notes each move first.
+    if (onFiler && receiving_ && fMovesMail(f.plan.actions) &&
+        !notes_.fNote(mailstore::fUtf8(f.saved.filename())))
       return;  // moved once the library is done
+    sStore(f, lane);
+  }
+
+  void sStore(Filed& f, Lane& lane) {
     f.stored = true;
-    f.where = saved;
-    if (f.plan.readable) f.where = sApplyStoreActions(f.plan.actions, saved, accountFolder_, &batch_);
+    f.where = f.saved;
+    if (f.plan.readable) f.where = sApplyStoreActions(f.plan.actions, f.saved, accountFolder_, &lane.batch);
   }
 
   const fs::path& accountFolder_;
   const fs::path& inbox_;
   const FilingContext& context_;
   const ReadMailFn& readMail_;
-  std::mutex shared_;  // the record, the batch and the notes, between the two threads
-  mailstore::IconBatch batch_;  // a thousand new mails: each icon.ini written once
-  std::unordered_map<std::string, Filed> filed_;  // by the library's text for the mail
-  mail::MoveNotes notes_;
+  Lane lanes_[2];
+  mail::MoveNotes notes_;  // the filing thread's
   std::atomic<bool> receiving_{true};
   Filer filer_;  // last: its thread stops before anything it uses goes
 };
