@@ -152,7 +152,8 @@ class RunFiling {
       run.filed.push_back(FiledMail{std::move(f->where), std::move(f->plan.subjectElement),
                                     std::move(f->plan.fromElement), std::move(f->plan.dateElement)});
     }
-    for (Lane& lane : lanes_) lane.batch.fSave();
+    lanes_[kCaller].batch.sAdopt(std::move(lanes_[kFiler].batch));
+    lanes_[kCaller].batch.fSave();
   }
 
  private:

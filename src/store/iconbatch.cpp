@@ -90,6 +90,28 @@ void IconBatch::sMarkRead(const fs::path& folder, std::string_view fileName) {
   sChange(fFolder(folder), std::string(fileName), std::string(kStateRead));
 }
 
+void IconBatch::sAdopt(IconBatch&& other) {
+  for (auto& [key, theirs] : other.folders_) {
+    auto it = folders_.find(key);
+    if (it == folders_.end()) {
+      Folder& adopted = folders_.emplace(key, std::move(theirs)).first->second;
+      theirs.dirFd = -1;  // the handle now belongs here
+      spellings_.emplace(key, &adopted);
+      continue;
+    }
+    Folder& mine = it->second;
+    for (auto& change : theirs.changes) {
+      if (change.second) {
+        mine.states[lower(change.first)] = *change.second;
+      } else {
+        mine.states.erase(lower(change.first));
+      }
+      mine.changes.push_back(std::move(change));
+    }
+    theirs.changes.clear();
+  }
+}
+
 bool IconBatch::fSave() {
   bool ok = true;
   for (auto& [folder, f] : folders_) {

@@ -28,6 +28,9 @@ class IconBatch {
   void sMarkRead(const std::filesystem::path& folder, std::string_view fileName);
   // Writes every changed icon.ini; false when any could not be written.
   bool fSave();
+  // Takes over another batch's unsaved changes (kept after this batch's own), so that
+  // batches filled on different threads are written once.
+  void sAdopt(IconBatch&& other);
 
  private:
   struct Folder {

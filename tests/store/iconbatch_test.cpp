@@ -156,3 +156,35 @@ TEST(IconBatch, MarkAfterMoveHoldsUnderEitherSpelling) {
   EXPECT_TRUE(mailstore::fIsRead(sub, "a.eml"));
   EXPECT_TRUE(mailstore::fIsRead(sub, "b.eml"));
 }
+
+// Batches filled on two threads are written once: the adopted changes land with the
+// adopter's, in one write per folder, and the adopted batch has nothing left to write.
+TEST(IconBatch, AdoptedChangesAreSavedOnceWithTheAdoptersOwn) {
+  TempDir t;
+  fs::path inbox = t / "受信箱", sub = t / "受信箱/sub", other = t / "受信箱/other";
+  fs::create_directories(sub);
+  fs::create_directories(other);
+  for (const char* n : {"a.eml", "b.eml", "c.eml"}) writeBytes(inbox / n, "x");
+  IconBatch mine;
+  {
+    IconBatch theirs;
+    ASSERT_TRUE(theirs.fMove(inbox / "a.eml", sub));
+    theirs.sMarkRead(sub, "a.eml");
+    ASSERT_TRUE(theirs.fMove(inbox / "c.eml", other));  // a folder only they touched
+    ASSERT_TRUE(mine.fMove(inbox / "b.eml", sub));
+    mine.sAdopt(std::move(theirs));
+  }
+  // Nothing written by the adopted batch when it went.
+  EXPECT_FALSE(fs::exists(sub / "icon.ini"));
+  EXPECT_FALSE(fs::exists(other / "icon.ini"));
+  ASSERT_TRUE(mine.fSave());
+  EXPECT_TRUE(mailstore::fIsRead(sub, "a.eml"));
+  EXPECT_FALSE(mailstore::fIsRead(sub, "b.eml"));
+  EXPECT_EQ(mailstore::fCountUnread(sub), 1);
+  EXPECT_EQ(mailstore::fCountUnread(other), 1);
+  // The adopted folder's handle is the adopter's now: a later move into it still works.
+  writeBytes(inbox / "d.eml", "x");
+  EXPECT_TRUE(mine.fMove(inbox / "d.eml", other));
+  ASSERT_TRUE(mine.fSave());
+  EXPECT_EQ(mailstore::fCountUnread(other), 2);
+}
