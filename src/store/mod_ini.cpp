@@ -183,7 +183,9 @@ void IniFile::sSetMany(std::string_view section,
   };
   std::unordered_map<std::string, Key> keys;
   keys.reserve(values.size());
-  for (const auto& [key, value] : values) keys.try_emplace(fold(key));
+  std::vector<Key*> keyOf;  // the record of each value's key
+  keyOf.reserve(values.size());
+  for (const auto& [key, value] : values) keyOf.push_back(&keys[fold(key)]);
 
   auto range = fFindSection(section);
   if (range) {
@@ -193,12 +195,14 @@ void IniFile::sSetMany(std::string_view section,
     }
   }
 
-  std::unordered_map<size_t, const std::optional<std::string>*> rewritten;  // line -> value; null removes
+  // By line of the section: the value it is rewritten with (a null removes it).
+  std::vector<const std::optional<std::string>*> rewritten(range ? range->second - range->first : 0, nullptr);
   size_t order = 0;
-  for (const auto& [key, value] : values) {
-    Key& k = keys[fold(key)];
+  for (size_t v = 0; v < values.size(); ++v) {
+    const auto& [key, value] = values[v];
+    Key& k = *keyOf[v];
     if (k.firstStanding < k.lines.size()) {
-      rewritten[k.lines[k.firstStanding]] = &value;
+      rewritten[k.lines[k.firstStanding] - range->first] = &value;
       if (!value) ++k.firstStanding;
     } else if (value) {
       if (!k.added) {
@@ -224,12 +228,12 @@ void IniFile::sSetMany(std::string_view section,
   size_t afterLastKey = 0;
   for (size_t i = range->first; i < range->second; ++i) {
     Line& line = lines_[i];
-    auto it = rewritten.find(i);
-    if (it == rewritten.end()) {
+    const std::optional<std::string>* value = i - range->first < rewritten.size() ? rewritten[i - range->first] : nullptr;
+    if (!value) {
       rebuilt.push_back(std::move(line));
-    } else if (*it->second) {
+    } else if (*value) {
       std::string keyText(trim(std::string_view(line.text).substr(0, line.valuePos - 1)));
-      rebuilt.push_back(fNewLine(keyText + "=" + **it->second));
+      rebuilt.push_back(fNewLine(keyText + "=" + **value));
     } else {
       continue;
     }
