@@ -52,6 +52,8 @@ class MoveNotes {
   // Notes a mail by its name in the folder. False when there is no run to note it in or
   // the note cannot be written: the mail must then stay until RcvMail has returned.
   bool fNote(std::string_view fileName);
+  // Several mails in one write: all noted, or none (false).
+  bool fNote(const std::vector<std::string>& fileNames);
 
  private:
   std::string folder_;

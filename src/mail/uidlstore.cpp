@@ -124,15 +124,22 @@ MoveNotes::~MoveNotes() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-bool MoveNotes::fNote(std::string_view fileName) {
-  if (fileName.empty() || fileName.find_first_of("/\t\r\n") != std::string_view::npos) return false;
+bool MoveNotes::fNote(std::string_view fileName) { return fNote(std::vector<std::string>{std::string(fileName)}); }
+
+bool MoveNotes::fNote(const std::vector<std::string>& fileNames) {
+  std::string lines;
+  for (const std::string& name : fileNames) {
+    if (name.empty() || name.find_first_of("/\t\r\n") != std::string::npos) return false;
+    lines += UidlStore::movedLine(name);
+  }
+  if (lines.empty()) return true;
   if (fd_ < 0) {
     // Never created here: without the run's journal there is nothing to note in (the
     // run has not saved anything yet, or has ended and recorded everything).
     fd_ = ::open(UidlStore::journalPath(mailstore::fPath(folder_)).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd_ < 0) return false;
   }
-  return fAppendLine(fd_, UidlStore::movedLine(fileName));
+  return fAppendLine(fd_, lines);
 }
 
 }  // namespace mail

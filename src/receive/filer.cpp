@@ -56,6 +56,11 @@ void Filer::sAdd(const std::string& path, std::string_view bytes) {
   wake_.notify_one();
 }
 
+bool Filer::fQueueEmpty() {
+  std::lock_guard lock(mutex_);
+  return queue_.empty();
+}
+
 void Filer::sStop() {
   {
     std::lock_guard lock(mutex_);

@@ -34,6 +34,8 @@ class Filer {
   // The calling thread works through the queue beside the filing thread (the work must
   // allow that), then the thread ends. Everything the thread did is visible after.
   void sFinish();
+  // Nothing waits in the queue (work can batch while more is coming).
+  bool fQueueEmpty();
   // The filing thread's id while it runs (work can tell which thread it is on).
   std::thread::id fThreadId() const { return threadId_; }
 

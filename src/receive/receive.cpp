@@ -121,6 +121,7 @@ class RunFiling {
   void sLibraryDone() {
     receiving_ = false;
     filer_.sFinish();
+    sMovePending(false);  // the filing thread has ended: its lane is free
   }
 
   // The last pass, in the library's order: whatever is not filed yet is filed now, then
@@ -194,11 +195,32 @@ class RunFiling {
     } catch (const std::exception&) {
       f.plan = FilingPlan{};  // left alone, as a mail that cannot be read
     }
-    // Only the filing thread moves mail while the library runs; it notes each move first.
-    if (onFiler && receiving_ && fMovesMail(f.plan.actions) &&
-        !notes_.fNote(mailstore::fUtf8(f.saved.filename())))
-      return;  // moved once the library is done
-    sStore(f, lane);
+    // Only the filing thread moves mail while the library runs; it notes each move first,
+    // a few mails to one write of the journal while more are waiting.
+    if (onFiler && receiving_ && fMovesMail(f.plan.actions)) {
+      pending_.push_back(&f);
+    } else {
+      sStore(f, lane);
+    }
+    if (onFiler && !pending_.empty() && (pending_.size() >= kNoteBatch || filer_.fQueueEmpty()))
+      sMovePending(receiving_);
+  }
+
+  // The filing thread's planned moves, noted first when the library is still running.
+  // Mails whose note cannot be written stay unstored: the last pass moves them.
+  void sMovePending(bool note) {
+    if (pending_.empty()) return;
+    if (note) {
+      std::vector<std::string> names;
+      names.reserve(pending_.size());
+      for (const Filed* f : pending_) names.push_back(mailstore::fUtf8(f->saved.filename()));
+      if (!notes_.fNote(names)) {
+        pending_.clear();
+        return;
+      }
+    }
+    for (Filed* f : pending_) sStore(*f, lanes_[kFiler]);
+    pending_.clear();
   }
 
   void sStore(Filed& f, Lane& lane) {
@@ -213,6 +235,8 @@ class RunFiling {
   const ReadMailFn& readMail_;
   Lane lanes_[2];
   mail::MoveNotes notes_;  // the filing thread's
+  std::vector<Filed*> pending_;  // the filing thread's moves waiting for their note
+  static constexpr std::size_t kNoteBatch = 8;
   std::atomic<bool> receiving_{true};
   Filer filer_;  // last: its thread stops before anything it uses goes
 };

@@ -109,6 +109,11 @@ TEST_F(Notes, NamesThatCannotBeOneFieldAreRefused) {
   // A refused name cannot slip a forged line into the journal either.
   EXPECT_FALSE(notes.fNote("x\nalice@host\tu9\t1.eml"));
   EXPECT_EQ(journal(), before);
+  // Several at once: one bad name and none is noted; all good and all are, in order.
+  EXPECT_FALSE(notes.fNote(std::vector<std::string>{"2.eml", "sub/3.eml"}));
+  EXPECT_EQ(journal(), before);
+  EXPECT_TRUE(notes.fNote(std::vector<std::string>{"2.eml", "3.eml"}));
+  EXPECT_EQ(journal(), before + "\tmoved\t2.eml\n\tmoved\t3.eml\n");
 }
 
 TEST_F(Notes, NotesLeaveOtherLinesAndOlderReadersAlone) {
