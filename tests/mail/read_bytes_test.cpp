@@ -11,24 +11,6 @@ using namespace readtest;
 
 namespace {
 
-class LocalZone {
- public:
-  explicit LocalZone(const char* tz) {
-    if (const char* old = std::getenv("TZ")) saved_ = old;
-    setenv("TZ", tz, 1);
-    tzset();
-  }
-  ~LocalZone() {
-    if (saved_)
-      setenv("TZ", saved_->c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
-  }
-
- private:
-  std::optional<std::string> saved_;
-};
 
 const std::string kMultipart = crlf(
     "From: =?UTF-8?B?5bGx55Sw?= <yamada@example.jp>\n"

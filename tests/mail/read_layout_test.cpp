@@ -181,24 +181,6 @@ TEST(ReadLayout, UnreadableFileGivesJapaneseText) {
       std::holds_alternative<std::string>(mail::ReadMail(dir.str(), "subject:", dir.str())));
 }
 
-class LocalZone {
- public:
-  explicit LocalZone(const char* tz) {
-    if (const char* old = std::getenv("TZ")) saved_ = old;
-    setenv("TZ", tz, 1);
-    tzset();
-  }
-  ~LocalZone() {
-    if (saved_)
-      setenv("TZ", saved_->c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
-  }
-
- private:
-  std::optional<std::string> saved_;
-};
 
 TEST(ReadLayout, DatesAsLocalTime) {
   using mail::header::fFormatDate;

@@ -2,6 +2,9 @@
 // Shared pieces of the message-reading tests: a scratch folder and message files.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -13,6 +16,26 @@
 #include "mail/mail.h"
 
 namespace readtest {
+
+// The local time zone set for a test and put back after it (dates are shown in local time).
+class LocalZone {
+ public:
+  explicit LocalZone(const char* tz) {
+    if (const char* old = std::getenv("TZ")) saved_ = old;
+    setenv("TZ", tz, 1);
+    tzset();
+  }
+  ~LocalZone() {
+    if (saved_)
+      setenv("TZ", saved_->c_str(), 1);
+    else
+      unsetenv("TZ");
+    tzset();
+  }
+
+ private:
+  std::optional<std::string> saved_;
+};
 
 namespace fs = std::filesystem;
 
