@@ -101,14 +101,8 @@ std::string fReadingOf(std::string_view fromElement,
 
 void sCollectReading(std::string& speechSenders, std::string_view fromElement,
                      const std::filesystem::path& settingIni) {
-  sCollectReading(speechSenders, fromElement, mod_ini::IniFile::fLoad(settingIni));
-}
-
-void sCollectReading(std::string& speechSenders, std::string_view fromElement,
-                     const mod_ini::IniFile& settings) {
-  std::string address = fSenderAddress(fromElement);
-  if (address.empty()) return;
-  sAddReading(speechSenders, settings.fGet("Speech", address).value_or(""));
+  sAddReading(speechSenders,
+              fReadingOf(fromElement, mod_ini::IniFile::fLoad(settingIni).fSectionValues("Speech")));
 }
 
 }  // namespace receive

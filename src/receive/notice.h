@@ -44,8 +44,5 @@ std::string fReadingOf(std::string_view fromElement,
 // Looks up the sender of a "from: " element in [Speech] of setting.ini and adds the reading.
 void sCollectReading(std::string& speechSenders, std::string_view fromElement,
                      const std::filesystem::path& settingIni);
-// The same with setting.ini already read.
-void sCollectReading(std::string& speechSenders, std::string_view fromElement,
-                     const mod_ini::IniFile& settings);
 
 }  // namespace receive

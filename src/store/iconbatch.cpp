@@ -6,7 +6,7 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
-#include <stdio.h>
+#include <cstdio>  // renameat2
 #include <unistd.h>
 
 #include <cerrno>

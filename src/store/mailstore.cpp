@@ -106,12 +106,6 @@ bool fIsMailFileName(std::string_view name) {
   return lowerAscii(modCommon::fGetExtension(name)) != "ini";
 }
 
-bool fIsMailFile(const fs::directory_entry& entry) {
-  std::error_code ec;
-  if (!entry.is_regular_file(ec)) return false;
-  return fIsMailFileName(fUtf8(entry.path().filename()));
-}
-
 std::vector<fs::path> fListMailFiles(const fs::path& folder) {
   std::vector<fs::path> files;
   forEachMail(folder, [&](std::string_view name) { files.push_back(folder / fPath(name)); });

@@ -37,9 +37,8 @@ std::string fAccountNumberText(int number);
 // written with "\" as the tree writes it.
 fs::path fNodeFolder(const fs::path& accountPrefix, int number, std::string_view pathBelowAccount);
 
-// A directory entry is a mail file when it is a regular, non-hidden file whose
-// extension is not "ini" (in any case). On Linux a name starting with "." is hidden.
-bool fIsMailFile(const fs::directory_entry& entry);
+// A mail file is a regular, non-hidden file whose extension is not "ini" (in any case).
+// On Linux a name starting with "." is hidden.
 bool fIsMailFileName(std::string_view name);
 // The mail files directly in a folder (no recursion), in directory order.
 std::vector<fs::path> fListMailFiles(const fs::path& folder);
