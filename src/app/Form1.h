@@ -113,12 +113,16 @@ class Form1 : public QMainWindow {
   // The node's folder on disk; empty for an account node.
   std::filesystem::path fNodeFolder(QTreeWidgetItem* node) const;
   void sMailCount();
-  // Header texts already read for mails just filed (by the file's path in normal form):
-  // the next fill of a received-type list takes them instead of reading those files again.
+  // Header texts already read for mails just filed into `folder` (by file name): the next
+  // fill of that folder as a received-type list takes them instead of reading those files
+  // again.
   struct KnownRow {
     QString subject, party, date;
   };
-  void sPrimeListRows(std::unordered_map<std::string, KnownRow> rows) { knownRows_ = std::move(rows); }
+  void sPrimeListRows(const std::filesystem::path& folder, std::unordered_map<std::string, KnownRow> rows) {
+    knownFolder_ = folder;
+    knownRows_ = std::move(rows);
+  }
   // The folder nodes' counts worked out from the disk alone, so that it can run on any
   // thread (beside other work after a receive run); sShowMailCounts puts them in the tree.
   using MailCounts = std::vector<std::pair<std::string, int>>;  // node key, count
@@ -247,6 +251,7 @@ class Form1 : public QMainWindow {
   // Places the header panel at the top of the preview area; the rest is the body's.
   QRect fLayoutHeaderPanel(const QRect& preview);
   int fFillList(const std::filesystem::path& folder, bool sentType);
+  std::filesystem::path knownFolder_;  // in normal form
   std::unordered_map<std::string, KnownRow> knownRows_;
   void sDeleteSelectedMails();
   void sShowTextView();

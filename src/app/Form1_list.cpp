@@ -67,26 +67,28 @@ int Form1::fFillList(const std::filesystem::path& folder, bool sentType) {
     // The read state of the whole folder in one read of icon.ini.
     const auto states = mod_ini::IniFile::fLoad(folder / "icon.ini").fSectionValues("Icon");
     std::vector<std::optional<MailRow>> rows(files.size());
-    const auto known = std::exchange(knownRows_, {});
-    const std::filesystem::path normalFolder = mailstore::fNormalFolder(folder);
-    auto knownRow = [&](const std::filesystem::path& file) -> std::optional<MailRow> {
-      if (sentType || known.empty()) return std::nullopt;
-      auto it = known.find(mailstore::fUtf8(normalFolder / file.filename()));
-      if (it == known.end()) return std::nullopt;
-      MailRow row;
-      row.subject = it->second.subject;
-      row.party = it->second.party;
-      row.date = it->second.date;
-      row.path = QString::fromStdString(mailstore::fUtf8(file));
-      return row;
-    };
-    // Reading the header blocks is most of the work; it shares nothing between files.
-    const size_t threads = files.size() < 256 ? 1 : std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
-    auto work = [&](size_t part) {
-      for (size_t i = part; i < files.size(); i += threads) {
-        rows[i] = knownRow(files[i]);
-        if (!rows[i]) rows[i] = readRow(files[i], sentType);
+    auto known = std::exchange(knownRows_, {});
+    if (sentType || known.empty() || mailstore::fNormalFolder(folder) != std::exchange(knownFolder_, {}))
+      known.clear();
+    // Rows known already are taken first; the files left are read.
+    std::vector<size_t> unread;
+    for (size_t i = 0; i < files.size(); ++i) {
+      auto it = known.empty() ? known.end() : known.find(mailstore::fUtf8(files[i].filename()));
+      if (it == known.end()) {
+        unread.push_back(i);
+        continue;
       }
+      MailRow row;
+      row.subject = std::move(it->second.subject);
+      row.party = std::move(it->second.party);
+      row.date = std::move(it->second.date);
+      row.path = QString::fromStdString(mailstore::fUtf8(files[i]));
+      rows[i] = std::move(row);
+    }
+    // Reading the header blocks is most of the work; it shares nothing between files.
+    const size_t threads = unread.size() < 256 ? 1 : std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+    auto work = [&](size_t part) {
+      for (size_t k = part; k < unread.size(); k += threads) rows[unread[k]] = readRow(files[unread[k]], sentType);
     };
     std::vector<std::thread> pool;
     for (size_t t = 1; t < threads; ++t) pool.emplace_back(work, t);

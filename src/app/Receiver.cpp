@@ -213,8 +213,11 @@ void Receiver::sAnnounce(const std::string& phonetic, const std::string& notice,
   auto counts = std::async(std::launch::async, form_->fMailCounter());
   // The rows of new mails in the listed folder need no second read of their files.
   std::unordered_map<std::string, Form1::KnownRow> known;
+  std::filesystem::path listed;
   if (QTreeWidgetItem* node = form_->fTree()->currentItem(); node && node->parent()) {
-    const std::string listed = mailstore::fUtf8(mailstore::fNormalFolder(form_->fNodeFolder(node)) / "");
+    listed = mailstore::fNormalFolder(form_->fNodeFolder(node));
+    const std::filesystem::path::string_type prefix = (listed / "").native();
+    const std::filesystem::path::string_type separators = std::filesystem::path("/\\").native();
     auto value = [](const std::string& element, size_t label) {
       return element.size() > label
                  ? QString::fromUtf8(element.data() + label, static_cast<qsizetype>(element.size() - label))
@@ -222,17 +225,17 @@ void Receiver::sAnnounce(const std::string& phonetic, const std::string& notice,
     };
     for (const receive::FiledMail& m : filed) {
       // Directly in the listed folder: its path is the folder's and a name.
-      std::string path = mailstore::fUtf8(m.path);
-      if (path.size() <= listed.size() || path.compare(0, listed.size(), listed) != 0 ||
-          path.find_first_of("/\\", listed.size()) != std::string::npos)
+      const auto& path = m.path.native();
+      if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0 ||
+          path.find_first_of(separators, prefix.size()) != path.npos)
         continue;
-      known.emplace(std::move(path),
+      known.emplace(mailstore::fUtf8(m.path.filename()),
                     Form1::KnownRow{value(m.subjectElement, 9), value(m.fromElement, 6), value(m.dateElement, 6)});
     }
   }
-  form_->sPrimeListRows(std::move(known));
+  form_->sPrimeListRows(listed, std::move(known));
   sReloadList();
-  form_->sPrimeListRows({});
+  form_->sPrimeListRows({}, {});
   sSpeak(phonetic);
   sNotify(notice);
   form_->sShowMailCounts(counts.get());

@@ -36,8 +36,9 @@ void Filer::sAdd(const std::string& path, std::string_view bytes) {
   constexpr std::size_t kKeepQueue = 32 << 20;
   {
     std::lock_guard lock(mutex_);
+    const std::size_t index = added_++;
     if (stopping_) return;
-    Item item{path, std::nullopt};
+    Item item{index, path, std::nullopt};
     if (!bytes.empty() && bytes.size() <= kKeepMail && queuedBytes_ + bytes.size() <= kKeepQueue) {
       item.bytes.emplace(bytes);
       queuedBytes_ += bytes.size();
@@ -79,7 +80,7 @@ bool Filer::fWorkOne(std::unique_lock<std::mutex>& lock) {
   if (item.bytes) queuedBytes_ -= item.bytes->size();
   lock.unlock();
   try {
-    work_(item.path, item.bytes ? &*item.bytes : nullptr);
+    work_(item.index, item.path, item.bytes ? &*item.bytes : nullptr);
   } catch (const std::exception&) {
     // The caller's work keeps its own record of what it did; a failure just ends it.
   }

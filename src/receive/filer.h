@@ -16,8 +16,9 @@ namespace receive {
 
 class Filer {
  public:
-  // `bytes`: the mail as saved, when the library handed it over and it was kept.
-  using Work = std::function<void(const std::string& path, const std::string* bytes)>;
+  // `index`: the mail's place among all queued (0, 1, ...: one per sAdd, dropped ones
+  // included). `bytes`: the mail as saved, when the library handed it over and it was kept.
+  using Work = std::function<void(std::size_t index, const std::string& path, const std::string* bytes)>;
   // `work` runs on the filing thread, one mail after the other in the order queued.
   explicit Filer(Work work);
   // Stops as sStop does.
@@ -49,11 +50,13 @@ class Filer {
   std::mutex mutex_;
   std::condition_variable wake_;
   struct Item {
+    std::size_t index;
     std::string path;
     std::optional<std::string> bytes;
   };
   std::deque<Item> queue_;
   std::size_t queuedBytes_ = 0;
+  std::size_t added_ = 0;  // sAdd calls so far
   bool stopping_ = false;
   bool sleeping_ = false;  // the thread waits for work
   std::chrono::steady_clock::time_point lastWake_{};

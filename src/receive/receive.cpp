@@ -1,6 +1,8 @@
 #include "receive/receive.h"
 
 #include <atomic>
+#include <deque>
+#include <mutex>
 #include <iterator>
 #include <thread>
 #include <unordered_map>
@@ -100,9 +102,10 @@ namespace {
 // library returns, the caller's thread files what is left beside the filing thread; speech
 // readings and the desktop's part of the rules follow in the library's order.
 //
-// Each thread keeps its own record and read-state batch (a batch writes only its own
-// changes onto icon.ini as it then is), so the two never wait for each other: a filing
-// thread of low priority must not hold up the window's thread.
+// Each mail has a record in the order the library saved it. Each thread keeps its own
+// read-state batch (a batch writes only its own changes onto icon.ini as it then is), so
+// the two never wait for each other over the store: a filing thread of low priority must
+// not hold up the window's thread.
 class RunFiling {
  public:
   RunFiling(const fs::path& accountFolder, const fs::path& inbox, const FilingContext& context,
@@ -112,10 +115,18 @@ class RunFiling {
         context_(context),
         readMail_(readMail),
         notes_(mailstore::fUtf8(inbox)),
-        filer_([this](const std::string& text, const std::string* bytes) { sFileOne(text, bytes); }) {}
+        filer_([this](std::size_t index, const std::string& text, const std::string* bytes) {
+          sFileOne(fRecord(index), text, bytes);
+        }) {}
 
   // The library's hook for each saved mail (its receiving thread).
-  void sSaved(const std::string& path, std::string_view bytes) { filer_.sAdd(path, bytes); }
+  void sSaved(const std::string& path, std::string_view bytes) {
+    {
+      std::lock_guard lock(recordsMutex_);
+      records_.emplace_back();
+    }
+    filer_.sAdd(path, bytes);
+  }
 
   // The library has returned: what is still queued is filed by both threads.
   void sLibraryDone() {
@@ -129,29 +140,27 @@ class RunFiling {
   void sComplete(const std::vector<std::string>& paths, AccountRun& run, DesktopServices& desktop) {
     run.saved.reserve(paths.size());
     run.filed.reserve(paths.size());
-    Lane& mine = lanes_[kCaller];
-    for (const std::string& text : paths) {
-      Filed* f = fFind(text);
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      Filed& f = fRecordOf(i, paths[i]);
       try {
-        if (!f) {
-          sFileOne(text, nullptr);
-          f = fFind(text);
-        } else if (!f->stored) {
-          sStore(*f, mine);
+        if (!f.filed) {
+          sFileOne(f, paths[i], nullptr);
+        } else if (!f.stored) {
+          sStore(f, lanes_[kCaller]);
         }
       } catch (const std::exception&) {
         // A failure inside filing never stops the run.
       }
-      if (!f) {
-        run.saved.push_back(fFullPath(text));
+      if (!f.filed) {
+        run.saved.push_back(fFullPath(paths[i]));
         continue;
       }
-      run.saved.push_back(std::move(f->saved));
-      if (!f->plan.readable) continue;
-      sAddReading(run.speechSenders, f->plan.reading);
-      sApplyDesktopActions(f->plan.actions, desktop);
-      run.filed.push_back(FiledMail{std::move(f->where), std::move(f->plan.subjectElement),
-                                    std::move(f->plan.fromElement), std::move(f->plan.dateElement)});
+      run.saved.push_back(std::move(f.saved));
+      if (!f.plan.readable) continue;
+      sAddReading(run.speechSenders, f.plan.reading);
+      sApplyDesktopActions(f.plan.actions, desktop);
+      run.filed.push_back(FiledMail{std::move(f.where), std::move(f.plan.subjectElement),
+                                    std::move(f.plan.fromElement), std::move(f.plan.dateElement)});
     }
     lanes_[kCaller].batch.sAdopt(std::move(lanes_[kFiler].batch));
     lanes_[kCaller].batch.fSave();
@@ -159,14 +168,16 @@ class RunFiling {
 
  private:
   struct Filed {
-    FilingPlan plan;
+    std::string text;     // the library's text for the mail
+    bool filed = false;   // planned (from `text`)
     bool stored = false;  // moves and read mark done
-    fs::path saved;       // where the library put the mail
-    fs::path where;       // the mail's place afterwards
+    bool reported = false;  // in the run's record
+    FilingPlan plan;
+    fs::path saved;  // where the library put the mail
+    fs::path where;  // the mail's place afterwards
   };
   struct Lane {
     mailstore::IconBatch batch;
-    std::unordered_map<std::string, Filed> filed;  // by the library's text for the mail
   };
   static constexpr int kFiler = 0, kCaller = 1;
 
@@ -175,21 +186,40 @@ class RunFiling {
     return path.is_relative() ? inbox_ / path : path;
   }
 
-  // Only after both threads are done.
-  Filed* fFind(const std::string& text) {
-    for (Lane& lane : lanes_) {
-      auto it = lane.filed.find(text);
-      if (it != lane.filed.end()) return &it->second;
-    }
-    return nullptr;
+  // The record of the index-th saved mail (any thread; records never move).
+  Filed& fRecord(std::size_t index) {
+    std::lock_guard lock(recordsMutex_);
+    return records_[index];
   }
 
-  // Plans a queued mail and applies its moves and read mark, on the thread's own lane.
-  void sFileOne(const std::string& text, const std::string* bytes) {
+  // After both threads are done: the record of the library's index-th path. The hook sees
+  // the mails in the library's order; should a library ever report them otherwise, the
+  // records are found by their text.
+  Filed& fRecordOf(std::size_t index, const std::string& text) {
+    if (index < records_.size() && !records_[index].reported &&
+        (!records_[index].filed || records_[index].text == text)) {
+      records_[index].reported = true;
+      return records_[index];
+    }
+    if (byText_.empty()) {
+      for (Filed& f : records_)
+        if (f.filed && !f.reported) byText_.emplace(f.text, &f);
+    }
+    auto it = byText_.find(text);
+    if (it != byText_.end() && !it->second->reported) {
+      it->second->reported = true;
+      return *it->second;
+    }
+    return extra_.emplace_back();
+  }
+
+  // Plans a mail and applies its moves and read mark, on the thread's own lane.
+  void sFileOne(Filed& f, const std::string& text, const std::string* bytes) {
     const bool onFiler = std::this_thread::get_id() == filer_.fThreadId();
     Lane& lane = lanes_[onFiler ? kFiler : kCaller];
-    Filed& f = lane.filed[text];
+    f.text = text;
     f.saved = fFullPath(text);
+    f.filed = true;
     try {
       f.plan = fPlanFiling(f.saved, context_, readMail_, bytes);
     } catch (const std::exception&) {
@@ -233,6 +263,10 @@ class RunFiling {
   const fs::path& inbox_;
   const FilingContext& context_;
   const ReadMailFn& readMail_;
+  std::mutex recordsMutex_;   // the library's thread adds records while the others work
+  std::deque<Filed> records_;  // by the library's order
+  std::unordered_map<std::string, Filed*> byText_;  // only for a library out of order
+  std::deque<Filed> extra_;                         // paths it never showed the hook
   Lane lanes_[2];
   mail::MoveNotes notes_;  // the filing thread's
   std::vector<Filed*> pending_;  // the filing thread's moves waiting for their note

@@ -4,6 +4,8 @@
 #include "store/mailstore.h"
 #include "store/mod_ini.h"
 
+#include <iterator>
+
 #ifndef _WIN32
 #include <fcntl.h>
 #include <cstdio>  // renameat2
@@ -36,26 +38,41 @@ IconBatch::~IconBatch() {
 
 IconBatch::Folder& IconBatch::fFolder(const fs::path& folder) {
   auto known = spellings_.find(folder.native());
-  if (known != spellings_.end()) return *known->second;
-  fs::path key = fNormalFolder(folder);
-  auto it = folders_.find(key.native());
-  if (it == folders_.end()) {
-    it = folders_.emplace(key.native(), Folder{}).first;
-    it->second.states = mod_ini::IniFile::fLoad(key / kIconIni).fSectionValues(kIconSection);
+  Folder* f = known != spellings_.end() ? known->second : nullptr;
+  if (!f) {
+    fs::path key = fNormalFolder(folder);
+    auto it = folders_.find(key.native());
+    if (it == folders_.end()) {
+      it = folders_.emplace(key.native(), Folder{}).first;
+      it->second.path = key;
+      it->second.stale = true;
 #ifndef _WIN32
-    it->second.dirFd = ::open(key.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      it->second.dirFd = ::open(key.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 #endif
+    }
+    f = &it->second;
+    spellings_.emplace(folder.native(), f);
   }
-  spellings_.emplace(folder.native(), &it->second);
-  return it->second;
+  if (f->stale) {
+    // The file as it is now, with this batch's unsaved changes on top.
+    f->states = mod_ini::IniFile::fLoad(f->path / kIconIni).fSectionValues(kIconSection);
+    for (const auto& [name, value] : f->changes) sApplyChange(f->states, name, value);
+    f->stale = false;
+  }
+  return *f;
+}
+
+void IconBatch::sApplyChange(std::unordered_map<std::string, std::string>& states, const std::string& name,
+                       const std::optional<std::string>& value) {
+  if (value) {
+    states[lower(name)] = *value;
+  } else {
+    states.erase(lower(name));
+  }
 }
 
 void IconBatch::sChange(Folder& folder, const std::string& name, std::optional<std::string> value) {
-  if (value) {
-    folder.states[lower(name)] = *value;
-  } else {
-    folder.states.erase(lower(name));
-  }
+  sApplyChange(folder.states, name, value);
   folder.changes.emplace_back(name, std::move(value));
 }
 
@@ -99,15 +116,16 @@ void IconBatch::sAdopt(IconBatch&& other) {
       spellings_.emplace(key, &adopted);
       continue;
     }
+    // Their changes go after ours; our read states take them in when next needed.
     Folder& mine = it->second;
-    for (auto& change : theirs.changes) {
-      if (change.second) {
-        mine.states[lower(change.first)] = *change.second;
-      } else {
-        mine.states.erase(lower(change.first));
-      }
-      mine.changes.push_back(std::move(change));
+    if (theirs.changes.empty()) continue;
+    if (mine.changes.empty()) {
+      mine.changes = std::move(theirs.changes);
+    } else {
+      mine.changes.insert(mine.changes.end(), std::make_move_iterator(theirs.changes.begin()),
+                          std::make_move_iterator(theirs.changes.end()));
     }
+    mine.stale = true;
     theirs.changes.clear();
   }
 }

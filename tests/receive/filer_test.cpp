@@ -31,9 +31,11 @@ struct Log {
   std::vector<std::string> paths;
   std::vector<std::thread::id> threads;
   std::vector<std::optional<std::string>> bytes;
+  std::vector<std::size_t> indexes;
 
-  void add(const std::string& path, const std::string* b) {
+  void add(const std::string& path, const std::string* b, std::size_t index = 0) {
     std::lock_guard lock(mutex);
+    indexes.push_back(index);
     paths.push_back(path);
     threads.push_back(std::this_thread::get_id());
     bytes.push_back(b ? std::optional<std::string>(*b) : std::nullopt);
@@ -92,7 +94,9 @@ TEST(Filer, EachMailOnceInOrderOnItsThread) {
   Log log;
   const std::size_t tasksBefore = threadCount();
   {
-    Filer filer([&](const std::string& path, const std::string* bytes) { log.add(path, bytes); });
+    Filer filer([&](std::size_t index, const std::string& path, const std::string* bytes) {
+      log.add(path, bytes, index);
+    });
     for (int i = 0; i < 500; ++i) filer.sAdd("mail" + std::to_string(i), "bytes " + std::to_string(i));
     ASSERT_TRUE(log.waitFor(500));
     std::this_thread::sleep_for(20ms);  // nothing runs twice
@@ -100,6 +104,7 @@ TEST(Filer, EachMailOnceInOrderOnItsThread) {
     for (int i = 0; i < 500; ++i) {
       EXPECT_EQ(log.paths[i], "mail" + std::to_string(i));
       EXPECT_EQ(log.bytes[i], "bytes " + std::to_string(i));
+      EXPECT_EQ(log.indexes[i], static_cast<std::size_t>(i));
       EXPECT_EQ(log.threads[i], log.threads[0]);
     }
     EXPECT_NE(log.threads[0], std::this_thread::get_id());
@@ -107,6 +112,7 @@ TEST(Filer, EachMailOnceInOrderOnItsThread) {
     filer.sAdd("late");
     ASSERT_TRUE(log.waitFor(501));
     EXPECT_EQ(log.paths.back(), "late");
+    EXPECT_EQ(log.indexes.back(), 500u);
     EXPECT_EQ(log.threads.back(), log.threads[0]);
   }
   EXPECT_EQ(threadCount(), tasksBefore);  // the thread ended with the filer
@@ -114,7 +120,7 @@ TEST(Filer, EachMailOnceInOrderOnItsThread) {
 
 TEST(Filer, AFailingMailDoesNotStopTheRest) {
   Log log;
-  Filer filer([&](const std::string& path, const std::string* bytes) {
+  Filer filer([&](std::size_t, const std::string& path, const std::string* bytes) {
     log.add(path, bytes);
     if (path == "bad") throw std::runtime_error("cannot file");
   });
@@ -129,7 +135,7 @@ TEST(Filer, StopLetsTheMailInHandFinishAndDropsTheRest) {
   Log log;
   Gate gate;
   std::atomic<bool> firstDone{false};
-  Filer filer([&](const std::string& path, const std::string* bytes) {
+  Filer filer([&](std::size_t, const std::string& path, const std::string* bytes) {
     if (path == "first") {
       gate.wait();
       firstDone = true;
@@ -170,7 +176,7 @@ TEST(Filer, FinishSharesTheQueueWithTheCaller) {
     Log log;
     const auto caller = std::this_thread::get_id();
     std::atomic<int> byCaller{0};
-    Filer filer([&](const std::string& path, const std::string* bytes) {
+    Filer filer([&](std::size_t, const std::string& path, const std::string* bytes) {
       if (std::this_thread::get_id() == caller) {
         ++byCaller;
       } else {
@@ -201,7 +207,7 @@ TEST(Filer, FinishSharesTheQueueWithTheCaller) {
 TEST(Filer, FinishWithAnEmptyQueueEndsTheThread) {
   const std::size_t tasksBefore = threadCount();
   Log log;
-  Filer filer([&](const std::string& path, const std::string* bytes) { log.add(path, bytes); });
+  Filer filer([&](std::size_t, const std::string& path, const std::string* bytes) { log.add(path, bytes); });
   filer.sAdd("one");
   ASSERT_TRUE(log.waitFor(1));
   filer.sFinish();
@@ -213,7 +219,7 @@ TEST(Filer, BytesAreCopiedOnlyWhileSmall) {
   constexpr std::size_t kMiB = 1 << 20;
   Log log;
   Gate gate;
-  Filer filer([&](const std::string& path, const std::string* bytes) {
+  Filer filer([&](std::size_t, const std::string& path, const std::string* bytes) {
     if (path == "hold") gate.wait();
     log.add(path, bytes);
   });

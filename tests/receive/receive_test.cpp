@@ -170,3 +170,39 @@ TEST_F(Receive, AllAccountsSummarisesInTreeOrder) {
   EXPECT_EQ(again.status, "三 ： 新着メールはありません");
   EXPECT_EQ(fSpeechAfterAll(2, again.speechFragments, again.speechSenders), "");
 }
+
+// The filing follows the library's own list of saved mails, whatever the hook saw: a mail
+// reported in another order, or never shown to the hook, is filed once all the same.
+TEST_F(Receive, MailsTheHookSawOutOfOrderOrNotAtAllAreFiledOnce) {
+  AccountRef a = account("odd.example.jp", "順不同");
+  fs::create_directories(folder(a.folder, "受信箱/上司"));
+  setRules(a.folder, "差出人|boss@|受信箱\\上司|2||[");
+  const std::vector<std::string> names = {"m1.eml", "m2.eml", "m3.eml", "m4.eml"};
+  for (const auto& name : names) headers_.add(name, name, "boss@example.jp", "", "");
+  RcvMailFn library = [&](auto, auto, auto, auto, std::string_view dest, const mail::Progress&,
+                          const mail::Saved& hook) -> mail::MailResult {
+    fs::path box = mailstore::fPath(dest.substr(1));
+    std::vector<std::string> saved;
+    for (const auto& name : names) {
+      std::ofstream(box / name, std::ios::binary) << "Subject: " << name << "\r\n\r\nx\r\n";
+      saved.push_back(mailstore::fUtf8(box / name));
+    }
+    // The hook sees m2, m1, m3; m4 never.
+    for (int i : {1, 0, 2}) hook(saved[i], "");
+    return saved;
+  };
+  AccountRun run = fReceiveAccount(a, settingIni_, "", desktop_, status_, {}, library, headers_.fn());
+
+  ASSERT_EQ(run.count, 4);
+  EXPECT_EQ(headers_.calls.size(), 4u);  // each mail read once
+  ASSERT_EQ(run.filed.size(), 4u);
+  ASSERT_EQ(run.saved.size(), 4u);
+  for (size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(run.saved[i], inbox(a.folder) / names[i]);
+    EXPECT_EQ(run.filed[i].path, folder(a.folder, "受信箱/上司") / names[i]);
+    EXPECT_EQ(run.filed[i].subjectElement, "subject: " + names[i]);
+  }
+  EXPECT_EQ(mailstore::fCountFiles(folder(a.folder, "受信箱/上司")), 4);
+  EXPECT_EQ(mailstore::fCountUnread(folder(a.folder, "受信箱/上司")), 0);
+  EXPECT_TRUE(mailstore::fListMailFiles(inbox(a.folder)).empty());
+}

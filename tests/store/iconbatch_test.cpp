@@ -188,3 +188,30 @@ TEST(IconBatch, AdoptedChangesAreSavedOnceWithTheAdoptersOwn) {
   ASSERT_TRUE(mine.fSave());
   EXPECT_EQ(mailstore::fCountUnread(other), 2);
 }
+
+// Adopted changes count for what the adopter does next: a mail the other batch marked read
+// keeps that state when the adopter moves it on, and one the other batch moved away is no
+// longer the adopter's to move.
+TEST(IconBatch, AdoptedStatesHoldForTheAdoptersLaterMoves) {
+  TempDir t;
+  fs::path inbox = t / "受信箱", sub = t / "受信箱/sub", other = t / "受信箱/other";
+  fs::create_directories(sub);
+  fs::create_directories(other);
+  for (const char* n : {"a.eml", "b.eml"}) writeBytes(inbox / n, "x");
+  IconBatch mine;
+  ASSERT_TRUE(mine.fMove(inbox / "b.eml", sub));  // both batches know the sub folder
+  {
+    IconBatch theirs;
+    ASSERT_TRUE(theirs.fMove(inbox / "a.eml", sub));
+    theirs.sMarkRead(sub, "a.eml");
+    theirs.sMarkRead(sub, "b.eml");
+    mine.sAdopt(std::move(theirs));
+  }
+  ASSERT_TRUE(mine.fMove(sub / "a.eml", other));
+  ASSERT_TRUE(mine.fMove(sub / "b.eml", other));
+  ASSERT_TRUE(mine.fSave());
+  EXPECT_TRUE(mailstore::fIsRead(other, "a.eml"));
+  EXPECT_TRUE(mailstore::fIsRead(other, "b.eml"));
+  EXPECT_EQ(mod_ini::fGetIniKeys("Icon", sub / "icon.ini"), std::vector<std::string>{});
+  EXPECT_EQ(mailstore::fCountFiles(sub), 0);
+}
