@@ -45,7 +45,6 @@ IconBatch::Folder& IconBatch::fFolder(const fs::path& folder) {
     if (it == folders_.end()) {
       it = folders_.emplace(key.native(), Folder{}).first;
       it->second.path = key;
-      it->second.stale = true;
 #ifndef _WIN32
       it->second.dirFd = ::open(key.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 #endif
@@ -53,13 +52,17 @@ IconBatch::Folder& IconBatch::fFolder(const fs::path& folder) {
     f = &it->second;
     spellings_.emplace(folder.native(), f);
   }
-  if (f->stale) {
-    // The file as it is now, with this batch's unsaved changes on top.
-    f->states = mod_ini::IniFile::fLoad(f->path / kIconIni).fSectionValues(kIconSection);
-    for (const auto& [name, value] : f->changes) sApplyChange(f->states, name, value);
-    f->stale = false;
-  }
   return *f;
+}
+
+const std::unordered_map<std::string, std::string>& IconBatch::fStates(Folder& folder) {
+  if (folder.stale) {
+    // The file as it is now, with this batch's unsaved changes on top.
+    folder.states = mod_ini::IniFile::fLoad(folder.path / kIconIni).fSectionValues(kIconSection);
+    for (const auto& [name, value] : folder.changes) sApplyChange(folder.states, name, value);
+    folder.stale = false;
+  }
+  return folder.states;
 }
 
 void IconBatch::sApplyChange(std::unordered_map<std::string, std::string>& states, const std::string& name,
@@ -72,7 +75,9 @@ void IconBatch::sApplyChange(std::unordered_map<std::string, std::string>& state
 }
 
 void IconBatch::sChange(Folder& folder, const std::string& name, std::optional<std::string> value) {
-  sApplyChange(folder.states, name, value);
+  // Most folders are only filed into: their states are read (with every change) only
+  // when a mail is to leave them.
+  if (!folder.stale) sApplyChange(folder.states, name, value);
   folder.changes.emplace_back(name, std::move(value));
 }
 
@@ -96,9 +101,10 @@ bool IconBatch::fMove(const fs::path& mail, const fs::path& target) {
   if (&from == &to) return false;
   if (!fRename(from, to, mail, target)) return false;
   const std::string name = fUtf8(mail.filename());
-  auto state = from.states.find(lower(name));
-  const bool read = state != from.states.end() && mod_ini::fParseIniInt(state->second, 0) == 6;
-  if (state != from.states.end()) sChange(from, name, std::nullopt);
+  const auto& states = fStates(from);
+  auto state = states.find(lower(name));
+  const bool read = state != states.end() && mod_ini::fParseIniInt(state->second, 0) == 6;
+  if (state != states.end()) sChange(from, name, std::nullopt);
   sChange(to, name, std::string(read ? kStateRead : kStateUnread));
   return true;
 }

@@ -36,12 +36,13 @@ class IconBatch {
   struct Folder {
     std::filesystem::path path;  // normal form
     std::unordered_map<std::string, std::string> states;  // by lower-cased name
-    bool stale = false;  // `states` is to be read again (first use, adopted changes)
+    bool stale = true;  // `states` is still to be read (not needed yet, adopted changes)
     std::vector<std::pair<std::string, std::optional<std::string>>> changes;  // in order
     int dirFd = -1;  // renames name the folder by handle, not by walking its path again
   };
-  // The folder's record with its read states up to date.
   Folder& fFolder(const std::filesystem::path& folder);
+  // The folder's read states as the file and this batch's changes make them.
+  static const std::unordered_map<std::string, std::string>& fStates(Folder& folder);
   static void sApplyChange(std::unordered_map<std::string, std::string>& states, const std::string& name,
                      const std::optional<std::string>& value);
   static void sChange(Folder& folder, const std::string& name, std::optional<std::string> value);
