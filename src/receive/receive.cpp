@@ -37,7 +37,7 @@ FilingContext FilingContext::fLoad(const fs::path& accountFolder, const fs::path
 FilingPlan fPlanFiling(const fs::path& mail, const FilingContext& context, const ReadMailFn& readMail,
                        const std::string* bytes) {
   FilingPlan plan;
-  const std::string folder = mailstore::fUtf8(mail.parent_path());
+  const std::string folder = mailstore::fUtf8(mailstore::fFolderView(mail));
   auto read = readMail ? readMail(mailstore::fUtf8(mail), context.keys, folder)
               : bytes  ? mail::fReadMailBytes(*bytes, context.keys, folder)
                        : mail::ReadMail(mailstore::fUtf8(mail), context.keys, folder);
@@ -243,7 +243,7 @@ class RunFiling {
     if (note) {
       std::vector<std::string> names;
       names.reserve(pending_.size());
-      for (const Filed* f : pending_) names.push_back(mailstore::fUtf8(f->saved.filename()));
+      for (const Filed* f : pending_) names.push_back(mailstore::fUtf8(mailstore::fNameView(f->saved)));
       if (!notes_.fNote(names)) {
         pending_.clear();
         return;

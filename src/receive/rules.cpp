@@ -1,6 +1,7 @@
 #include "receive/rules.h"
 
 #include <algorithm>
+#include <functional>
 #include <unordered_map>
 
 #include "store/iconbatch.h"
@@ -67,10 +68,16 @@ std::optional<fs::path> fDestinationFolder(const fs::path& accountFolder, std::s
 
 // A receive run files every mail of an account from the same folder into the same few
 // destinations: each is worked out once per thread.
-const fs::path& normalFolder(const fs::path& folder) {
-  thread_local std::unordered_map<fs::path::string_type, fs::path> known;
-  auto it = known.find(folder.native());
-  if (it == known.end()) it = known.emplace(folder.native(), mailstore::fNormalFolder(folder)).first;
+struct NativeHash {
+  using is_transparent = void;
+  std::size_t operator()(mailstore::NativeView s) const { return std::hash<mailstore::NativeView>{}(s); }
+};
+
+const fs::path& normalFolder(mailstore::NativeView folder) {
+  thread_local std::unordered_map<fs::path::string_type, fs::path, NativeHash, std::equal_to<>> known;
+  auto it = known.find(folder);
+  if (it == known.end())
+    it = known.emplace(fs::path::string_type(folder), mailstore::fNormalFolder(fs::path(folder))).first;
   return it->second;
 }
 
@@ -211,14 +218,14 @@ fs::path sApplyStoreActions(const std::vector<RuleAction>& actions, const fs::pa
   fs::path where = mail;
   bool present = false;  // known to be at `where` (after a move of ours)
   if (!destinations.empty()) {
-    const fs::path& here = normalFolder(mail.parent_path());
+    const fs::path& here = normalFolder(mailstore::fFolderView(mail));
     for (auto folder = destinations.rbegin(); folder != destinations.rend(); ++folder) {
       const fs::path& to = **folder;
       if (to.native() == here.native()) break;  // a later rule keeps it here
       const bool moved = batch ? batch->fMove(mail, to)
                                : isFile(mail) && mailstore::fMoveMails({mail}, to).empty();
       if (moved) {
-        where = to / mail.filename();
+        where = to / mailstore::fNameView(mail);
         present = true;
         break;
       }
@@ -227,7 +234,7 @@ fs::path sApplyStoreActions(const std::vector<RuleAction>& actions, const fs::pa
   // A read mark goes with the mail whatever rule set it.
   if (markRead && (present || isFile(where))) {
     if (batch) {
-      batch->sMarkRead(where.parent_path(), mailstore::fUtf8(where.filename()));
+      batch->sMarkMailRead(where);
     } else {
       mailstore::sMarkRead(where.parent_path(), mailstore::fUtf8(where.filename()));
     }

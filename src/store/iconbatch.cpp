@@ -36,11 +36,11 @@ IconBatch::~IconBatch() {
 #endif
 }
 
-IconBatch::Folder& IconBatch::fFolder(const fs::path& folder) {
-  auto known = spellings_.find(folder.native());
+IconBatch::Folder& IconBatch::fFolder(NativeView folder) {
+  auto known = spellings_.find(folder);
   Folder* f = known != spellings_.end() ? known->second : nullptr;
   if (!f) {
-    fs::path key = fNormalFolder(folder);
+    fs::path key = fNormalFolder(fs::path(folder));
     auto it = folders_.find(key.native());
     if (it == folders_.end()) {
       it = folders_.emplace(key.native(), Folder{}).first;
@@ -50,7 +50,7 @@ IconBatch::Folder& IconBatch::fFolder(const fs::path& folder) {
 #endif
     }
     f = &it->second;
-    spellings_.emplace(folder.native(), f);
+    spellings_.emplace(fs::path::string_type(folder), f);
   }
   return *f;
 }
@@ -84,8 +84,8 @@ void IconBatch::sChange(Folder& folder, const std::string& name, std::optional<s
 bool IconBatch::fRename(const Folder& from, const Folder& to, const fs::path& mail, const fs::path& target) {
 #if !defined(_WIN32) && defined(RENAME_NOREPLACE)
   if (from.dirFd >= 0 && to.dirFd >= 0) {
-    const fs::path name = mail.filename();
-    if (::renameat2(from.dirFd, name.c_str(), to.dirFd, name.c_str(), RENAME_NOREPLACE) == 0) return true;
+    const char* name = mail.c_str() + (mail.native().size() - fNameView(mail).size());
+    if (::renameat2(from.dirFd, name, to.dirFd, name, RENAME_NOREPLACE) == 0) return true;
     if (errno == EEXIST || errno == ENOENT) return false;
     // Anything else (no such rename on this file system, another device): by path.
   }
@@ -96,11 +96,11 @@ bool IconBatch::fRename(const Folder& from, const Folder& to, const fs::path& ma
 bool IconBatch::fMove(const fs::path& mail, const fs::path& target) {
   // Into the folder it is in: nothing to do. (A link to the same folder is refused by
   // the rename itself, as the name is taken there.)
-  Folder& from = fFolder(mail.parent_path());
-  Folder& to = fFolder(target);
+  Folder& from = fFolder(fFolderView(mail));
+  Folder& to = fFolder(target.native());
   if (&from == &to) return false;
   if (!fRename(from, to, mail, target)) return false;
-  const std::string name = fUtf8(mail.filename());
+  const std::string name = fUtf8(fNameView(mail));
   const auto& states = fStates(from);
   auto state = states.find(lower(name));
   const bool read = state != states.end() && mod_ini::fParseIniInt(state->second, 0) == 6;
@@ -110,7 +110,11 @@ bool IconBatch::fMove(const fs::path& mail, const fs::path& target) {
 }
 
 void IconBatch::sMarkRead(const fs::path& folder, std::string_view fileName) {
-  sChange(fFolder(folder), std::string(fileName), std::string(kStateRead));
+  sChange(fFolder(folder.native()), std::string(fileName), std::string(kStateRead));
+}
+
+void IconBatch::sMarkMailRead(const fs::path& mail) {
+  sChange(fFolder(fFolderView(mail)), fUtf8(fNameView(mail)), std::string(kStateRead));
 }
 
 void IconBatch::sAdopt(IconBatch&& other) {

@@ -4,6 +4,7 @@
 // read, rewritten and flushed to disk for every single mail. Only the batch's own changes
 // are written, onto the file as it is then, so states the user set meanwhile are kept.
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,8 @@ class IconBatch {
   bool fMove(const std::filesystem::path& mail, const std::filesystem::path& target);
   // Writes state "6" for the mail in the folder's read states.
   void sMarkRead(const std::filesystem::path& folder, std::string_view fileName);
+  // The same for the mail at `mail`.
+  void sMarkMailRead(const std::filesystem::path& mail);
   // Writes every changed icon.ini; false when any could not be written.
   bool fSave();
   // Takes over another batch's unsaved changes (kept after this batch's own), so that
@@ -40,7 +43,13 @@ class IconBatch {
     std::vector<std::pair<std::string, std::optional<std::string>>> changes;  // in order
     int dirFd = -1;  // renames name the folder by handle, not by walking its path again
   };
-  Folder& fFolder(const std::filesystem::path& folder);
+  using NativeView = std::basic_string_view<std::filesystem::path::value_type>;
+  struct NativeHash {
+    using is_transparent = void;
+    std::size_t operator()(NativeView s) const { return std::hash<NativeView>{}(s); }
+  };
+  // The folder's record by any spelling of its path.
+  Folder& fFolder(NativeView folder);
   // The folder's read states as the file and this batch's changes make them.
   static const std::unordered_map<std::string, std::string>& fStates(Folder& folder);
   static void sApplyChange(std::unordered_map<std::string, std::string>& states, const std::string& name,
@@ -51,7 +60,7 @@ class IconBatch {
 
   // By the folder's normal form; `spellings_` remembers each way a caller wrote it.
   std::unordered_map<std::filesystem::path::string_type, Folder> folders_;
-  std::unordered_map<std::filesystem::path::string_type, Folder*> spellings_;
+  std::unordered_map<std::filesystem::path::string_type, Folder*, NativeHash, std::equal_to<>> spellings_;
 };
 
 }  // namespace mailstore

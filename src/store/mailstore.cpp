@@ -14,6 +14,12 @@
 #include "store/modCommon.h"
 
 namespace mailstore {
+
+#ifdef _WIN32
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
 namespace {
 
 constexpr std::string_view kIconIni = "icon.ini";
@@ -73,8 +79,54 @@ fs::path fNormalFolder(const fs::path& folder) {
 }
 
 std::string fUtf8(const fs::path& path) {
+#ifdef _WIN32
   std::u8string s = path.u8string();
   return std::string(reinterpret_cast<const char*>(s.data()), s.size());
+#else
+  return path.native();  // paths are UTF-8 bytes here
+#endif
+}
+
+namespace {
+bool isSeparator(fs::path::value_type c) {
+#ifdef _WIN32
+  return c == L'\\' || c == L'/';
+#else
+  return c == '/';
+#endif
+}
+
+// Where the name of a path written as `native` starts.
+std::size_t nameStart(NativeView native) {
+  std::size_t i = native.size();
+  while (i > 0 && !isSeparator(native[i - 1]) && !(kWindows && native[i - 1] == ':')) --i;
+  return i;
+}
+}  // namespace
+
+NativeView fFolderView(const fs::path& file) {
+  const NativeView native = file.native();
+  const std::size_t start = nameStart(native);
+  if (start == 0) return {};
+  if (!isSeparator(native[start - 1])) return native.substr(0, start);  // "C:name"
+  std::size_t cut = start - 1;
+  while (cut > 0 && isSeparator(native[cut - 1])) --cut;
+  if (cut == 0) return native.substr(0, 1);  // the root
+  if (kWindows && native[cut - 1] == ':') return native.substr(0, cut + 1);  // "C:\\"
+  return native.substr(0, cut);
+}
+
+NativeView fNameView(const fs::path& file) {
+  const NativeView native = file.native();
+  return native.substr(nameStart(native));
+}
+
+std::string fUtf8(NativeView native) {
+#ifdef _WIN32
+  return fUtf8(fs::path(native));
+#else
+  return std::string(native);
+#endif
 }
 
 bool fIsStandardFolderName(std::string_view name) {

@@ -26,6 +26,14 @@ fs::path fPath(std::string_view utf8);
 fs::path fNormalFolder(const fs::path& folder);
 std::string fUtf8(const fs::path& path);
 
+// A file's path split as written, without building paths: the folder part ("a/b" of
+// "a/b/c.eml"; the root keeps its separator) and the name. Many mails of one folder are
+// filed at a time, and taking a path apart costs more than the filing's own work.
+using NativeView = std::basic_string_view<fs::path::value_type>;
+NativeView fFolderView(const fs::path& file);
+NativeView fNameView(const fs::path& file);
+std::string fUtf8(NativeView native);
+
 bool fIsStandardFolderName(std::string_view name);
 
 // "<programDir>/MailBox/Account": the prefix every account folder starts with.

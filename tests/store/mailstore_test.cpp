@@ -164,3 +164,23 @@ TEST(Store, FolderNamesThatCouldEscapeTheAccountAreRefused) {
   ASSERT_TRUE(fDeleteFolder(inbox / fPath("仕事")));
   EXPECT_FALSE(fs::exists(inbox / fPath("仕事")));
 }
+
+// Splitting a mail's path as written must name the same folder and file that taking the
+// path apart does, or a filed mail's state would be kept for another folder.
+TEST(Store, FolderAndNameOfAPathAsWritten) {
+  struct Case {
+    const char* path;
+    const char* folder;
+    const char* name;
+  };
+  for (const Case& c : {Case{"/a/受信箱/20240501_1.eml", "/a/受信箱", "20240501_1.eml"},
+                        Case{"/a/b//c.eml", "/a/b", "c.eml"}, Case{"/c.eml", "/", "c.eml"},
+                        Case{"//c.eml", "/", "c.eml"}, Case{"c.eml", "", "c.eml"},
+                        Case{"rel/c.eml", "rel", "c.eml"}, Case{"/a/b/", "/a/b", ""}}) {
+    const fs::path p(c.path);
+    EXPECT_EQ(fs::path(fFolderView(p)), fs::path(c.folder)) << c.path;
+    EXPECT_EQ(fUtf8(fNameView(p)), c.name) << c.path;
+    // The same folder, however the path was spelled.
+    EXPECT_EQ(fNormalFolder(fs::path(fFolderView(p))), fNormalFolder(p.parent_path())) << c.path;
+  }
+}
