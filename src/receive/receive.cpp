@@ -137,8 +137,7 @@ class RunFiling {
 
   // The last pass, in the library's order: whatever is not filed yet is filed now, then
   // readings, desktop actions and the run's record of the mails. Read states are saved.
-  void sComplete(const std::vector<std::string>& paths, AccountRun& run, DesktopServices& desktop) {
-    run.saved.reserve(paths.size());
+  void sComplete(std::vector<std::string>&& paths, AccountRun& run, DesktopServices& desktop) {
     run.filed.reserve(paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i) {
       Filed& f = fRecordOf(i, paths[i]);
@@ -151,19 +150,15 @@ class RunFiling {
       } catch (const std::exception&) {
         // A failure inside filing never stops the run.
       }
-      if (!f.filed) {
-        run.saved.push_back(fFullPath(paths[i]));
-        continue;
-      }
-      run.saved.push_back(std::move(f.saved));
-      if (!f.plan.readable) continue;
+      if (!f.filed || !f.plan.readable) continue;
       sAddReading(run.speechSenders, f.plan.reading);
       sApplyDesktopActions(f.plan.actions, desktop);
-      run.filed.push_back(FiledMail{std::move(f.where), std::move(f.plan.subjectElement),
+      run.filed.push_back(FiledMail{f.moved ? std::move(*f.moved) : std::move(f.saved), std::move(f.plan.subjectElement),
                                     std::move(f.plan.fromElement), std::move(f.plan.dateElement)});
     }
     lanes_[kCaller].batch.sAdopt(std::move(lanes_[kFiler].batch));
     lanes_[kCaller].batch.fSave();
+    run.saved = std::move(paths);
   }
 
  private:
@@ -173,8 +168,8 @@ class RunFiling {
     bool stored = false;  // moves and read mark done
     bool reported = false;  // in the run's record
     FilingPlan plan;
-    fs::path saved;  // where the library put the mail
-    fs::path where;  // the mail's place afterwards
+    fs::path saved;                 // where the library put the mail
+    std::optional<fs::path> moved;  // where a rule moved it
   };
   struct Lane {
     mailstore::IconBatch batch;
@@ -255,8 +250,7 @@ class RunFiling {
 
   void sStore(Filed& f, Lane& lane) {
     f.stored = true;
-    f.where = f.saved;
-    if (f.plan.readable) f.where = sApplyStoreActions(f.plan.actions, f.saved, accountFolder_, &lane.batch);
+    if (f.plan.readable) f.moved = sApplyStoreActions(f.plan.actions, f.saved, accountFolder_, &lane.batch);
   }
 
   const fs::path& accountFolder_;
@@ -309,9 +303,9 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
   filing.sLibraryDone();
 
   if (auto* paths = std::get_if<std::vector<std::string>>(&result); paths && !paths->empty()) {
-    filing.sComplete(*paths, run, desktop);
+    filing.sComplete(std::move(*paths), run, desktop);
     run.received = true;
-    run.count = static_cast<int>(paths->size());
+    run.count = static_cast<int>(run.saved.size());
     run.summaryLine = fReceivedLine(account.caption, run.count);
     run.speechFragment = fSpeechFragment(account.number, run.count);
     show(run.summaryLine);

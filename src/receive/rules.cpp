@@ -199,7 +199,8 @@ fs::path sApplyActions(const std::vector<RuleAction>& actions, const fs::path& m
                        const fs::path& accountFolder, DesktopServices& desktop,
                        mailstore::IconBatch* batch) {
   sApplyDesktopActions(actions, desktop);
-  return sApplyStoreActions(actions, mail, accountFolder, batch);
+  auto moved = sApplyStoreActions(actions, mail, accountFolder, batch);
+  return moved ? std::move(*moved) : mail;
 }
 
 void sApplyDesktopActions(const std::vector<RuleAction>& actions, DesktopServices& desktop) {
@@ -214,8 +215,8 @@ bool fMovesMail(const std::vector<RuleAction>& actions) {
   return std::any_of(actions.begin(), actions.end(), [](const RuleAction& a) { return !a.destination.empty(); });
 }
 
-fs::path sApplyStoreActions(const std::vector<RuleAction>& actions, const fs::path& mail,
-                            const fs::path& accountFolder, mailstore::IconBatch* batch) {
+std::optional<fs::path> sApplyStoreActions(const std::vector<RuleAction>& actions, const fs::path& mail,
+                                           const fs::path& accountFolder, mailstore::IconBatch* batch) {
   std::vector<const fs::path*> destinations;
   bool markRead = false;
   for (const auto& a : actions) {
@@ -229,31 +230,28 @@ fs::path sApplyStoreActions(const std::vector<RuleAction>& actions, const fs::pa
   // made (name taken, folder missing, mail gone) leaves it where it is. So the mail ends
   // in the last folder that takes it, or where it was: it goes there in one step. The
   // store's move never overwrites.
-  fs::path where = mail;
-  bool present = false;  // known to be at `where` (after a move of ours)
+  std::optional<fs::path> moved;
   if (!destinations.empty()) {
     const fs::path& here = normalFolder(mailstore::fFolderView(mail));
     for (auto folder = destinations.rbegin(); folder != destinations.rend(); ++folder) {
       const fs::path& to = **folder;
       if (to.native() == here.native()) break;  // a later rule keeps it here
-      const bool moved = batch ? batch->fMove(mail, to)
-                               : isFile(mail) && mailstore::fMoveMails({mail}, to).empty();
-      if (moved) {
-        where = to / mailstore::fNameView(mail);
-        present = true;
+      if (batch ? batch->fMove(mail, to) : isFile(mail) && mailstore::fMoveMails({mail}, to).empty()) {
+        moved = to / mailstore::fNameView(mail);
         break;
       }
     }
   }
   // A read mark goes with the mail whatever rule set it.
-  if (markRead && (present || isFile(where))) {
+  const fs::path& where = moved ? *moved : mail;
+  if (markRead && (moved || isFile(where))) {
     if (batch) {
       batch->sMarkMailRead(where);
     } else {
       mailstore::sMarkRead(where.parent_path(), mailstore::fUtf8(where.filename()));
     }
   }
-  return where;
+  return moved;
 }
 
 }  // namespace receive

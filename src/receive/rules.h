@@ -79,11 +79,12 @@ std::filesystem::path sApplyActions(const std::vector<RuleAction>& actions,
                                     DesktopServices& desktop,
                                     mailstore::IconBatch* batch = nullptr);
 // The two halves of sApplyActions: what the actions do to the store (moves and the read
-// mark; any thread), and what they ask of the desktop (in rule order; the window's thread).
-std::filesystem::path sApplyStoreActions(const std::vector<RuleAction>& actions,
-                                         const std::filesystem::path& mail,
-                                         const std::filesystem::path& accountFolder,
-                                         mailstore::IconBatch* batch = nullptr);
+// mark; any thread; the mail's new place when it moved), and what they ask of the desktop
+// (in rule order; the window's thread).
+std::optional<std::filesystem::path> sApplyStoreActions(const std::vector<RuleAction>& actions,
+                                                        const std::filesystem::path& mail,
+                                                        const std::filesystem::path& accountFolder,
+                                                        mailstore::IconBatch* batch = nullptr);
 void sApplyDesktopActions(const std::vector<RuleAction>& actions, DesktopServices& desktop);
 // Whether any action moves the mail.
 bool fMovesMail(const std::vector<RuleAction>& actions);

@@ -37,9 +37,9 @@ class StoreActions : public ProgramDir, public ::testing::WithParamInterface<boo
     fs::create_directories(y_);
   }
   fs::path apply(const std::vector<RuleAction>& actions, const fs::path& mail) {
-    if (!GetParam()) return sApplyStoreActions(actions, mail, account_);
+    if (!GetParam()) return sApplyStoreActions(actions, mail, account_).value_or(mail);
     mailstore::IconBatch batch;
-    fs::path where = sApplyStoreActions(actions, mail, account_, &batch);
+    fs::path where = sApplyStoreActions(actions, mail, account_, &batch).value_or(mail);
     EXPECT_TRUE(batch.fSave());
     return where;
   }

@@ -198,7 +198,7 @@ TEST_F(Receive, MailsTheHookSawOutOfOrderOrNotAtAllAreFiledOnce) {
   ASSERT_EQ(run.filed.size(), 4u);
   ASSERT_EQ(run.saved.size(), 4u);
   for (size_t i = 0; i < names.size(); ++i) {
-    EXPECT_EQ(run.saved[i], inbox(a.folder) / names[i]);
+    EXPECT_EQ(mailstore::fPath(run.saved[i]), inbox(a.folder) / names[i]);
     EXPECT_EQ(run.filed[i].path, folder(a.folder, "受信箱/上司") / names[i]);
     EXPECT_EQ(run.filed[i].subjectElement, "subject: " + names[i]);
   }
