@@ -139,8 +139,10 @@ int main(int argc, char** argv) {
               quantile(alone, 0.25), quantile(alone, 0.75));
   std::printf("whole run (10 rules, speech, notice) %.3f s  (quartiles %.3f-%.3f; %d mails filed)\n", w,
               quantile(whole, 0.25), quantile(whole, 0.75), received);
-  std::printf("the run adds                         %+.1f %% (medians); per pair %+.1f %% (quartiles %+.1f-%+.1f)\n",
-              (w - a) / a * 100, median(pairs), quantile(pairs, 0.25), quantile(pairs, 0.75));
+  std::printf(
+      "the run adds                         %+.1f %% (medians); per pair %+.1f %% (quartiles "
+      "%+.1f-%+.1f)\n",
+      (w - a) / a * 100, median(pairs), quantile(pairs, 0.25), quantile(pairs, 0.75));
   fs::remove_all(root);
   return 0;
 }

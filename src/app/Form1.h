@@ -119,7 +119,8 @@ class Form1 : public QMainWindow {
   struct KnownRow {
     QString subject, party, date;
   };
-  void sPrimeListRows(const std::filesystem::path& folder, std::unordered_map<std::string, KnownRow> rows) {
+  void sPrimeListRows(const std::filesystem::path& folder,
+                      std::unordered_map<std::string, KnownRow> rows) {
     knownFolder_ = folder;
     knownRows_ = std::move(rows);
   }

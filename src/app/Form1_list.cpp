@@ -68,7 +68,8 @@ int Form1::fFillList(const std::filesystem::path& folder, bool sentType) {
     const auto states = mod_ini::IniFile::fLoad(folder / "icon.ini").fSectionValues("Icon");
     std::vector<std::optional<MailRow>> rows(files.size());
     auto known = std::exchange(knownRows_, {});
-    if (sentType || known.empty() || mailstore::fNormalFolder(folder) != std::exchange(knownFolder_, {}))
+    if (sentType || known.empty() ||
+        mailstore::fNormalFolder(folder) != std::exchange(knownFolder_, {}))
       known.clear();
     // Rows known already are taken first; the files left are read.
     std::vector<size_t> unread;
@@ -86,9 +87,11 @@ int Form1::fFillList(const std::filesystem::path& folder, bool sentType) {
       rows[i] = std::move(row);
     }
     // Reading the header blocks is most of the work; it shares nothing between files.
-    const size_t threads = unread.size() < 256 ? 1 : std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+    const size_t threads =
+        unread.size() < 256 ? 1 : std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
     auto work = [&](size_t part) {
-      for (size_t k = part; k < unread.size(); k += threads) rows[unread[k]] = readRow(files[unread[k]], sentType);
+      for (size_t k = part; k < unread.size(); k += threads)
+        rows[unread[k]] = readRow(files[unread[k]], sentType);
     };
     std::vector<std::thread> pool;
     for (size_t t = 1; t < threads; ++t) pool.emplace_back(work, t);

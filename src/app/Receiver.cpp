@@ -230,7 +230,8 @@ void Receiver::sAnnounce(const std::string& phonetic, const std::string& notice,
           path.find_first_of(separators, prefix.size()) != path.npos)
         continue;
       known.emplace(mailstore::fUtf8(m.path.filename()),
-                    Form1::KnownRow{value(m.subjectElement, 9), value(m.fromElement, 6), value(m.dateElement, 6)});
+                    Form1::KnownRow{value(m.subjectElement, 9), value(m.fromElement, 6),
+                                    value(m.dateElement, 6)});
     }
   }
   form_->sPrimeListRows(listed, std::move(known));

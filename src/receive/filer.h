@@ -18,7 +18,8 @@ class Filer {
  public:
   // `index`: the mail's place among all queued (0, 1, ...: one per sAdd, dropped ones
   // included). `bytes`: the mail as saved, when the library handed it over and it was kept.
-  using Work = std::function<void(std::size_t index, const std::string& path, const std::string* bytes)>;
+  using Work =
+      std::function<void(std::size_t index, const std::string& path, const std::string* bytes)>;
   // `work` runs on the filing thread, one mail after the other in the order queued.
   explicit Filer(Work work);
   // Stops as sStop does.

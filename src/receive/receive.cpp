@@ -2,13 +2,13 @@
 
 #include <atomic>
 #include <deque>
-#include <mutex>
 #include <iterator>
+#include <mutex>
 #include <thread>
 #include <unordered_map>
 
-#include "receive/notice.h"
 #include "receive/filer.h"
+#include "receive/notice.h"
 #include "receive/rules.h"
 #include "store/iconbatch.h"
 #include "store/mailstore.h"
@@ -153,8 +153,9 @@ class RunFiling {
       if (!f.filed || !f.plan.readable) continue;
       sAddReading(run.speechSenders, f.plan.reading);
       sApplyDesktopActions(f.plan.actions, desktop);
-      run.filed.push_back(FiledMail{f.moved ? std::move(*f.moved) : std::move(f.saved), std::move(f.plan.subjectElement),
-                                    std::move(f.plan.fromElement), std::move(f.plan.dateElement)});
+      run.filed.push_back(FiledMail{f.moved ? std::move(*f.moved) : std::move(f.saved),
+                                    std::move(f.plan.subjectElement), std::move(f.plan.fromElement),
+                                    std::move(f.plan.dateElement)});
     }
     lanes_[kCaller].batch.sAdopt(std::move(lanes_[kFiler].batch));
     lanes_[kCaller].batch.fSave();
@@ -238,7 +239,8 @@ class RunFiling {
     if (note) {
       std::vector<std::string> names;
       names.reserve(pending_.size());
-      for (const Filed* f : pending_) names.push_back(mailstore::fUtf8(mailstore::fNameView(f->saved)));
+      for (const Filed* f : pending_)
+        names.push_back(mailstore::fUtf8(mailstore::fNameView(f->saved)));
       if (!notes_.fNote(names)) {
         pending_.clear();
         return;
@@ -250,14 +252,15 @@ class RunFiling {
 
   void sStore(Filed& f, Lane& lane) {
     f.stored = true;
-    if (f.plan.readable) f.moved = sApplyStoreActions(f.plan.actions, f.saved, accountFolder_, &lane.batch);
+    if (f.plan.readable)
+      f.moved = sApplyStoreActions(f.plan.actions, f.saved, accountFolder_, &lane.batch);
   }
 
   const fs::path& accountFolder_;
   const fs::path& inbox_;
   const FilingContext& context_;
   const ReadMailFn& readMail_;
-  std::mutex recordsMutex_;   // the library's thread adds records while the others work
+  std::mutex recordsMutex_;    // the library's thread adds records while the others work
   std::deque<Filed> records_;  // by the library's order
   std::unordered_map<std::string, Filed*> byText_;  // only for a library out of order
   std::deque<Filed> extra_;                         // paths it never showed the hook

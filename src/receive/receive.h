@@ -96,7 +96,7 @@ struct FiledMail {
 struct AccountRun {
   bool received = false;  // the library returned saved mails
   int count = 0;
-  std::vector<std::string> saved;            // the library's texts for the saved mails, in its order
+  std::vector<std::string> saved;  // the library's texts for the saved mails, in its order
   std::string libraryText;                   // the library's failure text, if any
   std::string status;                        // status text at the end of the step
   std::string summaryLine;                   // caption ： k件受信 (received only)

@@ -69,16 +69,13 @@ std::optional<fs::path> fDestinationFolder(const fs::path& accountFolder, std::s
 
 // A receive run files every mail of an account from the same folder into the same few
 // destinations: each is worked out once per thread.
-struct NativeHash {
-  using is_transparent = void;
-  std::size_t operator()(mailstore::NativeView s) const { return std::hash<mailstore::NativeView>{}(s); }
-};
-
 const fs::path& normalFolder(mailstore::NativeView folder) {
-  thread_local std::unordered_map<fs::path::string_type, fs::path, NativeHash, std::equal_to<>> known;
+  thread_local std::unordered_map<fs::path::string_type, fs::path, mailstore::NativeHash, std::equal_to<>>
+      known;
   auto it = known.find(folder);
   if (it == known.end())
-    it = known.emplace(fs::path::string_type(folder), mailstore::fNormalFolder(fs::path(folder))).first;
+    it = known.emplace(fs::path::string_type(folder), mailstore::fNormalFolder(fs::path(folder)))
+             .first;
   return it->second;
 }
 
@@ -215,8 +212,9 @@ bool fMovesMail(const std::vector<RuleAction>& actions) {
   return std::any_of(actions.begin(), actions.end(), [](const RuleAction& a) { return !a.destination.empty(); });
 }
 
-std::optional<fs::path> sApplyStoreActions(const std::vector<RuleAction>& actions, const fs::path& mail,
-                                           const fs::path& accountFolder, mailstore::IconBatch* batch) {
+std::optional<fs::path> sApplyStoreActions(const std::vector<RuleAction>& actions,
+                                           const fs::path& mail, const fs::path& accountFolder,
+                                           mailstore::IconBatch* batch) {
   std::vector<const fs::path*> destinations;
   bool markRead = false;
   for (const auto& a : actions) {
@@ -236,7 +234,8 @@ std::optional<fs::path> sApplyStoreActions(const std::vector<RuleAction>& action
     for (auto folder = destinations.rbegin(); folder != destinations.rend(); ++folder) {
       const fs::path& to = **folder;
       if (to.native() == here.native()) break;  // a later rule keeps it here
-      if (batch ? batch->fMove(mail, to) : isFile(mail) && mailstore::fMoveMails({mail}, to).empty()) {
+      if (batch ? batch->fMove(mail, to)
+                : isFile(mail) && mailstore::fMoveMails({mail}, to).empty()) {
         moved = to / mailstore::fNameView(mail);
         break;
       }

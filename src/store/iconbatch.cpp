@@ -1,10 +1,10 @@
 #include "store/iconbatch.h"
 
+#include <iterator>
+
 #include "store/fsutil.h"
 #include "store/mailstore.h"
 #include "store/mod_ini.h"
-
-#include <iterator>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -65,8 +65,8 @@ const std::unordered_map<std::string, std::string>& IconBatch::fStates(Folder& f
   return folder.states;
 }
 
-void IconBatch::sApplyChange(std::unordered_map<std::string, std::string>& states, const std::string& name,
-                       const std::optional<std::string>& value) {
+void IconBatch::sApplyChange(std::unordered_map<std::string, std::string>& states,
+                             const std::string& name, const std::optional<std::string>& value) {
   if (value) {
     states[lower(name)] = *value;
   } else {

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "store/mailstore.h"
+
 namespace mailstore {
 
 class IconBatch {
@@ -37,30 +39,26 @@ class IconBatch {
 
  private:
   struct Folder {
-    std::filesystem::path path;  // normal form
+    std::filesystem::path path;                           // normal form
     std::unordered_map<std::string, std::string> states;  // by lower-cased name
     bool stale = true;  // `states` is still to be read (not needed yet, adopted changes)
     std::vector<std::pair<std::string, std::optional<std::string>>> changes;  // in order
     int dirFd = -1;  // renames name the folder by handle, not by walking its path again
   };
-  using NativeView = std::basic_string_view<std::filesystem::path::value_type>;
-  struct NativeHash {
-    using is_transparent = void;
-    std::size_t operator()(NativeView s) const { return std::hash<NativeView>{}(s); }
-  };
   // The folder's record by any spelling of its path.
   Folder& fFolder(NativeView folder);
   // The folder's read states as the file and this batch's changes make them.
   static const std::unordered_map<std::string, std::string>& fStates(Folder& folder);
-  static void sApplyChange(std::unordered_map<std::string, std::string>& states, const std::string& name,
-                     const std::optional<std::string>& value);
+  static void sApplyChange(std::unordered_map<std::string, std::string>& states,
+                           const std::string& name, const std::optional<std::string>& value);
   static void sChange(Folder& folder, const std::string& name, std::optional<std::string> value);
   static bool fRename(const Folder& from, const Folder& to, const std::filesystem::path& mail,
                       const std::filesystem::path& target);
 
   // By the folder's normal form; `spellings_` remembers each way a caller wrote it.
   std::unordered_map<std::filesystem::path::string_type, Folder> folders_;
-  std::unordered_map<std::filesystem::path::string_type, Folder*, NativeHash, std::equal_to<>> spellings_;
+  std::unordered_map<std::filesystem::path::string_type, Folder*, NativeHash, std::equal_to<>>
+      spellings_;
 };
 
 }  // namespace mailstore

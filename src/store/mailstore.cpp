@@ -111,7 +111,7 @@ NativeView fFolderView(const fs::path& file) {
   if (!isSeparator(native[start - 1])) return native.substr(0, start);  // "C:name"
   std::size_t cut = start - 1;
   while (cut > 0 && isSeparator(native[cut - 1])) --cut;
-  if (cut == 0) return native.substr(0, 1);  // the root
+  if (cut == 0) return native.substr(0, 1);                                  // the root
   if (kWindows && native[cut - 1] == ':') return native.substr(0, cut + 1);  // "C:\\"
   return native.substr(0, cut);
 }

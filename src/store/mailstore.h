@@ -2,6 +2,7 @@
 // The mail store on disk: MailBox/AccountNN folders, their standard folders and user
 // folders, one file per mail, and each folder's icon.ini holding the read state.
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,11 @@ std::string fUtf8(const fs::path& path);
 // "a/b/c.eml"; the root keeps its separator) and the name. Many mails of one folder are
 // filed at a time, and taking a path apart costs more than the filing's own work.
 using NativeView = std::basic_string_view<fs::path::value_type>;
+// Lets maps keyed by path strings be searched with a NativeView.
+struct NativeHash {
+  using is_transparent = void;
+  std::size_t operator()(NativeView s) const { return std::hash<NativeView>{}(s); }
+};
 NativeView fFolderView(const fs::path& file);
 NativeView fNameView(const fs::path& file);
 std::string fUtf8(NativeView native);

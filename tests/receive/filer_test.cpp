@@ -182,7 +182,8 @@ TEST(Filer, FinishSharesTheQueueWithTheCaller) {
       } else {
         // The filing thread is slow: it waits until the caller has done some work.
         const auto limit = std::chrono::steady_clock::now() + 5s;
-        while (byCaller == 0 && std::chrono::steady_clock::now() < limit) std::this_thread::sleep_for(100us);
+        while (byCaller == 0 && std::chrono::steady_clock::now() < limit)
+          std::this_thread::sleep_for(100us);
       }
       log.add(path, bytes);
     });
@@ -207,7 +208,9 @@ TEST(Filer, FinishSharesTheQueueWithTheCaller) {
 TEST(Filer, FinishWithAnEmptyQueueEndsTheThread) {
   const std::size_t tasksBefore = threadCount();
   Log log;
-  Filer filer([&](std::size_t, const std::string& path, const std::string* bytes) { log.add(path, bytes); });
+  Filer filer([&](std::size_t, const std::string& path, const std::string* bytes) {
+    log.add(path, bytes);
+  });
   filer.sAdd("one");
   ASSERT_TRUE(log.waitFor(1));
   filer.sFinish();

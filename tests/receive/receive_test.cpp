@@ -191,7 +191,8 @@ TEST_F(Receive, MailsTheHookSawOutOfOrderOrNotAtAllAreFiledOnce) {
     for (int i : {1, 0, 2}) hook(saved[i], "");
     return saved;
   };
-  AccountRun run = fReceiveAccount(a, settingIni_, "", desktop_, status_, {}, library, headers_.fn());
+  AccountRun run =
+      fReceiveAccount(a, settingIni_, "", desktop_, status_, {}, library, headers_.fn());
 
   ASSERT_EQ(run.count, 4);
   EXPECT_EQ(headers_.calls.size(), 4u);  // each mail read once

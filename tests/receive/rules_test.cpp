@@ -161,14 +161,17 @@ TEST(BodyUrl, CutAtWhiteSpaceControlsAndBrackets) {
 // place the search text occurs.
 TEST(BodyUrl, FirstOccurrenceAnywhereInALongBody) {
   std::string filler;
-  while (filler.size() < 20000) filler += "the quick brown fox jumps over the lazy dog; http://\r\n";
+  while (filler.size() < 20000)
+    filler += "the quick brown fox jumps over the lazy dog; http://\r\n";
   auto rule = std::vector<Rule>{{"本文", "https://track.", "", 8, ""}};
   EXPECT_TRUE(fMatchRules(rule, headers("", "", "", filler + "https://track")).empty());
-  auto at = fMatchRules(rule, headers("", "", "", filler + "https://track.jp/1 https://track.jp/2"));
+  auto at =
+      fMatchRules(rule, headers("", "", "", filler + "https://track.jp/1 https://track.jp/2"));
   ASSERT_EQ(at.size(), 1u);
   EXPECT_EQ(at[0].browserUrl, "https://track.jp/1");
   // At the very end, and multi-byte search texts in a Japanese body.
   EXPECT_EQ(matched({{"本文", "配信停止", "", 0, ""}}, headers("", "", "", filler + "配信停止")),
             std::vector<size_t>{0});
-  EXPECT_TRUE(matched({{"本文", "配信停止", "", 0, ""}}, headers("", "", "", filler + "配信停")).empty());
+  EXPECT_TRUE(
+      matched({{"本文", "配信停止", "", 0, ""}}, headers("", "", "", filler + "配信停")).empty());
 }
