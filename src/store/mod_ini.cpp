@@ -31,9 +31,14 @@ std::string beforeNul(std::string_view s) { return std::string(s.substr(0, s.fin
 
 IniFile::Line IniFile::fMakeLine(std::string raw, bool utf8) {
   Line line;
-  line.text = utf8 ? raw : charset::fFromCp932(raw);
+  // Plain ASCII reads the same in either encoding: most lines keep one copy.
+  if (!utf8 && !charset::fIsAscii(raw)) {
+    line.decoded = charset::fFromCp932(raw);
+    line.differs = true;
+  }
   line.raw = std::move(raw);
-  std::string_view t = trim(line.text);
+  const std::string& text = line.text();
+  std::string_view t = trim(text);
   if (!t.empty() && t.front() == '[') {
     size_t close = t.rfind(']');
     if (close != std::string_view::npos) {
@@ -42,10 +47,10 @@ IniFile::Line IniFile::fMakeLine(std::string raw, bool utf8) {
       return line;
     }
   }
-  size_t eq = line.text.find('=');
+  size_t eq = text.find('=');
   if (eq != std::string::npos) {
     line.kind = Kind::Key;
-    line.name = fold(std::string_view(line.text).substr(0, eq));
+    line.name = fold(std::string_view(text).substr(0, eq));
     line.valuePos = eq + 1;
   }
   return line;
@@ -68,6 +73,7 @@ IniFile IniFile::fParse(std::string_view bytes) {
     bytes.remove_prefix(3);
   }
   ini.utf8_ = (ini.bom_ || !charset::fIsAscii(bytes)) && charset::fIsValidUtf8(bytes);
+  ini.lines_.reserve(static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
   size_t pos = 0;
   while (pos < bytes.size()) {
     size_t nl = bytes.find('\n', pos);
@@ -97,7 +103,7 @@ std::optional<std::pair<size_t, size_t>> IniFile::fFindSection(std::string_view 
 }
 
 std::string IniFile::fValueOf(const Line& line) {
-  std::string_view v = trim(std::string_view(line.text).substr(line.valuePos));
+  std::string_view v = trim(std::string_view(line.text()).substr(line.valuePos));
   v = v.substr(0, v.find('\0'));
   v = trim(v);
   if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
@@ -123,7 +129,7 @@ std::vector<std::string> IniFile::fKeys(std::string_view section) const {
     const Line& l = lines_[i];
     if (l.kind != Kind::Key || std::find(seen.begin(), seen.end(), l.name) != seen.end()) continue;
     seen.push_back(l.name);
-    keys.push_back(beforeNul(trim(std::string_view(l.text).substr(0, l.valuePos - 1))));
+    keys.push_back(beforeNul(trim(std::string_view(l.text()).substr(0, l.valuePos - 1))));
   }
   return keys;
 }
@@ -151,7 +157,7 @@ void IniFile::sSet(std::string_view section, std::string_view key,
         if (!value) {
           lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(i));
         } else {
-          std::string keyText(trim(std::string_view(lines_[i].text).substr(0, lines_[i].valuePos - 1)));
+          std::string keyText(trim(std::string_view(lines_[i].text()).substr(0, lines_[i].valuePos - 1)));
           lines_[i] = fNewLine(keyText + "=" + *value);
         }
         return;
@@ -232,7 +238,7 @@ void IniFile::sSetMany(std::string_view section,
     if (!value) {
       rebuilt.push_back(std::move(line));
     } else if (*value) {
-      std::string keyText(trim(std::string_view(line.text).substr(0, line.valuePos - 1)));
+      std::string keyText(trim(std::string_view(line.text()).substr(0, line.valuePos - 1)));
       rebuilt.push_back(fNewLine(keyText + "=" + **value));
     } else {
       continue;
@@ -268,26 +274,26 @@ std::string IniFile::fSerialize() const {
   // A CP932 file stays CP932 while every new line fits; otherwise the whole file turns
   // to UTF-8 so that no character is lost.
   bool utf8 = utf8_;
-  std::vector<std::string> encoded;
+  std::vector<std::string> encoded;  // new lines in CP932; the others keep their bytes
   if (!utf8) {
-    encoded.reserve(lines_.size());
-    for (const Line& l : lines_) {
-      if (!l.dirty) {
-        encoded.push_back(l.raw);
-        continue;
-      }
-      auto cp = charset::fToCp932(l.text);
-      if (!cp) {
+    encoded.resize(lines_.size());
+    for (size_t i = 0; i < lines_.size() && !utf8; ++i) {
+      if (!lines_[i].dirty) continue;
+      auto cp = charset::fToCp932(lines_[i].text());
+      if (cp) {
+        encoded[i] = std::move(*cp);
+      } else {
         utf8 = true;
-        break;
       }
-      encoded.push_back(std::move(*cp));
     }
   }
   std::string out = bom_ && utf8 ? "\xEF\xBB\xBF" : "";
+  size_t size = out.size();
+  for (const Line& l : lines_) size += l.raw.size() + l.decoded.size() + 2;
+  out.reserve(size);
   for (size_t i = 0; i < lines_.size(); ++i) {
-    const Line& l = lines_[i];  // in UTF-8 files `text` is the stored bytes
-    out += utf8 ? l.text : encoded[i];
+    const Line& l = lines_[i];  // in UTF-8 files the text is the stored bytes
+    out += utf8 ? l.text() : l.dirty ? encoded[i] : l.raw;
     out += "\r\n";
   }
   return out;

@@ -46,11 +46,13 @@ class IniFile {
  private:
   enum class Kind { Other, Section, Key };
   struct Line {
-    std::string raw;    // bytes as stored (without the line end)
-    std::string text;   // UTF-8
+    std::string raw;      // bytes as stored (without the line end)
+    std::string decoded;  // the UTF-8 text, when it is not `raw` itself
+    bool differs = false;
+    const std::string& text() const { return differs ? decoded : raw; }
     Kind kind = Kind::Other;
     std::string name;   // section or key name, lower-cased, trimmed
-    size_t valuePos = 0;  // offset of the value in `text`
+    size_t valuePos = 0;  // offset of the value in text()
     bool dirty = false;
   };
   static Line fMakeLine(std::string raw, bool utf8);
