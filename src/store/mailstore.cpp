@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <optional>
+#include <unordered_map>
 
 #ifndef _WIN32
 #include <dirent.h>
@@ -244,16 +246,41 @@ bool fDeleteFolder(const fs::path& folder) {
 }
 
 int fCountUnread(const fs::path& folder) {
-  std::unordered_map<std::string, std::string> states;
+  // Read or not, by lower-cased name (the first entry of a name counts). A plain ASCII
+  // icon.ini - the usual one - is read in place, without building its lines.
+  std::optional<std::string> bytes;
+  std::optional<mod_ini::IniFile::SectionView> view;
+  std::unordered_map<std::string_view, bool> read;
+  std::unordered_map<std::string, std::string> states;  // any other icon.ini
   bool loaded = false;
+  std::string lowered;
   int count = 0;
   forEachMail(folder, [&](std::string_view name) {
     if (!loaded) {
-      states = mod_ini::IniFile::fLoad(folder / kIconIni).fSectionValues(kIconSection);
       loaded = true;
+      bytes = fsutil::fReadFile(folder / kIconIni);
+      if (bytes) view = mod_ini::IniFile::fViewSection(*bytes, kIconSection);
+      if (view) {
+        read.reserve(view->entries.size());
+        for (const auto& [key, value] : view->entries) read.emplace(key, mod_ini::fParseIniInt(value, 0) == 6);
+      } else if (bytes) {
+        states = mod_ini::IniFile::fParse(*bytes).fSectionValues(kIconSection);
+      }
     }
-    auto it = states.find(lowerAscii(std::string(name)));
-    if (it == states.end() || mod_ini::fParseIniInt(it->second, 0) != 6) ++count;
+    std::string_view key = name;
+    if (std::any_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; })) {
+      lowered = lowerAscii(std::string(name));
+      key = lowered;
+    }
+    bool isRead;
+    if (view) {
+      auto it = read.find(key);
+      isRead = it != read.end() && it->second;
+    } else {
+      auto it = states.find(std::string(key));
+      isRead = it != states.end() && mod_ini::fParseIniInt(it->second, 0) == 6;
+    }
+    if (!isRead) ++count;
   });
   return count;
 }

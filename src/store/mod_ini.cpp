@@ -134,6 +134,43 @@ std::vector<std::string> IniFile::fKeys(std::string_view section) const {
   return keys;
 }
 
+std::optional<IniFile::SectionView> IniFile::fViewSection(std::string_view bytes, std::string_view section) {
+  if (!charset::fIsAscii(bytes)) return std::nullopt;
+  SectionView view;
+  const std::string want = fold(section);
+  auto isUpper = [](char c) { return c >= 'A' && c <= 'Z'; };
+  bool inside = false;
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    size_t nl = bytes.find('\n', pos);
+    size_t end = nl == std::string_view::npos ? bytes.size() : nl;
+    std::string_view text = bytes.substr(pos, end - pos);
+    pos = end + 1;
+    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    // Read as fMakeLine reads a line: a section header first, then a key.
+    std::string_view t = trim(text);
+    if (!t.empty() && t.front() == '[') {
+      size_t close = t.rfind(']');
+      if (close != std::string_view::npos) {
+        if (inside) break;  // only the first section of that name counts
+        inside = fold(t.substr(1, close - 1)) == want;
+        continue;
+      }
+    }
+    if (!inside) continue;
+    size_t eq = text.find('=');
+    if (eq == std::string_view::npos) continue;
+    std::string_view key = trim(text.substr(0, eq));
+    if (std::any_of(key.begin(), key.end(), isUpper)) key = view.folded.emplace_back(fold(key));
+    // The value as fValueOf cuts it.
+    std::string_view value = trim(text.substr(eq + 1));
+    value = trim(value.substr(0, value.find('\0')));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    view.entries.emplace_back(key, value);
+  }
+  return view;
+}
+
 std::unordered_map<std::string, std::string> IniFile::fSectionValues(std::string_view section) const {
   std::unordered_map<std::string, std::string> values;
   auto range = fFindSection(section);

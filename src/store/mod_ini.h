@@ -5,6 +5,7 @@
 // file is CP932 with CR LF; a file whose text CP932 cannot hold is written as UTF-8,
 // and a file whose bytes are valid UTF-8 is read as UTF-8. Every write replaces the
 // whole file atomically.
+#include <deque>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -29,6 +30,16 @@ class IniFile {
   std::vector<std::string> fKeys(std::string_view section) const;
   // Every key of the section, lower-cased, mapped to its value (first one wins).
   std::unordered_map<std::string, std::string> fSectionValues(std::string_view section) const;
+
+  // A section read straight from a file's bytes, without building the file's lines: its
+  // keys lower-cased and its values as fGet gives them, in file order (duplicates kept).
+  // Views into the bytes, or into `folded` for keys that had to be lower-cased.
+  struct SectionView {
+    std::vector<std::pair<std::string_view, std::string_view>> entries;
+    std::deque<std::string> folded;
+  };
+  // Only for plain ASCII, which needs no decoding; nothing for other bytes.
+  static std::optional<SectionView> fViewSection(std::string_view bytes, std::string_view section);
 
   // Sets the key; a null value deletes it. Creates the section when needed.
   void sSet(std::string_view section, std::string_view key, const std::optional<std::string>& value);

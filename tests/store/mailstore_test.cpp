@@ -92,6 +92,11 @@ TEST(Store, CountsReadIconIniStates) {
   ASSERT_TRUE(sMarkRead(inbox, "c.eml"));
   EXPECT_TRUE(fIsRead(inbox, "c.eml"));
   EXPECT_EQ(fCountUnread(inbox), 0);
+  // A name in Japanese is stored in CP932: such a file is read with its decoding.
+  mail(inbox / "日本.eml");
+  EXPECT_EQ(fCountUnread(inbox), 1);
+  ASSERT_TRUE(sMarkRead(inbox, "日本.eml"));
+  EXPECT_EQ(fCountUnread(inbox), 0);
 }
 
 TEST(Store, MoveCarriesStateAndNeverOverwrites) {

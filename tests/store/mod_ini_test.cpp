@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <unordered_map>
+
 #include "store/charset.h"
 #include "testutil.h"
 
@@ -126,4 +129,29 @@ TEST(Ini, WriteIsAtomicAndLeavesNoTemporaryFiles) {
   EXPECT_EQ(entries, 1);
   // A folder that does not exist: the write fails and reports it.
   EXPECT_FALSE(fWriteIniString("Mail", "K", "v", t / "missing" / "x.ini"));
+}
+
+// Reading one section in place must give what the full reader gives, for any mix of the
+// things a hand-edited or damaged file holds.
+TEST(Ini, SectionReadInPlaceMatchesTheFullReader) {
+  const std::vector<std::string> pieces = {
+      "[Icon]",    "[icon ]",   " [ICON]",  "[Other]",  "[Icon",      "a.eml=6",   "A.EML=5",
+      " b.eml =6", "c.eml= 6 ", "d.eml=\"6\"", std::string("e.eml=6\0x", 9), "f.eml", "=6", "; note",
+      "g.eml==6",  "h.eml=",    "[x]=1",    "",         "\t",         "i.eml = \"\" "};
+  std::mt19937 random(7);
+  for (int round = 0; round < 2000; ++round) {
+    std::string bytes;
+    const int lines = static_cast<int>(random() % 12);
+    for (int i = 0; i < lines; ++i) {
+      bytes += pieces[random() % pieces.size()];
+      bytes += random() % 4 ? "\r\n" : "\n";
+    }
+    auto view = IniFile::fViewSection(bytes, "Icon");
+    ASSERT_TRUE(view.has_value());
+    std::unordered_map<std::string, std::string> inPlace;
+    for (const auto& [key, value] : view->entries) inPlace.emplace(std::string(key), std::string(value));
+    EXPECT_EQ(inPlace, IniFile::fParse(bytes).fSectionValues("Icon")) << bytes;
+  }
+  // Bytes that need decoding are left to the full reader.
+  EXPECT_FALSE(IniFile::fViewSection("[Icon]\r\n\x83\x65.eml=6\r\n", "Icon").has_value());
 }
