@@ -262,7 +262,8 @@ int fCountUnread(const fs::path& folder) {
       if (bytes) view = mod_ini::IniFile::fViewSection(*bytes, kIconSection);
       if (view) {
         read.reserve(view->entries.size());
-        for (const auto& [key, value] : view->entries) read.emplace(key, mod_ini::fParseIniInt(value, 0) == 6);
+        for (const auto& [key, value] : view->entries)
+          read.emplace(key, mod_ini::fParseIniInt(value, 0) == 6);
       } else if (bytes) {
         states = mod_ini::IniFile::fParse(*bytes).fSectionValues(kIconSection);
       }

@@ -134,7 +134,8 @@ std::vector<std::string> IniFile::fKeys(std::string_view section) const {
   return keys;
 }
 
-std::optional<IniFile::SectionView> IniFile::fViewSection(std::string_view bytes, std::string_view section) {
+std::optional<IniFile::SectionView> IniFile::fViewSection(std::string_view bytes,
+                                                          std::string_view section) {
   if (!charset::fIsAscii(bytes)) return std::nullopt;
   SectionView view;
   const std::string want = fold(section);
@@ -165,7 +166,8 @@ std::optional<IniFile::SectionView> IniFile::fViewSection(std::string_view bytes
     // The value as fValueOf cuts it.
     std::string_view value = trim(text.substr(eq + 1));
     value = trim(value.substr(0, value.find('\0')));
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+      value = value.substr(1, value.size() - 2);
     view.entries.emplace_back(key, value);
   }
   return view;

@@ -134,10 +134,26 @@ TEST(Ini, WriteIsAtomicAndLeavesNoTemporaryFiles) {
 // Reading one section in place must give what the full reader gives, for any mix of the
 // things a hand-edited or damaged file holds.
 TEST(Ini, SectionReadInPlaceMatchesTheFullReader) {
-  const std::vector<std::string> pieces = {
-      "[Icon]",    "[icon ]",   " [ICON]",  "[Other]",  "[Icon",      "a.eml=6",   "A.EML=5",
-      " b.eml =6", "c.eml= 6 ", "d.eml=\"6\"", std::string("e.eml=6\0x", 9), "f.eml", "=6", "; note",
-      "g.eml==6",  "h.eml=",    "[x]=1",    "",         "\t",         "i.eml = \"\" "};
+  const std::vector<std::string> pieces = {"[Icon]",
+                                           "[icon ]",
+                                           " [ICON]",
+                                           "[Other]",
+                                           "[Icon",
+                                           "a.eml=6",
+                                           "A.EML=5",
+                                           " b.eml =6",
+                                           "c.eml= 6 ",
+                                           "d.eml=\"6\"",
+                                           std::string("e.eml=6\0x", 9),
+                                           "f.eml",
+                                           "=6",
+                                           "; note",
+                                           "g.eml==6",
+                                           "h.eml=",
+                                           "[x]=1",
+                                           "",
+                                           "\t",
+                                           "i.eml = \"\" "};
   std::mt19937 random(7);
   for (int round = 0; round < 2000; ++round) {
     std::string bytes;
@@ -149,7 +165,8 @@ TEST(Ini, SectionReadInPlaceMatchesTheFullReader) {
     auto view = IniFile::fViewSection(bytes, "Icon");
     ASSERT_TRUE(view.has_value());
     std::unordered_map<std::string, std::string> inPlace;
-    for (const auto& [key, value] : view->entries) inPlace.emplace(std::string(key), std::string(value));
+    for (const auto& [key, value] : view->entries)
+      inPlace.emplace(std::string(key), std::string(value));
     EXPECT_EQ(inPlace, IniFile::fParse(bytes).fSectionValues("Icon")) << bytes;
   }
   // Bytes that need decoding are left to the full reader.
