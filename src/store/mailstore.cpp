@@ -16,13 +16,13 @@
 #include "store/modCommon.h"
 
 namespace mailstore {
+namespace {
 
 #ifdef _WIN32
 constexpr bool kWindows = true;
 #else
 constexpr bool kWindows = false;
 #endif
-namespace {
 
 constexpr std::string_view kIconIni = "icon.ini";
 constexpr std::string_view kIconSection = "Icon";
@@ -250,8 +250,8 @@ int fCountUnread(const fs::path& folder) {
   // icon.ini - the usual one - is read in place, without building its lines.
   std::optional<std::string> bytes;
   std::optional<mod_ini::IniFile::SectionView> view;
-  std::unordered_map<std::string_view, bool> read;
-  std::unordered_map<std::string, std::string> states;  // any other icon.ini
+  std::unordered_map<std::string, std::string> states;  // any other icon.ini, read whole
+  std::unordered_map<std::string_view, bool> read;      // views into one of the two
   bool loaded = false;
   std::string lowered;
   int count = 0;
@@ -266,6 +266,8 @@ int fCountUnread(const fs::path& folder) {
           read.emplace(key, mod_ini::fParseIniInt(value, 0) == 6);
       } else if (bytes) {
         states = mod_ini::IniFile::fParse(*bytes).fSectionValues(kIconSection);
+        for (const auto& [key, value] : states)
+          read.emplace(key, mod_ini::fParseIniInt(value, 0) == 6);
       }
     }
     std::string_view key = name;
@@ -273,15 +275,8 @@ int fCountUnread(const fs::path& folder) {
       lowered = lowerAscii(std::string(name));
       key = lowered;
     }
-    bool isRead;
-    if (view) {
-      auto it = read.find(key);
-      isRead = it != read.end() && it->second;
-    } else {
-      auto it = states.find(std::string(key));
-      isRead = it != states.end() && mod_ini::fParseIniInt(it->second, 0) == 6;
-    }
-    if (!isRead) ++count;
+    auto it = read.find(key);
+    if (it == read.end() || !it->second) ++count;
   });
   return count;
 }
