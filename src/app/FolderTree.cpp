@@ -55,6 +55,17 @@ void FolderTree::mouseDoubleClickEvent(QMouseEvent* event) {
   event->accept();
 }
 
+void FolderTree::keyPressEvent(QKeyEvent* event) {
+  QTreeWidgetItem* before = currentItem();
+  QTreeWidget::keyPressEvent(event);
+  if (currentItem() != before) emit nodeKeySelected(currentItem());
+}
+
+void FolderTree::dragLeaveEvent(QDragLeaveEvent* event) {
+  emit dragLeft();
+  event->accept();
+}
+
 void FolderTree::dragEnterEvent(QDragEnterEvent* event) {
   if (!event->mimeData()->hasUrls()) {
     event->ignore();

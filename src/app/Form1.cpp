@@ -16,6 +16,7 @@
 
 #include "app/FolderTree.h"
 #include "app/MailListModel.h"
+#include "app/MailListView.h"
 #include "app/Receiver.h"
 #include "editor/Footy.h"
 #include "store/mailstore.h"
@@ -64,7 +65,9 @@ void Form1::sCreateControls() {
   connect(tv_, &FolderTree::dragEntered, this, [this] {
     if (!dragOriginNode) dragOriginNode = tv_->currentItem();
   });
+  connect(tv_, &FolderTree::nodeKeySelected, this, &Form1::sShowNode);
   connect(tv_, &FolderTree::dragMovedOver, this, &Form1::tv_DragOver);
+  connect(tv_, &FolderTree::dragLeft, this, &Form1::sEndTreeDrag);
   connect(tv_, &FolderTree::filesDropped, this, &Form1::tv_Drop);
 
   sCreateList();
@@ -106,7 +109,11 @@ void Form1::sCreateControls() {
 
 void Form1::sCreateList() {
   listModel_ = new MailListModel(this);
-  ListView1_ = new QTreeView(client_);
+  auto* view = new MailListView(client_);
+  // A key that moves the current row shows that mail, exactly as a click does.
+  view->currentMovedByKey = [this] { ListView1_ItemClick(); };
+  view->dragEnded = [this] { sEndTreeDrag(); };
+  ListView1_ = view;
   ListView1_->setObjectName(QStringLiteral("ListView1"));
   ListView1_->setModel(listModel_);
   ListView1_->setRootIsDecorated(false);

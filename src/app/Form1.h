@@ -103,12 +103,21 @@ class Form1 : public QMainWindow {
 
   // --- Receiving (Receiver.cpp): File items 1 and 2 and the timer's runs ---------------
   Receiver* receiver = nullptr;
+  // While a run files mail by account number, the commands that add, remove, rename or
+  // renumber accounts and folders (and moves by drag onto the tree) are disabled.
+  void sSetReceiving(bool receiving);
+  bool fReceiving() const { return receiving_; }
 
   // --- Folder tree -----------------------------------------------------------------
   FolderTree* fTree() const { return tv_; }
   void sBuildFolderTree();
   void sAddSubFolders(const std::filesystem::path& dir, const QString& parentKey);
   QTreeWidgetItem* fNode(const QString& key) const;
+  // Shows a node as a click on it does: its folder listed (and remembered as the listed
+  // one), or nothing for an account node; the title follows.
+  void sShowNode(QTreeWidgetItem* node);
+  // The key of the node whose folder the list shows; empty when none is listed.
+  const QString& fListedKey() const { return listedKey_; }
   static QTreeWidgetItem* fGetRootNode(QTreeWidgetItem* node);
   // The node's folder on disk; empty for an account node.
   std::filesystem::path fNodeFolder(QTreeWidgetItem* node) const;
@@ -182,6 +191,9 @@ class Form1 : public QMainWindow {
   void sSaveAttachment();
   // The file of the current row; empty when there is none.
   QString fSelectedMailPath() const;
+  // The mail shown in the view (the last row clicked or moved to); when none is shown,
+  // the current row's. The commands on one mail act on it.
+  QString fShownMailPath() const;
   QLineEdit* fHeaderBox(int index) const { return txt_[index]; }
   QListWidget* fAttachList() const { return List1_; }
   // The HTML preview; null until it is first used.
@@ -209,6 +221,7 @@ class Form1 : public QMainWindow {
   bool fRenameNode(QTreeWidgetItem* node, const QString& text);
   void tv_DragOver(QTreeWidgetItem* node);
   void tv_Drop(QTreeWidgetItem* node, const QList<QUrl>& urls);
+  void sEndTreeDrag();
   bool fSplitterEvent(int index, QEvent* event);
   double fTwipsPerPixelX() const;
   double fTwipsPerPixelY() const;
@@ -230,6 +243,9 @@ class Form1 : public QMainWindow {
   bool unloaded_ = false;
   bool striped_ = true;
   bool dragging_ = false;
+  bool receiving_ = false;
+  QString listedKey_;
+  QString shownPath_;
 
   QWidget* client_ = nullptr;
   FolderTree* tv_ = nullptr;

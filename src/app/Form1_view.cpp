@@ -118,12 +118,17 @@ void Form1::ListView1_ItemClick() {
   const MailRow& mail = listModel_->fRow(row);
   txt_[2]->setText(mail.subject);
   const QString path = mail.path;
+  shownPath_ = path;
   sShowMail(path);
   if (mail.icon == MailListModel::kRead) return;
-  listModel_->sSetIcon(row, MailListModel::kRead);
   const std::filesystem::path file = mailstore::fPath(path.toStdString());
-  mailstore::sMarkRead(file.parent_path(), mailstore::fUtf8(file.filename()));
-  QTreeWidgetItem* node = tv_->currentItem();
+  if (!mailstore::sMarkRead(file.parent_path(), mailstore::fUtf8(file.filename()))) {
+    // icon.ini could not be read or written: the mail stays unread, and says so.
+    sSetStatus(1, QStringLiteral("既読を保存できませんでした"));
+    return;
+  }
+  listModel_->sSetIcon(row, MailListModel::kRead);
+  QTreeWidgetItem* node = fNode(listedKey_);
   if (node && node->parent() && !FolderTree::fKey(node).startsWith(QString::fromUtf8(mailstore::kTrash))) {
     node->setData(0, FolderTree::kCountRole, QString::number(mailstore::fCountUnread(fNodeFolder(node))));
   }
@@ -160,7 +165,7 @@ HtmlView* Form1::fEnsureHtmlView() {
 }
 
 void Form1::sShowHtml() {
-  const QString path = fSelectedMailPath();
+  const QString path = fShownMailPath();
   if (path.isEmpty()) return;
   HtmlView* view = fEnsureHtmlView();
   view->show();
@@ -174,7 +179,7 @@ void Form1::sShowHtml() {
 }
 
 void Form1::sShowEuc() {
-  const QString path = fSelectedMailPath();
+  const QString path = fShownMailPath();
   if (path.isEmpty()) return;
   std::optional<std::string> text = mail::fReadEucFile(mailstore::fPath(path.toStdString()));
   if (!text) return;
@@ -183,7 +188,7 @@ void Form1::sShowEuc() {
 }
 
 QString Form1::fExtractAttachment(int line) const {
-  const QString path = fSelectedMailPath();
+  const QString path = fShownMailPath();
   if (path.isEmpty() || line < 0) return {};
   std::string temp = fGetTempPath().toStdString();
   mail::MailResult r = mail::ReadMail(path.toStdString(), "from:", temp);
