@@ -26,6 +26,11 @@ class FolderTree : public QTreeWidget {
 
   static QString fKey(const QTreeWidgetItem* item);
 
+  // The width that shows every node and the standard folders of an account (even before
+  // there is one) whole, name and a count of up to three digits, in the tree's own font
+  // and style; `height` decides whether a vertical scroll bar needs room too.
+  int fNaturalWidth(int height) const;
+
  signals:
   void nodeMousePressed(QTreeWidgetItem* item, Qt::MouseButton button, const QPoint& globalPos);
   void nodeKeySelected(QTreeWidgetItem* item);

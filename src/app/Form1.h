@@ -7,6 +7,7 @@
 #include <QMap>
 #include <QPointer>
 #include <QString>
+#include <array>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -149,6 +150,10 @@ class Form1 : public QMainWindow {
   MailListModel* fListModel() const { return listModel_; }
   void sLoadColumnWidths();
   void sSaveColumnWidths();
+  // Until the user has set them: a tree that shows the folders with their counts, and
+  // list columns that show whole dates within the list, measured in the fonts in use.
+  int fDefaultTreeWidth() const;
+  std::array<int, 3> fDefaultColumnWidths() const;
 
   // --- Layout ----------------------------------------------------------------------
   void sLayout();

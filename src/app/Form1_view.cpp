@@ -42,10 +42,6 @@ void setViewerText(const QString& text) {
   FootyWriteEnable(0, false);
 }
 
-// Where the help items point.
-const QString kHelpPage = QStringLiteral("https://quillbrook.example.jp/help/");
-const QString kHomePage = QStringLiteral("https://quillbrook.example.jp/");
-
 }  // namespace
 
 void Form1::sCreateView() {
@@ -156,7 +152,9 @@ HtmlView* Form1::fEnsureHtmlView() {
   wb_ = new HtmlView(client_);
   wb_->openOutside = [this](const QUrl& url) {
     if (mod_ini::fGetIniInt("Mail", "URLOpen", 0, settingsPath_) != 1) return false;
-    fShellOpen(url.toString(QUrl::FullyEncoded), QString(), QString());
+    // Straight to the desktop's opener: the view lets only web and mail links through,
+    // and a link's text must never be taken for a local file name.
+    QDesktopServices::openUrl(url);
     return true;
   };
   wb_->hide();
@@ -231,8 +229,11 @@ void Form1::sSaveAttachment() {
 }
 
 void Form1::sInstallHelpCommands() {
-  sSetMenuHandler(Menu::Help, 3, [this] { fShellOpen(kHelpPage, QString(), QString()); });
-  sSetMenuHandler(Menu::Help, 4, [this] { fShellOpen(kHomePage, QString(), QString()); });
+  // The online help and the home page are the user guide installed beside the program:
+  // it works without a network and always matches this version.
+  const QString guide = QString::fromStdString(mailstore::fUtf8(programDir_ / "guide" / "index.html"));
+  sSetMenuHandler(Menu::Help, 3, [this, guide] { fShellOpen(guide, QString(), QString()); });
+  sSetMenuHandler(Menu::Help, 4, [this, guide] { fShellOpen(guide, QString(), QString()); });
 #ifdef _WIN32
   const std::filesystem::path update = programDir_ / "Update.exe";
 #else
