@@ -1,14 +1,14 @@
 // Sending drafts as the composer does (fSend: read set.ini, send, keep the copy in the
 // sent box) against the local SMTP sink: 200 mails one call each, compared with curl
 // sending 200 over one connection; then the peak memory growth of a 20 MB attachment.
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-
-#include <unistd.h>
 
 #include "compose/outgoing.h"
 #include "mail/mimebuild.h"
@@ -27,7 +27,9 @@ long peakKb() {
   return -1;
 }
 
-double since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+double since(Clock::time_point t0) {
+  return std::chrono::duration<double>(Clock::now() - t0).count();
+}
 
 void setAccount(const fs::path& account, int port, bool login) {
   accountsettings::AccountSettings s;
@@ -55,39 +57,46 @@ int main() {
   std::printf("send %d drafts through fSend, one call each (copy kept in the sent box)\n", kSends);
   // The copy is flushed to disk: the same run with the account folder in memory (where
   // there is such a file system) shows what the disk adds.
-  const fs::path shm = fs::path("/dev/shm") / ("qb-bench-" + std::to_string(::getpid())) / "Account01";
+  const fs::path shm =
+      fs::path("/dev/shm") / ("qb-bench-" + std::to_string(::getpid())) / "Account01";
   std::error_code ec;
   fs::create_directories(shm, ec);
   struct Run {
     fs::path folder;
     bool login;
     const char* where;
-  } runs[] = {{account, false, "disk"}, {account, true, "disk"}, {shm, false, "memory"}, {shm, true, "memory"}};
+  } runs[] = {{account, false, "disk"},
+              {account, true, "disk"},
+              {shm, false, "memory"},
+              {shm, true, "memory"}};
   for (auto& [folder, login, where] : runs) {
     if (!fs::is_directory(folder)) continue;
     setAccount(folder, servers->smtp, login);
     int failed = 0, copies = 0;
     auto t0 = Clock::now();
     for (int i = 0; i < kSends; ++i) {
-      compose::Draft d{"carol@localhost", "", "", "ベンチマーク " + std::to_string(i), "本文です。\r\n", {}};
+      compose::Draft d{"carol@localhost", "", "", "ベンチマーク " + std::to_string(i),
+                       "本文です。\r\n",  {}};
       auto r = compose::fSend(log, folder, d);
       failed += !r.sent;
       copies += r.copy.ok;
     }
-    std::printf("%-15s fSend %.3f s (%d failed, %d copies on %s)\n", login ? "STARTTLS+AUTH" : "plain/STARTTLS",
-                since(t0), failed, copies, where);
+    std::printf("%-15s fSend %.3f s (%d failed, %d copies on %s)\n",
+                login ? "STARTTLS+AUTH" : "plain/STARTTLS", since(t0), failed, copies, where);
   }
   fs::remove_all(shm.parent_path(), ec);
 
   fs::path msg = fs::path(servers->dir) / "curl.eml";
-  std::ofstream(msg) << "From: =?UTF-8?B?44OZ44Oz44OBIOWkqumDjg==?= <alice@localhost>\r\nTo: carol@localhost\r\n"
-                        "Subject: =?ISO-2022-JP?B?GyRCJVklcyVBJV4hPCUvGyhC?=\r\nMIME-Version: 1.0\r\n"
-                        "Content-Type: text/plain; charset=ISO-2022-JP\r\n\r\n\x1b$BK\\J8$G$9!#\x1b(B\r\n";
+  std::ofstream(msg)
+      << "From: =?UTF-8?B?44OZ44Oz44OBIOWkqumDjg==?= <alice@localhost>\r\nTo: carol@localhost\r\n"
+         "Subject: =?ISO-2022-JP?B?GyRCJVklcyVBJV4hPCUvGyhC?=\r\nMIME-Version: 1.0\r\n"
+         "Content-Type: text/plain; charset=ISO-2022-JP\r\n\r\n\x1b$BK\\J8$G$9!#\x1b(B\r\n";
   std::string cmd = "curl -s --cacert " + servers->caFile;
   for (int i = 0; i < kSends; ++i) {
     if (i) cmd += " --next";
     cmd += " --url smtp://127.0.0.1:" + std::to_string(servers->smtp) +
-           "/localhost --mail-from alice@localhost --mail-rcpt carol@localhost --upload-file " + msg.string();
+           "/localhost --mail-from alice@localhost --mail-rcpt carol@localhost --upload-file " +
+           msg.string();
   }
   auto t0 = Clock::now();
   int rc = std::system(cmd.c_str());
@@ -109,19 +118,22 @@ int main() {
   long before = peakKb();
   std::uint64_t calls = 0, lastDone = 0, total = 0;
   t0 = Clock::now();
-  auto r = compose::fSend(log, account, {"carol@localhost", "", "", "大きな添付", "添付します。\r\n", {big.string()}},
-                          [&](std::uint64_t done, std::uint64_t all) {
-                            ++calls;
-                            lastDone = done;
-                            total = all;
-                          });
+  auto r = compose::fSend(
+      log, account, {"carol@localhost", "", "", "大きな添付", "添付します。\r\n", {big.string()}},
+      [&](std::uint64_t done, std::uint64_t all) {
+        ++calls;
+        lastDone = done;
+        total = all;
+      });
   double secs = since(t0);
   long after = peakKb();
-  std::printf("20 MB attachment: %s in %.3f s; peak memory %ld kB -> %ld kB, growth %.1f MB = %.2f x the file;"
-              " %llu progress calls, last %llu of %llu bytes\n",
-              r.sent ? "sent" : r.text.c_str(), secs, before, after, (after - before) / 1024.0,
-              (after - before) * 1024.0 / kSize, static_cast<unsigned long long>(calls),
-              static_cast<unsigned long long>(lastDone), static_cast<unsigned long long>(total));
+  std::printf(
+      "20 MB attachment: %s in %.3f s; peak memory %ld kB -> %ld kB, growth %.1f MB = %.2f x the "
+      "file;"
+      " %llu progress calls, last %llu of %llu bytes\n",
+      r.sent ? "sent" : r.text.c_str(), secs, before, after, (after - before) / 1024.0,
+      (after - before) * 1024.0 / kSize, static_cast<unsigned long long>(calls),
+      static_cast<unsigned long long>(lastDone), static_cast<unsigned long long>(total));
 
   // For comparison: the same message built whole in memory.
   mail::mime::Outgoing whole;
@@ -135,6 +147,7 @@ int main() {
   auto bytes = mail::mime::fBuildMessage(whole, error);
   after = peakKb();
   std::printf("built in memory instead: %zu bytes, peak growth %.1f MB = %.2f x the file\n",
-              bytes ? bytes->size() : 0, (after - before) / 1024.0, (after - before) * 1024.0 / kSize);
+              bytes ? bytes->size() : 0, (after - before) / 1024.0,
+              (after - before) * 1024.0 / kSize);
   return 0;
 }

@@ -1,7 +1,5 @@
 #include "compose/outgoing.h"
 
-#include "compose/outgoing_file.h"
-
 #include <array>
 #include <cstdio>
 #include <ctime>
@@ -9,6 +7,7 @@
 #include <optional>
 #include <system_error>
 
+#include "compose/outgoing_file.h"
 #include "mail/mail.h"
 #include "store/accountsettings.h"
 #include "store/charset.h"
@@ -48,7 +47,8 @@ LocalTime now() {
   // everywhere); they are at most a day apart.
   int days = lt.local.tm_yday - utc.tm_yday;
   if (lt.local.tm_year != utc.tm_year) days = lt.local.tm_year > utc.tm_year ? 1 : -1;
-  lt.offsetMinutes = days * 1440L + (lt.local.tm_hour - utc.tm_hour) * 60L + (lt.local.tm_min - utc.tm_min);
+  lt.offsetMinutes =
+      days * 1440L + (lt.local.tm_hour - utc.tm_hour) * 60L + (lt.local.tm_min - utc.tm_min);
   return lt;
 }
 
@@ -120,7 +120,8 @@ std::string fOutgoingName(const std::tm& tm) {
 
 // English names: readers of the file parse the line as a mail Date header.
 std::string fOutgoingDateLine(const std::tm& tm, long offsetMinutes) {
-  static constexpr std::array<const char*, 7> kDays = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr std::array<const char*, 7> kDays = {"Sun", "Mon", "Tue", "Wed",
+                                                       "Thu", "Fri", "Sat"};
   static constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   long off = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
@@ -200,10 +201,11 @@ SendResult fSend(const fs::path& logFile, const fs::path& accountFolder, const D
   const accountsettings::AccountSettings account = accountsettings::fLoad(accountFolder);
   const std::string server = accountsettings::fJoinServer(account.smtpHost, account.smtpPort, ':');
   // The display name travels as "name <address>"; the library quotes or encodes it.
-  const std::string sender = account.name.empty() ? account.address : account.name + " <" + account.address + ">";
-  mail::SendStatus status =
-      mail::SendMailEx(mailstore::fUtf8(logFile), server, fRecipientList(draft), sender, draft.subject,
-                       draft.body, joinTab(draft.attachments), account.user, account.pass, progress);
+  const std::string sender =
+      account.name.empty() ? account.address : account.name + " <" + account.address + ">";
+  mail::SendStatus status = mail::SendMailEx(
+      mailstore::fUtf8(logFile), server, fRecipientList(draft), sender, draft.subject, draft.body,
+      joinTab(draft.attachments), account.user, account.pass, progress);
   result.sent = status.sent;
   result.text = std::move(status.text);
   if (!result.sent) return result;

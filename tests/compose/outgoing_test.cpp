@@ -1,8 +1,9 @@
 // The outgoing file (name, content, encoding, never replacing a stored mail) and the
 // recipient lists handed to the mail library.
-#include <gtest/gtest.h>
+#include "compose/outgoing.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -10,7 +11,6 @@
 #include <thread>
 
 #include "../mail/read_test_support.h"
-#include "compose/outgoing.h"
 #include "compose/outgoing_file.h"
 #include "store/charset.h"
 #include "store/fsutil.h"
@@ -35,7 +35,9 @@ void waitForFreshSecond() {
   while (std::time(nullptr) == start) std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
-fs::path sentFolder(const fs::path& account) { return account / mailstore::fPath(mailstore::kSent); }
+fs::path sentFolder(const fs::path& account) {
+  return account / mailstore::fPath(mailstore::kSent);
+}
 
 TEST(OutgoingLists, FieldsSplitTrimmedAndJoined) {
   struct Case {
@@ -70,7 +72,8 @@ TEST(OutgoingFile, NamesAndDateLinesForAnyDate) {
   } cases[] = {
       {2024, 3, 5, 14, 7, 9, 540, "24650305_140709", "Date: Tue, 05 Mar 2024 14:07:09 +0900\r\n"},
       {2025, 1, 1, 0, 0, 0, -300, "2510101_000000", "Date: Wed, 01 Jan 2025 00:00:00 -0500\r\n"},
-      {2024, 12, 31, 23, 59, 59, 330, "243661231_235959", "Date: Tue, 31 Dec 2024 23:59:59 +0530\r\n"},
+      {2024, 12, 31, 23, 59, 59, 330, "243661231_235959",
+       "Date: Tue, 31 Dec 2024 23:59:59 +0530\r\n"},
       {2009, 4, 10, 9, 5, 0, -570, "091000410_090500", "Date: Fri, 10 Apr 2009 09:05:00 -0930\r\n"},
   };
   for (auto& c : cases) {
@@ -107,7 +110,8 @@ TEST_F(Store, ExactContentInCp932InEachBox) {
     auto bytes = fsutil::fReadFile(r.file);
     ASSERT_TRUE(bytes);
     const std::string rest =
-        "To: 山田<a@x>, b@y\r\nCc: , ,\r\nBcc: \r\nSubject: ソ表示①～の件\r\n\r\n本文①～\r\n二行目\r\n";
+        "To: 山田<a@x>, b@y\r\nCc: , ,\r\nBcc: \r\nSubject: "
+        "ソ表示①～の件\r\n\r\n本文①～\r\n二行目\r\n";
     EXPECT_FALSE(charset::fIsValidUtf8(*bytes));
     std::string text = charset::fFromCp932(*bytes);
     ASSERT_EQ(text.rfind("Date: ", 0), 0u);
@@ -124,7 +128,8 @@ TEST_F(Store, TextBeyondCp932IsKeptAsUtf8AndHeaderFieldsStayOneLine) {
   ASSERT_TRUE(r.ok) << r.error;
   std::string bytes = fsutil::fReadFile(r.file).value();
   EXPECT_TRUE(charset::fIsValidUtf8(bytes));
-  EXPECT_NE(bytes.find("\r\nSubject: 絵文字😀  Bcc: evil@x\r\n\r\n本文😀"), std::string::npos) << bytes;
+  EXPECT_NE(bytes.find("\r\nSubject: 絵文字😀  Bcc: evil@x\r\n\r\n本文😀"), std::string::npos)
+      << bytes;
 }
 
 TEST_F(Store, SameSecondTakesCountedNames) {
@@ -132,7 +137,8 @@ TEST_F(Store, SameSecondTakesCountedNames) {
   const std::time_t second = std::time(nullptr);
   std::vector<fs::path> files;
   for (int i = 0; i < 3; ++i) {
-    auto r = compose::fStore(account(), Box::Sent, {"a@x", "", "", "s" + std::to_string(i), "", {}});
+    auto r =
+        compose::fStore(account(), Box::Sent, {"a@x", "", "", "s" + std::to_string(i), "", {}});
     ASSERT_TRUE(r.ok) << r.error;
     files.push_back(r.file);
   }
@@ -141,7 +147,8 @@ TEST_F(Store, SameSecondTakesCountedNames) {
   EXPECT_EQ(files[1].filename().string(), t + "_001");
   EXPECT_EQ(files[2].filename().string(), t + "_002");
   for (int i = 0; i < 3; ++i)
-    EXPECT_NE(fsutil::fReadFile(files[i])->find("Subject: s" + std::to_string(i)), std::string::npos);
+    EXPECT_NE(fsutil::fReadFile(files[i])->find("Subject: s" + std::to_string(i)),
+              std::string::npos);
 }
 
 TEST_F(Store, AllNamesOfTheSecondTakenFailsAndKeepsEveryFile) {
@@ -176,10 +183,12 @@ TEST_F(Store, AllNamesOfTheSecondTakenFailsAndKeepsEveryFile) {
       ::close(fd);
     }
   }
-  if (std::time(nullptr) >= t0) GTEST_SKIP() << "the machine was too busy to make the names in time";
+  if (std::time(nullptr) >= t0)
+    GTEST_SKIP() << "the machine was too busy to make the names in time";
   while (std::time(nullptr) < t0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   auto r = compose::fStore(account, Box::Sent, {"a@x", "", "", "s", "body", {}});
-  if (std::time(nullptr) >= t0 + kSeconds) GTEST_SKIP() << "the machine was too busy to fill the names in time";
+  if (std::time(nullptr) >= t0 + kSeconds)
+    GTEST_SKIP() << "the machine was too busy to fill the names in time";
   EXPECT_FALSE(r.ok);
   EXPECT_NE(r.error.find("保存できません"), std::string::npos) << r.error;
   std::size_t count = 0;

@@ -26,7 +26,8 @@ std::string localNow() {
 }
 
 std::vector<std::string> readAll(const fs::path& file, const fs::path& folder) {
-  auto r = mail::ReadMail(mailstore::fUtf8(file), "subject:from:to:cc:bcc:date:", mailstore::fUtf8(folder));
+  auto r = mail::ReadMail(mailstore::fUtf8(file),
+                          "subject:from:to:cc:bcc:date:", mailstore::fUtf8(folder));
   auto* parts = std::get_if<std::vector<std::string>>(&r);
   if (!parts) ADD_FAILURE() << std::get<std::string>(r);
   return parts ? *parts : std::vector<std::string>{};
@@ -92,8 +93,11 @@ TEST_F(Send, JapaneseMailArrivesWhole) {
   std::string binary(300000, '\0');
   for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 7919 >> 3);
   std::ofstream(data, std::ios::binary) << binary;
-  Draft d{"山田 太郎<bob@localhost>", "佐藤 花子<carol@localhost>, ", "alice@localhost",
-          "会議の件①～について", "本文①と～です。\r\n二行目\r\n",
+  Draft d{"山田 太郎<bob@localhost>",
+          "佐藤 花子<carol@localhost>, ",
+          "alice@localhost",
+          "会議の件①～について",
+          "本文①と～です。\r\n二行目\r\n",
           {mailstore::fUtf8(report), mailstore::fUtf8(data)}};
   std::uint64_t lastDone = 0, lastTotal = 0;
   bool backwards = false;
@@ -159,18 +163,54 @@ TEST_F(Send, FailuresSendNothingAndKeepNoCopy) {
     std::string expect;
   } cases[] = {
       {"server down", "1", "alice", "secret", "bob@localhost", true, {}, "接続できません"},
-      {"451 at RCPT", std::to_string(servers->smtp), "alice", "secret", "fail451@localhost", true, {},
+      {"451 at RCPT",
+       std::to_string(servers->smtp),
+       "alice",
+       "secret",
+       "fail451@localhost",
+       true,
+       {},
        "451 4.3.0"},
-      {"554 after DATA", std::to_string(servers->smtp), "alice", "secret", "fail554@localhost", true, {},
+      {"554 after DATA",
+       std::to_string(servers->smtp),
+       "alice",
+       "secret",
+       "fail554@localhost",
+       true,
+       {},
        "554 5.6.0"},
-      {"wrong password", std::to_string(servers->submission), "alice", "wrong", "bob@localhost", true, {},
+      {"wrong password",
+       std::to_string(servers->submission),
+       "alice",
+       "wrong",
+       "bob@localhost",
+       true,
+       {},
        "535"},
-      {"no login where required", std::to_string(servers->submission), "", "", "bob@localhost", true, {},
+      {"no login where required",
+       std::to_string(servers->submission),
+       "",
+       "",
+       "bob@localhost",
+       true,
+       {},
        "530"},
-      {"untrusted certificate", std::to_string(servers->smtps), "alice", "secret", "bob@localhost", false,
-       {}, "TLS"},
-      {"missing attachment", std::to_string(servers->smtp), "alice", "secret", "bob@localhost", true,
-       {(work / "ない.pdf").string()}, "ない.pdf"},
+      {"untrusted certificate",
+       std::to_string(servers->smtps),
+       "alice",
+       "secret",
+       "bob@localhost",
+       false,
+       {},
+       "TLS"},
+      {"missing attachment",
+       std::to_string(servers->smtp),
+       "alice",
+       "secret",
+       "bob@localhost",
+       true,
+       {(work / "ない.pdf").string()},
+       "ない.pdf"},
   };
   const mail::LibrarySettings trusted = mail::fGetLibrarySettings();
   for (auto& c : cases) {
