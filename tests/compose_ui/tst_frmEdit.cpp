@@ -107,6 +107,7 @@ std::unique_ptr<Form1> ComposerTest::openForm(const QString& key) {
   form->resize(900, 600);
   form->show();
   if (!QTest::qWaitForWindowExposed(form.get())) return nullptr;
+  form->fTree()->expandAll();
   if (!key.isEmpty()) press(*form, key);
   return form;
 }
@@ -155,6 +156,7 @@ void ComposerTest::openWhileOpenAndNewAfterReply() {
     // No node selected: no account, no composer.
     auto bare = openForm(QString());
     QVERIFY(bare);
+    bare->fTree()->setCurrentItem(nullptr);
     bare->mnuFileItem_Click(0);
     QVERIFY(!bare->fComposer());
   }
