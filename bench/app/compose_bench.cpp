@@ -3,6 +3,7 @@
 // SMTP sink. Prints figures.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "app/FolderTree.h"
 #include "app/Form1.h"
 #include "app/MailListModel.h"
 #include "compose/frmEdit.h"
@@ -37,12 +39,14 @@ fs::path makeProgram(const fs::path& program, const std::string& smtp) {
   modCommon::sSetAccountValue(account, "Address", "alice@localhost");
   modCommon::sSetAccountValue(account, "SMTP", smtp);
   std::vector<std::string> list;
-  for (int i = 0; i < 500; ++i) list.push_back("定型文その" + std::to_string(i) + "：いつもお世話になっております。");
+  for (int i = 0; i < 500; ++i)
+    list.push_back("定型文その" + std::to_string(i) + "：いつもお世話になっております。");
   phrases::fSave(program / "setting.ini", list);
   // A 1 MB plain mail of 70-character lines.
   std::ofstream mail(account / mailstore::fPath("受信箱/big.eml"), std::ios::binary);
-  mail << "From: Sato <sato@example.jp>\r\nTo: alice@localhost\r\nSubject: big\r\n"
-          "Date: Mon, 01 Jan 2024 10:00:00 +0000\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n";
+  mail
+      << "From: Sato <sato@example.jp>\r\nTo: alice@localhost\r\nSubject: big\r\n"
+         "Date: Mon, 01 Jan 2024 10:00:00 +0000\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n";
   const std::string line = std::string(68, 'x') + "\r\n";
   for (size_t n = 0; n < (1u << 20) / line.size(); ++n) mail << line;
   std::ofstream(program / "big.bin", std::ios::binary) << std::string(20u << 20, 'z');
@@ -57,14 +61,18 @@ int main(int argc, char** argv) {
   const fs::path program = fs::temp_directory_path() / "qb_bench_compose";
   makeProgram(program, servers ? servers->smtpServer() : "127.0.0.1:1");
 
-  Form1 form(QString::fromStdString(mailstore::fUtf8(program)));
+  auto owner = std::make_unique<Form1>(QString::fromStdString(mailstore::fUtf8(program)));
+  Form1& form = *owner;
   form.resize(900, 600);
   form.show();
-  QTest::qWaitForWindowExposed(&form);
+  if (!QTest::qWaitForWindowExposed(&form)) return 1;
+  form.fTree()->expandAll();
   QTreeWidgetItem* inbox = form.fNode(QStringLiteral("受信箱01"));
-  QTest::mousePress(form.fTree()->viewport(), Qt::LeftButton, {}, form.fTree()->visualItemRect(inbox).center());
+  QTest::mousePress(form.fTree()->viewport(), Qt::LeftButton, {},
+                    form.fTree()->visualItemRect(inbox).center());
   QTreeView* list = form.fListView();
-  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(form.fListModel()->index(0, 0)).center());
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                    list->visualRect(form.fListModel()->index(0, 0)).center());
 
   std::vector<double> open;
   size_t phrases = 0;
@@ -79,8 +87,9 @@ int main(int argc, char** argv) {
     c->close();
     QApplication::processEvents();
   }
-  std::printf("reply to a 1 MB mail with %zu phrases: open median %.1f ms (min %.1f, max %.1f)\n", phrases,
-              median(open), *std::min_element(open.begin(), open.end()), *std::max_element(open.begin(), open.end()));
+  std::printf("reply to a 1 MB mail with %zu phrases: open median %.1f ms (min %.1f, max %.1f)\n",
+              phrases, median(open), *std::min_element(open.begin(), open.end()),
+              *std::max_element(open.begin(), open.end()));
 
   if (!servers) return 0;
   form.mnuFileItem_Click(0);
@@ -103,11 +112,15 @@ int main(int argc, char** argv) {
   });
   probe.start(5);
   c->sSend();
-  while (form.fComposer() && form.fComposer()->fSending()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  while (form.fComposer() && form.fComposer()->fSending())
+    QApplication::processEvents(QEventLoop::WaitForMoreEvents);
   probe.stop();
-  std::printf("send of a 20 MB attachment: %.2f s, %d probe ticks, longest event-loop stall %.1f ms; status: %s\n",
-              clock.elapsed() / 1000.0, ticks, worst / 1e6, form.fStatus(1).toUtf8().constData());
+  std::printf(
+      "send of a 20 MB attachment: %.2f s, %d probe ticks, longest event-loop stall %.1f ms; "
+      "status: %s\n",
+      clock.elapsed() / 1000.0, ticks, worst / 1e6, form.fStatus(1).toUtf8().constData());
   for (const auto& f : servers->stored("bob")) fs::remove(f);
+  owner.reset();
   fs::remove_all(program);
   return 0;
 }

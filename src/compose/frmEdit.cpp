@@ -53,14 +53,22 @@ struct ItemDef {
 
 using M = frmEdit::Menu;
 constexpr ItemDef kItems[] = {
-    {M::File, 1, "送信(&S)", ""},       {M::File, 2, "送信待ちへ(&L)", ""},
-    {M::File, 3, "下書きへ(&D)", ""},   {M::File, 9, "-", ""},
-    {M::File, 10, "閉じる(&C)", ""},    {M::Footy, 0, "切り取り(&T)", "Ctrl+X"},
-    {M::Footy, 1, "コピー(&C)", "Ctrl+C"}, {M::Footy, 2, "貼り付け(&P)", "Ctrl+V"},
-    {M::Footy, 6, "-", ""},             {M::Footy, 7, "アンドゥ(&U)", "Ctrl+Z"},
-    {M::Footy, 8, "リドゥ(&R)", "Ctrl+Y"}, {M::Footy, 9, "-", ""},
-    {M::Footy, 10, "全て選択(&A)", "Ctrl+A"}, {M::Footy, 11, "-", ""},
-    {M::Attach, 0, "追加(&T)", ""},     {M::Attach, 1, "削除(&D)", ""},
+    {M::File, 1, "送信(&S)", ""},
+    {M::File, 2, "送信待ちへ(&L)", ""},
+    {M::File, 3, "下書きへ(&D)", ""},
+    {M::File, 9, "-", ""},
+    {M::File, 10, "閉じる(&C)", ""},
+    {M::Footy, 0, "切り取り(&T)", "Ctrl+X"},
+    {M::Footy, 1, "コピー(&C)", "Ctrl+C"},
+    {M::Footy, 2, "貼り付け(&P)", "Ctrl+V"},
+    {M::Footy, 6, "-", ""},
+    {M::Footy, 7, "アンドゥ(&U)", "Ctrl+Z"},
+    {M::Footy, 8, "リドゥ(&R)", "Ctrl+Y"},
+    {M::Footy, 9, "-", ""},
+    {M::Footy, 10, "全て選択(&A)", "Ctrl+A"},
+    {M::Footy, 11, "-", ""},
+    {M::Attach, 0, "追加(&T)", ""},
+    {M::Attach, 1, "削除(&D)", ""},
     {M::Attach, 2, "クリア(&C)", ""},
 };
 
@@ -80,7 +88,8 @@ const ControlDef kButtons[] = {
     {4, "添付", "ファイル選択ダイアログを表示", {528, 8, 41, 18}},
 };
 
-const QRect kFields[] = {{88, 8, 201, 18}, {88, 32, 201, 18}, {336, 8, 185, 18}, {336, 32, 185, 18}};
+const QRect kFields[] = {
+    {88, 8, 201, 18}, {88, 32, 201, 18}, {336, 8, 185, 18}, {336, 32, 185, 18}};
 
 constexpr int kPathRole = Qt::UserRole;
 constexpr auto kProgressPause = std::chrono::milliseconds(50);
@@ -135,14 +144,15 @@ frmEdit::frmEdit(Form1* form) : QMainWindow(form, Qt::Window), form_(form) {
   sCreateMenus();
   // 2. The editor.
   sCreateEditor();
+  // Sized before any text goes in: a reply is laid out once, at its real width.
+  resize(713, 332 + menuBar()->sizeHint().height());
+  sLayout();
   // 3. Caption.
   if (root) setWindowTitle(QStringLiteral("メール作成 - ") + root->text(0));
   // 4. A reply takes the main window's mail.
   if (form->Tag == QLatin1String("Re")) sFillReply();
   // 5. Fixed phrases.
   sLoadPhrases();
-  resize(713, 332 + menuBar()->sizeHint().height());
-  sLayout();
   // Closing the main window closes the composer too.
   form->installEventFilter(this);
 }
@@ -185,8 +195,9 @@ void frmEdit::sCreateControls() {
   lv_->setRootIsDecorated(false);
   lv_->header()->setStretchLastSection(true);
   lv_->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(lv_, &QTreeWidget::customContextMenuRequested, this,
-          [this](const QPoint& at) { fMenu(Menu::Attach)->popup(lv_->viewport()->mapToGlobal(at)); });
+  connect(lv_, &QTreeWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    fMenu(Menu::Attach)->popup(lv_->viewport()->mapToGlobal(at));
+  });
   connect(lv_, &QTreeWidget::itemDoubleClicked, this, [this] { sOpenAttachment(); });
 
   auto* bar = new QStatusBar(this);
@@ -213,7 +224,8 @@ void frmEdit::sCreateMenus() {
     QAction* action = QString::fromUtf8(it.caption) == QLatin1String("-")
                           ? menu->addSeparator()
                           : menu->addAction(QString::fromUtf8(it.caption));
-    action->setObjectName(QStringLiteral("%1_%2").arg(QString::fromUtf8(defs[it.menu]->itemName)).arg(it.index));
+    action->setObjectName(
+        QStringLiteral("%1_%2").arg(QString::fromUtf8(defs[it.menu]->itemName)).arg(it.index));
     if (*it.shortcut) {
       action->setShortcut(QKeySequence(QString::fromLatin1(it.shortcut)));
       action->setShortcutContext(Qt::WindowShortcut);
@@ -326,8 +338,8 @@ bool frmEdit::eventFilter(QObject* watched, QEvent* event) {
     return false;
   }
   if (editor_ && (watched == editor_ || watched == editorViewport_)) {
-    if (type == QEvent::FocusIn ||
-        (type == QEvent::MouseButtonPress && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)) {
+    if (type == QEvent::FocusIn || (type == QEvent::MouseButtonPress &&
+                                    static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)) {
       menus_[Menu::Footy]->menuAction()->setEnabled(true);
       subjectFill_ = false;
     }
@@ -341,7 +353,8 @@ bool frmEdit::eventFilter(QObject* watched, QEvent* event) {
       // Leaving the header fields for another control; a menu or another window taking
       // the focus for a moment is not leaving.
       const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-      if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) subjectFill_ = false;
+      if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
+        subjectFill_ = false;
     }
     break;
   }
@@ -362,7 +375,8 @@ void frmEdit::sAddAttachment() {
     dialog.setFileMode(QFileDialog::ExistingFile);
     // "*" so that names without a dot show too (they do on Windows with *.*).
     dialog.setNameFilter(QStringLiteral("すべてのファイル(*.*) (*)"));
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) file = dialog.selectedFiles().first();
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+      file = dialog.selectedFiles().first();
   }
   if (file.isEmpty()) return;
   const QFileInfo info(file);
@@ -451,23 +465,28 @@ void frmEdit::sSend() {
   // The worker owns copies of everything it reads; the window only hears from it through
   // queued calls, which are dropped should the window be gone by then.
   worker_ = std::thread([this, state, log = logFile_, folder = accountFolder_, draft = fDraft()] {
-    compose::SendResult r = compose::fSend(log, folder, draft, [this, state](std::uint64_t done, std::uint64_t total) {
-      state->done = done;
-      state->total = total;
-      const auto now = std::chrono::steady_clock::now();
-      if (now - state->lastPost < kProgressPause && done < total) return;
-      state->lastPost = now;
-      if (!state->posted.exchange(true)) QMetaObject::invokeMethod(this, [this] { sShowProgress(); }, Qt::QueuedConnection);
-    });
-    QMetaObject::invokeMethod(this, [this, r = std::move(r)]() mutable { sSendDone(std::move(r)); },
-                              Qt::QueuedConnection);
+    compose::SendResult r =
+        compose::fSend(log, folder, draft, [this, state](std::uint64_t done, std::uint64_t total) {
+          state->done = done;
+          state->total = total;
+          const auto now = std::chrono::steady_clock::now();
+          if (now - state->lastPost < kProgressPause && done < total) return;
+          state->lastPost = now;
+          if (!state->posted.exchange(true))
+            QMetaObject::invokeMethod(
+                this, [this] { sShowProgress(); }, Qt::QueuedConnection);
+        });
+    QMetaObject::invokeMethod(
+        this, [this, r = std::move(r)]() mutable { sSendDone(std::move(r)); },
+        Qt::QueuedConnection);
   });
 }
 
 void frmEdit::sShowProgress() {
   if (!sending_ || !send_) return;
   send_->posted = false;
-  form_->sSetStatus(1, QStringLiteral("送信中 %1/%2バイト").arg(send_->done.load()).arg(send_->total.load()));
+  form_->sSetStatus(
+      1, QStringLiteral("送信中 %1/%2バイト").arg(send_->done.load()).arg(send_->total.load()));
 }
 
 void frmEdit::sSendDone(compose::SendResult result) {
@@ -491,7 +510,9 @@ void frmEdit::sSendDone(compose::SendResult result) {
     sRefreshForm(form_, result.copy.file.parent_path());
   } else {
     form_->sMailCount();
-    sMessage(Form1::kTitle, QStringLiteral("送信しましたが、送信箱に控えを保存できませんでした。\n") + u(result.copy.error));
+    sMessage(Form1::kTitle,
+             QStringLiteral("送信しましたが、送信箱に控えを保存できませんでした。\n") +
+                 u(result.copy.error));
   }
   sCloseWindow();
 }

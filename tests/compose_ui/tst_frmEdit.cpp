@@ -28,12 +28,14 @@ namespace {
 
 void press(Form1& form, const QString& key) {
   QTreeWidgetItem* node = form.fNode(key);
-  QTest::mousePress(form.fTree()->viewport(), Qt::LeftButton, {}, form.fTree()->visualItemRect(node).center());
+  QTest::mousePress(form.fTree()->viewport(), Qt::LeftButton, {},
+                    form.fTree()->visualItemRect(node).center());
 }
 
 void clickRow(Form1& form, int row) {
   QTreeView* list = form.fListView();
-  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(form.fListModel()->index(row, 0)).center());
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                    list->visualRect(form.fListModel()->index(row, 0)).center());
 }
 
 QString body() {
@@ -79,7 +81,8 @@ class ComposerTest : public QObject {
 
  private:
   std::unique_ptr<Form1> openForm(const QString& key);
-  frmEdit* compose(Form1& form, const std::string& to, const std::string& subject, const QString& text);
+  frmEdit* compose(Form1& form, const std::string& to, const std::string& subject,
+                   const QString& text);
 
   std::unique_ptr<qbtest::MailServers> servers_;
   std::unique_ptr<QTemporaryDir> dir_;
@@ -112,7 +115,8 @@ std::unique_ptr<Form1> ComposerTest::openForm(const QString& key) {
   return form;
 }
 
-frmEdit* ComposerTest::compose(Form1& form, const std::string& to, const std::string& subject, const QString& text) {
+frmEdit* ComposerTest::compose(Form1& form, const std::string& to, const std::string& subject,
+                               const QString& text) {
   form.mnuFileItem_Click(0);
   frmEdit* c = form.fComposer();
   if (!c) return nullptr;
@@ -123,8 +127,9 @@ frmEdit* ComposerTest::compose(Form1& form, const std::string& to, const std::st
 }
 
 void ComposerTest::replyQuotesTheShownMail() {
-  mf::write(a1_ / "受信箱", "a.eml",
-            mf::simple("Re: hello", "Sato <sato@example.jp>", "Mon, 01 Jan 2024 10:00:00 +0000", "x"));
+  mf::write(
+      a1_ / "受信箱", "a.eml",
+      mf::simple("Re: hello", "Sato <sato@example.jp>", "Mon, 01 Jan 2024 10:00:00 +0000", "x"));
   auto form = openForm("受信箱01");
   QVERIFY(form);
   clickRow(*form, 0);
@@ -139,11 +144,13 @@ void ComposerTest::replyQuotesTheShownMail() {
   QCOMPARE(c->windowTitle(), QString("メール作成 - 仕事"));
   QCOMPARE(c->fField(frmEdit::To)->text(), QString("Sato <sato@example.jp>"));
   QCOMPARE(c->fField(frmEdit::Subject)->text(), QString("Re: Re: hello"));
-  QCOMPARE(body(), QString("\r\n----- Original Message -----\r\n> first\r\n> \r\n> third\r\n> \r\n"));
+  QCOMPARE(body(),
+           QString("\r\n----- Original Message -----\r\n> first\r\n> \r\n> third\r\n> \r\n"));
   QVERIFY(c->fField(frmEdit::Cc)->text().isEmpty());
   // Without phrases the submenu is there but disabled; the address book buttons wait.
   QVERIFY(!c->fMenuItem(frmEdit::Menu::Footy, 12)->isEnabled());
-  for (const char* name : {"cmd_0", "cmd_2", "cmd_3"}) QVERIFY(!c->findChild<QPushButton*>(name)->isEnabled());
+  for (const char* name : {"cmd_0", "cmd_2", "cmd_3"})
+    QVERIFY(!c->findChild<QPushButton*>(name)->isEnabled());
   // The editor fills the window below the header strip.
   QPlainTextEdit* editor = FootyWidget(frmEdit::kEditorId);
   QCOMPARE(editor->geometry(), QRect(0, frmEdit::kHeaderHeight, c->centralWidget()->width(),
@@ -151,7 +158,8 @@ void ComposerTest::replyQuotesTheShownMail() {
 }
 
 void ComposerTest::openWhileOpenAndNewAfterReply() {
-  mf::write(a1_ / "受信箱", "a.eml", mf::simple("hello", "sato@example.jp", "Mon, 01 Jan 2024 10:00:00 +0000"));
+  mf::write(a1_ / "受信箱", "a.eml",
+            mf::simple("hello", "sato@example.jp", "Mon, 01 Jan 2024 10:00:00 +0000"));
   {
     // No node selected: no account, no composer.
     auto bare = openForm(QString());
@@ -180,7 +188,8 @@ void ComposerTest::openWhileOpenAndNewAfterReply() {
   form->mnuFileItem_Click(0);
   frmEdit* fresh = form->fComposer();
   QVERIFY(fresh && fresh != c);
-  for (auto f : {frmEdit::To, frmEdit::Subject, frmEdit::Cc, frmEdit::Bcc}) QVERIFY(fresh->fField(f)->text().isEmpty());
+  for (auto f : {frmEdit::To, frmEdit::Subject, frmEdit::Cc, frmEdit::Bcc})
+    QVERIFY(fresh->fField(f)->text().isEmpty());
   QCOMPARE(body(), QString());
 }
 
@@ -255,7 +264,8 @@ void ComposerTest::attachmentList() {
 
   lv->setCurrentItem(lv->topLevelItem(1));
   c->fMenuItem(frmEdit::Menu::Attach, 1)->trigger();
-  QCOMPARE(c->fDraft().attachments, (std::vector<std::string>{u8(files / "a.txt"), u8(files / "c")}));
+  QCOMPARE(c->fDraft().attachments,
+           (std::vector<std::string>{u8(files / "a.txt"), u8(files / "c")}));
   c->fMenuItem(frmEdit::Menu::Attach, 2)->trigger();
   QCOMPARE(lv->topLevelItemCount(), 0);
   c->fMenuItem(frmEdit::Menu::Attach, 1)->trigger();  // nothing selected: nothing happens
@@ -355,7 +365,8 @@ void ComposerTest::failedSendKeepsEverything() {
   }
   auto form = openForm("受信箱01");
   QVERIFY(form);
-  frmEdit* c = compose(*form, serverDown ? "bob@localhost" : "fail451@localhost", "届かない", "本文");
+  frmEdit* c =
+      compose(*form, serverDown ? "bob@localhost" : "fail451@localhost", "届かない", "本文");
   c->findChild<QPushButton*>("cmd_5")->click();
   QTRY_VERIFY_WITH_TIMEOUT(!c->fSending(), 15000);
 
@@ -364,7 +375,8 @@ void ComposerTest::failedSendKeepsEverything() {
   QVERIFY(!c->fStatus().isEmpty());
   QCOMPARE(form->fStatus(1), c->fStatus());
   if (!serverDown) QVERIFY2(c->fStatus().contains("451"), qPrintable(c->fStatus()));
-  QCOMPARE(c->fField(frmEdit::To)->text(), QString(serverDown ? "bob@localhost" : "fail451@localhost"));
+  QCOMPARE(c->fField(frmEdit::To)->text(),
+           QString(serverDown ? "bob@localhost" : "fail451@localhost"));
   QCOMPARE(body(), QString("本文"));
   QVERIFY(mailsIn(a1_ / "送信箱").empty());
   // The commands are back for another try.
