@@ -160,6 +160,7 @@ bool Form1::fLoad() {
   sCreateEditor();
   sInstallOwnCommands();
   sInstallMailCommands();
+  sInstallComposeCommands();
   receiver = new Receiver(this);  // receiving on command and on the timer
   sLayout();
   return true;

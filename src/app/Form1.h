@@ -31,6 +31,7 @@ class QFrame;
 class QSystemTrayIcon;
 class QTimer;
 class Receiver;
+class frmEdit;
 class QTreeView;
 class QTreeWidgetItem;
 
@@ -204,6 +205,13 @@ class Form1 : public QMainWindow {
   // The HTML preview; null until it is first used.
   HtmlView* fHtmlView() const { return wb_; }
 
+  // --- Composer (Form1_compose.cpp) ---------------------------------------------------
+  // Opens the composer in the mode of Tag ("Re": a reply to the shown mail, else new) for
+  // the account of the selected node, or brings the open one to the front unchanged.
+  // Null when no node is selected.
+  frmEdit* sOpenComposer();
+  frmEdit* fComposer() const;
+
  protected:
   bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -238,6 +246,8 @@ class Form1 : public QMainWindow {
   void sRemoveNode(QTreeWidgetItem* node);
   void sSelectNoNode();
   QPointer<QDialog> newAccountDialog_;
+  void sInstallComposeCommands();
+  QPointer<QMainWindow> composer_;
 
   std::filesystem::path programDir_;
   std::filesystem::path settingsPath_;

@@ -53,7 +53,6 @@ void Form1::sCreateView() {
   cmd_ = new QPushButton(QStringLiteral("差出人"), header_);
   cmd_->setObjectName(QStringLiteral("cmd"));
   cmd_->setToolTip(QStringLiteral("返信します"));
-  cmd_->setEnabled(false);  // replying opens the composer
   const QString labels[3] = {QString(), QStringLiteral("宛先"), QStringLiteral("件名")};
   for (int i = 0; i < 3; ++i) {
     txt_[i] = new QLineEdit(header_);
