@@ -40,7 +40,8 @@ std::string fKeyFold(std::string_view key) {
 
 bool fUsableKey(std::string_view key) {
   std::string_view k = fTrim(key);
-  return !k.empty() && k.find('=') == std::string_view::npos && k.front() != '[' && k.front() != ';';
+  return !k.empty() && k.find('=') == std::string_view::npos && k.front() != '[' &&
+         k.front() != ';';
 }
 
 std::string fReplaceAll(std::string_view text, std::string_view what, std::string_view with) {
@@ -134,7 +135,8 @@ bool fSave(const std::filesystem::path& settingsIni, const std::vector<Book>& bo
   address.reserve(books.size());
   for (const Book& b : books) address.emplace_back(b.name, b.data);
   std::vector<std::pair<std::string, std::optional<std::string>>> speech;
-  for (auto& [key, reading] : fSpeechEntries(books)) speech.emplace_back(std::move(key), std::move(reading));
+  for (auto& [key, reading] : fSpeechEntries(books))
+    speech.emplace_back(std::move(key), std::move(reading));
   ini.sClearSection("Address");
   ini.sSetMany("Address", address);
   ini.sClearSection("Speech");
@@ -151,7 +153,8 @@ std::optional<std::string> fCheckEntry(const Entry& entry) {
   return "「|,|」「|\\|」「|r|」は区切りの記号のため使えません";
 }
 
-std::optional<std::string> fCheckBookName(std::string_view name, const std::vector<std::string>& others) {
+std::optional<std::string> fCheckBookName(std::string_view name,
+                                          const std::vector<std::string>& others) {
   if (fTrim(name).empty()) return "アドレス帳の名前を入力して下さい";
   if (!fUsableKey(name)) return "アドレス帳の名前に「=」と、先頭の「[」「;」は使えません";
   const std::string folded = fKeyFold(name);
@@ -174,7 +177,8 @@ std::pair<std::string, std::string> fSplitSender(std::string_view sender) {
   if (lt == std::string_view::npos) return {"", std::string(sender)};
   std::string_view name = fTrim(sender.substr(0, lt));
   if (size_t q1 = name.find('"'); q1 != std::string_view::npos) {
-    if (size_t q2 = name.find('"', q1 + 1); q2 != std::string_view::npos) name = name.substr(q1 + 1, q2 - q1 - 1);
+    if (size_t q2 = name.find('"', q1 + 1); q2 != std::string_view::npos)
+      name = name.substr(q1 + 1, q2 - q1 - 1);
   }
   std::string_view rest = sender.substr(lt + 1);
   return {std::string(name), std::string(rest.substr(0, rest.find('>')))};

@@ -50,7 +50,8 @@ bool fSave(const std::filesystem::path& settingsIni, const std::vector<Book>& bo
 std::optional<std::string> fCheckEntry(const Entry& entry);
 // Why `name` cannot name a book among `others` (the other books' names), or nothing.
 // Settings keys ignore letter case, so names equal but for case are duplicates.
-std::optional<std::string> fCheckBookName(std::string_view name, const std::vector<std::string>& others);
+std::optional<std::string> fCheckBookName(std::string_view name,
+                                          const std::vector<std::string>& others);
 
 // The text a picked entry adds to a recipient field. `address` is the pick list's form
 // (a group's lines joined by ", "). A name that a recipient list would split or misread

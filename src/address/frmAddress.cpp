@@ -61,7 +61,8 @@ class EntryList : public QTreeWidget {
   }
 };
 
-QTreeWidget* fList(QWidget* parent, const QString& name, const QStringList& columns, bool entries = false) {
+QTreeWidget* fList(QWidget* parent, const QString& name, const QStringList& columns,
+                   bool entries = false) {
   QTreeWidget* list = entries ? new EntryList(parent) : new QTreeWidget(parent);
   list->setObjectName(name);
   list->setHeaderLabels(columns);
@@ -72,7 +73,10 @@ QTreeWidget* fList(QWidget* parent, const QString& name, const QStringList& colu
   list->header()->setSectionsClickable(true);
   list->header()->setSortIndicatorShown(false);
   // Grid lines between cells.
-  list->setStyleSheet(QStringLiteral("QTreeView::item { border: 1px solid #d9d9d9; }"));
+  list->setStyleSheet(
+      QStringLiteral("QTreeView::item { border: 1px solid #d9d9d9; }"
+                     "QTreeView::item:selected { background: palette(highlight);"
+                     " color: palette(highlighted-text); }"));
   return list;
 }
 
@@ -122,12 +126,14 @@ void frmAddress::sCreateControls() {
   lv_[0] = fList(this, QStringLiteral("lv_0"), {QStringLiteral("アドレス帳")});
   lv_[0]->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
   lv_[1] = fList(this, QStringLiteral("lv_1"),
-                 {QStringLiteral("名前"), QStringLiteral("アドレス"), QStringLiteral("音声"), QStringLiteral("メモ")},
+                 {QStringLiteral("名前"), QStringLiteral("アドレス"), QStringLiteral("音声"),
+                  QStringLiteral("メモ")},
                  true);
   lv_[1]->setDragEnabled(true);
   lv_[1]->setDragDropMode(QAbstractItemView::DragOnly);
   for (int i = 2; i < 5; ++i) {
-    lv_[i] = fList(this, QStringLiteral("lv_%1").arg(i), {QStringLiteral("名前"), QStringLiteral("アドレス")});
+    lv_[i] = fList(this, QStringLiteral("lv_%1").arg(i),
+                   {QStringLiteral("名前"), QStringLiteral("アドレス")});
     lv_[i]->viewport()->setAcceptDrops(true);
     lv_[i]->viewport()->installEventFilter(this);
   }
@@ -140,8 +146,8 @@ void frmAddress::sCreateControls() {
   txt_2->setToolTip(QStringLiteral("読み上げてほしい名前をひらがなで入力してください"));
   txt_3 = new QPlainTextEdit(this);
   txt_[0] = txt_0, txt_[1] = txt_1, txt_[2] = txt_2, txt_[3] = txt_3;
-  const QString labels[] = {QStringLiteral("名前"), QStringLiteral("アドレス"), QStringLiteral("音声"),
-                            QStringLiteral("メモ")};
+  const QString labels[] = {QStringLiteral("名前"), QStringLiteral("アドレス"),
+                            QStringLiteral("音声"), QStringLiteral("メモ")};
   for (int i = 0; i < 4; ++i) {
     txt_[i]->setObjectName(QStringLiteral("txt_%1").arg(i));
     txt_[i]->installEventFilter(this);
@@ -154,9 +160,12 @@ void frmAddress::sCreateControls() {
   const std::pair<QString, QString> buttons[] = {
       {QStringLiteral("OK"), QStringLiteral("設定を保存して閉じる")},
       {QStringLiteral("キャンセル"), QStringLiteral("設定を保存せず閉じる")},
-      {pick ? QStringLiteral("宛先") : QStringLiteral("追加"), QStringLiteral("アドレスリストに新規追加")},
-      {pick ? QStringLiteral("Cc") : QStringLiteral("編集"), QStringLiteral("選択しているアドレスを入力した設定に変更")},
-      {pick ? QStringLiteral("Bcc") : QStringLiteral("削除"), QStringLiteral("選択しているアドレスを削除")},
+      {pick ? QStringLiteral("宛先") : QStringLiteral("追加"),
+       QStringLiteral("アドレスリストに新規追加")},
+      {pick ? QStringLiteral("Cc") : QStringLiteral("編集"),
+       QStringLiteral("選択しているアドレスを入力した設定に変更")},
+      {pick ? QStringLiteral("Bcc") : QStringLiteral("削除"),
+       QStringLiteral("選択しているアドレスを削除")},
   };
   for (int i = 0; i < 5; ++i) {
     cmdMenu_[i] = new QPushButton(buttons[i].first, this);
@@ -166,26 +175,30 @@ void frmAddress::sCreateControls() {
     connect(cmdMenu_[i], &QPushButton::clicked, this, [this, i] { cmdMenu_Click(i); });
   }
 
-  connect(lv_[0], &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* book) { sLoadEntries(book); });
-  connect(lv_[0], &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* book) { sBookRenamed(book); });
+  connect(lv_[0], &QTreeWidget::currentItemChanged, this,
+          [this](QTreeWidgetItem* book) { sLoadEntries(book); });
+  connect(lv_[0], &QTreeWidget::itemChanged, this,
+          [this](QTreeWidgetItem* book) { sBookRenamed(book); });
   connect(lv_[0]->header(), &QHeaderView::sectionClicked, this, [this] { sSortBooks(); });
-  connect(lv_[1], &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* row) { sEntrySelected(row); });
-  connect(lv_[1]->header(), &QHeaderView::sectionClicked, this, [this](int column) { sSortEntries(column); });
+  connect(lv_[1], &QTreeWidget::currentItemChanged, this,
+          [this](QTreeWidgetItem* row) { sEntrySelected(row); });
+  connect(lv_[1]->header(), &QHeaderView::sectionClicked, this,
+          [this](int column) { sSortEntries(column); });
 }
 
 void frmAddress::sCreateMenus() {
   auto* bar = new QMenuBar(this);
   mnuFile_ = bar->addMenu(QStringLiteral("ファイル(&F)"));
   mnuFile_->setObjectName(QStringLiteral("mnuFile"));
-  connect(fItem(mnuFile_, "mnuFileItem", 0, QStringLiteral("新規アドレス帳(&N)")), &QAction::triggered, this,
-          [this] { mnuFileItem_Click(0); });
-  connect(fItem(mnuFile_, "mnuFileItem", 1, QStringLiteral("アドレス帳削除(&D)")), &QAction::triggered, this,
-          [this] { mnuFileItem_Click(1); });
+  connect(fItem(mnuFile_, "mnuFileItem", 0, QStringLiteral("新規アドレス帳(&N)")),
+          &QAction::triggered, this, [this] { mnuFileItem_Click(0); });
+  connect(fItem(mnuFile_, "mnuFileItem", 1, QStringLiteral("アドレス帳削除(&D)")),
+          &QAction::triggered, this, [this] { mnuFileItem_Click(1); });
   fItem(mnuFile_, "mnuFileItem", 9, QStringLiteral("-"));
-  connect(fItem(mnuFile_, "mnuFileItem", 10, QStringLiteral("保存せず閉じる(&C)")), &QAction::triggered, this,
-          [this] { mnuFileItem_Click(10); });
-  connect(fItem(mnuFile_, "mnuFileItem", 11, QStringLiteral("保存して閉じる(&X)")), &QAction::triggered, this,
-          [this] { mnuFileItem_Click(11); });
+  connect(fItem(mnuFile_, "mnuFileItem", 10, QStringLiteral("保存せず閉じる(&C)")),
+          &QAction::triggered, this, [this] { mnuFileItem_Click(10); });
+  connect(fItem(mnuFile_, "mnuFileItem", 11, QStringLiteral("保存して閉じる(&X)")),
+          &QAction::triggered, this, [this] { mnuFileItem_Click(11); });
   mnuAd_ = bar->addMenu(QStringLiteral("アドレス"));
   mnuAd_->setObjectName(QStringLiteral("mnuAd"));
   connect(fItem(mnuAd_, "mnuAdItem", 0, QStringLiteral("削除(&D)")), &QAction::triggered, this,
@@ -223,7 +236,10 @@ void frmAddress::sLayout() {
   buttons->addStretch();
   if (mode_ == Mode::Pick) {
     // The fields give way to the three pick lists, each with its button beside it.
-    for (int i = 0; i < 4; ++i) txt_[i]->hide(), lbl_[i]->hide();
+    for (int i = 0; i < 4; ++i) {
+      txt_[i]->hide();
+      lbl_[i]->hide();
+    }
     auto* picks = new QGridLayout;
     for (int i = 0; i < 3; ++i) {
       picks->addWidget(cmdMenu_[2 + i], i, 0, Qt::AlignTop);
@@ -231,7 +247,10 @@ void frmAddress::sLayout() {
     }
     lists->addLayout(picks, 3);
   } else {
-    for (int i = 2; i < 5; ++i) lv_[i]->hide(), buttons->addWidget(cmdMenu_[i]);
+    for (int i = 2; i < 5; ++i) {
+      lv_[i]->hide();
+      buttons->addWidget(cmdMenu_[i]);
+    }
   }
   buttons->addWidget(cmdMenu_[0]);
   buttons->addWidget(cmdMenu_[1]);
@@ -257,7 +276,8 @@ void frmAddress::sLoadBooks() {
 void frmAddress::sFillFromSender() {
   QModelIndex current = main_->fListView()->currentIndex();
   if (!current.isValid()) return;
-  auto [name, address] = addressbook::fSplitSender(main_->fListModel()->fRow(current.row()).party.toStdString());
+  auto [name, address] =
+      addressbook::fSplitSender(main_->fListModel()->fRow(current.row()).party.toStdString());
   txt_0->setText(QString::fromStdString(name));
   txt_1->setPlainText(QString::fromStdString(address));
 }
@@ -270,7 +290,8 @@ void frmAddress::sLoadEntries(QTreeWidgetItem* book) {
   lv_[1]->clear();
   if (!book) return;
   QList<QTreeWidgetItem*> rows;
-  for (const addressbook::Entry& e : addressbook::fParseBook(book->data(0, kDataRole).toString().toStdString())) {
+  for (const addressbook::Entry& e :
+       addressbook::fParseBook(book->data(0, kDataRole).toString().toStdString())) {
     rows << new QTreeWidgetItem(
         QStringList{fromCore(e.name), fromCore(e.address), fromCore(e.reading), fromCore(e.memo)});
   }
@@ -284,7 +305,8 @@ void frmAddress::sStoreEntries() {
   entries.reserve(static_cast<size_t>(lv_[1]->topLevelItemCount()));
   for (int i = 0; i < lv_[1]->topLevelItemCount(); ++i) {
     QTreeWidgetItem* r = lv_[1]->topLevelItem(i);
-    entries.push_back({toCore(r->text(0)), toCore(r->text(1)), toCore(r->text(2)), toCore(r->text(3))});
+    entries.push_back(
+        {toCore(r->text(0)), toCore(r->text(1)), toCore(r->text(2)), toCore(r->text(3))});
   }
   book->setData(0, kDataRole, QString::fromStdString(addressbook::fSerializeBook(entries)));
 }
@@ -296,8 +318,8 @@ void frmAddress::sSetEntryRow(QTreeWidgetItem* row, const QStringList& values) {
 std::optional<QStringList> frmAddress::fFieldsEntry() {
   // Names, addresses and readings are taken without surrounding blanks, as a settings key
   // and a header would read them.
-  QStringList values{txt_0->text().trimmed(), txt_1->toPlainText().trimmed(), txt_2->text().trimmed(),
-                     txt_3->toPlainText()};
+  QStringList values{txt_0->text().trimmed(), txt_1->toPlainText().trimmed(),
+                     txt_2->text().trimmed(), txt_3->toPlainText()};
   if (values[1].isEmpty()) return std::nullopt;
   addressbook::Entry e{toCore(values[0]), toCore(values[1]), toCore(values[2]), toCore(values[3])};
   if (auto why = addressbook::fCheckEntry(e)) {
@@ -340,8 +362,9 @@ void frmAddress::sDeleteEntry() {
 }
 
 void frmAddress::sSortEntries(int column) {
-  entryOrder_ = column == entrySortColumn_ && entryOrder_ == Qt::AscendingOrder ? Qt::DescendingOrder
-                                                                                : Qt::AscendingOrder;
+  entryOrder_ = column == entrySortColumn_ && entryOrder_ == Qt::AscendingOrder
+                    ? Qt::DescendingOrder
+                    : Qt::AscendingOrder;
   entrySortColumn_ = column;
   lv_[1]->sortItems(column, entryOrder_);
 }
@@ -367,7 +390,8 @@ std::optional<QString> fNameRefused(const QString& name, const QStringList& othe
 }  // namespace
 
 void frmAddress::sNewBook() {
-  auto answer = fInput(QStringLiteral("アドレス帳の名前を入力して下さい"), QStringLiteral("新規アドレス帳"));
+  auto answer =
+      fInput(QStringLiteral("アドレス帳の名前を入力して下さい"), QStringLiteral("新規アドレス帳"));
   if (!answer || answer->trimmed().isEmpty()) return;
   const QString name = answer->trimmed();
   if (auto why = fNameRefused(name, fOtherBookNames(nullptr))) return sMessage(*why);
@@ -386,16 +410,14 @@ void frmAddress::sDeleteBook() { delete fBook(); }
 void frmAddress::sBookRenamed(QTreeWidgetItem* book) {
   const QString old = book->data(0, kNameRole).toString();
   const QString name = book->text(0).trimmed();
-  if (name == old) return;
   QSignalBlocker block(lv_[0]);
-  std::optional<QString> why = name.isEmpty() ? std::optional<QString>(QString()) : fNameRefused(name, fOtherBookNames(book));
-  if (why) {
-    book->setText(0, old);
-    if (!why->isEmpty()) sMessage(*why);
-    return;
-  }
-  book->setText(0, name);
-  book->setData(0, kNameRole, name);
+  // An emptied name gives the old one back; a refused one is told first.
+  std::optional<QString> why;
+  if (!name.isEmpty() && name != old) why = fNameRefused(name, fOtherBookNames(book));
+  const bool keepOld = name.isEmpty() || why.has_value();
+  book->setText(0, keepOld ? old : name);
+  book->setData(0, kNameRole, book->text(0));
+  if (why) sMessage(*why);
 }
 
 void frmAddress::sSortBooks() {
@@ -434,7 +456,8 @@ void frmAddress::sAppendPicked() {
     QString text = fields[i]->text();
     for (int r = 0; r < lv_[2 + i]->topLevelItemCount(); ++r) {
       QTreeWidgetItem* row = lv_[2 + i]->topLevelItem(r);
-      text += QString::fromStdString(addressbook::fPickText(row->text(0).toStdString(), row->text(1).toStdString()));
+      text += QString::fromStdString(
+          addressbook::fPickText(row->text(0).toStdString(), row->text(1).toStdString()));
     }
     fields[i]->setText(text);
   }
@@ -446,36 +469,46 @@ void frmAddress::sSaveAndClose() {
   std::vector<addressbook::Book> books;
   for (int i = 0; i < lv_[0]->topLevelItemCount(); ++i) {
     QTreeWidgetItem* item = lv_[0]->topLevelItem(i);
-    books.push_back({item->text(0).toStdString(), item->data(0, kDataRole).toString().toStdString()});
+    books.push_back(
+        {item->text(0).toStdString(), item->data(0, kDataRole).toString().toStdString()});
   }
   // Closing after a failed write would throw the user's work away unseen.
-  if (!addressbook::fSave(main_->fSettingsPath(), books)) return sMessage(QStringLiteral("アドレス帳を保存できませんでした"));
+  if (!addressbook::fSave(main_->fSettingsPath(), books))
+    return sMessage(QStringLiteral("アドレス帳を保存できませんでした"));
   accept();
 }
 
 void frmAddress::cmdMenu_Click(int index) {
   if (mode_ == Mode::Pick) {
-    if (index == 0) sAppendPicked(), accept();
-    if (index == 1) reject();
-    if (index >= 2) sPick(index, lv_[1]->currentItem());
-    return;
+    if (index >= 2) return sPick(index, lv_[1]->currentItem());
+    if (index == 0) sAppendPicked();
+    return index == 0 ? accept() : reject();
   }
   switch (index) {
-    case 0: return sSaveAndClose();
-    case 1: return reject();
-    case 2: return sAddEntry();
-    case 3: return sEditEntry();
-    case 4: return sDeleteEntry();
+    case 0:
+      return sSaveAndClose();
+    case 1:
+      return reject();
+    case 2:
+      return sAddEntry();
+    case 3:
+      return sEditEntry();
+    case 4:
+      return sDeleteEntry();
   }
 }
 
 void frmAddress::mnuFileItem_Click(int index) {
   if (mode_ == Mode::Pick) return;
   switch (index) {
-    case 0: return sNewBook();
-    case 1: return sDeleteBook();
-    case 10: return reject();
-    case 11: return sSaveAndClose();
+    case 0:
+      return sNewBook();
+    case 1:
+      return sDeleteBook();
+    case 10:
+      return reject();
+    case 11:
+      return sSaveAndClose();
   }
 }
 
@@ -497,7 +530,10 @@ bool frmAddress::eventFilter(QObject* watched, QEvent* event) {
     const QPoint at = mouse->globalPosition().toPoint();
     if (i == 0 && mode_ != Mode::Pick) mnuFile_->popup(at);
     if (i == 1 && mode_ != Mode::Pick) mnuAd_->popup(at);
-    if (i >= 2) popupList_ = i, mnuTo_->popup(at);
+    if (i >= 2) {
+      popupList_ = i;
+      mnuTo_->popup(at);
+    }
     return false;
   }
   return QDialog::eventFilter(watched, event);

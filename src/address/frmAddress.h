@@ -101,7 +101,7 @@ class frmAddress : public QDialog {
   QMenu* mnuFile_ = nullptr;
   QMenu* mnuAd_ = nullptr;
   QMenu* mnuTo_ = nullptr;
-  int popupList_ = 2;  // the pick list the pick menu was opened over
+  int popupList_ = 2;                              // the pick list the pick menu was opened over
   Qt::SortOrder bookOrder_ = Qt::DescendingOrder;  // the first click sorts ascending
   int entrySortColumn_ = -1;
   Qt::SortOrder entryOrder_ = Qt::AscendingOrder;

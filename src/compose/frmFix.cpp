@@ -43,7 +43,10 @@ frmFix::frmFix(Form1* main) : QDialog(main), main_(main) {
   lv->setHeaderLabels({QStringLiteral("定型文")});
   lv->setRootIsDecorated(false);
   lv->setSelectionBehavior(QAbstractItemView::SelectRows);
-  lv->setStyleSheet(QStringLiteral("QTreeView::item { border: 1px solid #d9d9d9; }"));
+  lv->setStyleSheet(
+      QStringLiteral("QTreeView::item { border: 1px solid #d9d9d9; }"
+                     "QTreeView::item:selected { background: palette(highlight);"
+                     " color: palette(highlighted-text); }"));
   lv->installEventFilter(this);
   txt = new QPlainTextEdit(this);
   txt->setObjectName(QStringLiteral("txt"));
@@ -84,16 +87,21 @@ frmFix::frmFix(Form1* main) : QDialog(main), main_(main) {
 void frmFix::cmdMenu_Click(int index) {
   QTreeWidgetItem* current = lv->currentItem();
   switch (index) {
-    case 0: return sSave();
-    case 1: return reject();
+    case 0:
+      return sSave();
+    case 1:
+      return reject();
     case 2:
-      if (!txt->toPlainText().isEmpty()) lv->addTopLevelItem(new QTreeWidgetItem(QStringList{txt->toPlainText()}));
+      if (!txt->toPlainText().isEmpty())
+        lv->addTopLevelItem(new QTreeWidgetItem(QStringList{txt->toPlainText()}));
       return;
     case 3:
       if (current) current->setText(0, txt->toPlainText());
       return;
-    case 4: return sDeleteRow();
-    case 5: return txt->clear();
+    case 4:
+      return sDeleteRow();
+    case 5:
+      return txt->clear();
   }
 }
 
@@ -101,7 +109,8 @@ void frmFix::sDeleteRow() { delete lv->currentItem(); }
 
 void frmFix::sSave() {
   std::vector<std::string> list;
-  for (int i = 0; i < lv->topLevelItemCount(); ++i) list.push_back(toCore(lv->topLevelItem(i)->text(0)));
+  for (int i = 0; i < lv->topLevelItemCount(); ++i)
+    list.push_back(toCore(lv->topLevelItem(i)->text(0)));
   if (!phrases::fSave(main_->fSettingsPath(), list)) {
     // Closing would throw the edits away as if they had been kept.
     const QString text = QStringLiteral("定型文を保存できませんでした");

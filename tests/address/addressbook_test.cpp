@@ -21,9 +21,12 @@ const Entry kNoReading{"", "x@example.jp", "", ""};
 TEST(AddressBookFile, SaveWritesBooksAndReadingsInOneFileAndReadsThemBack) {
   TempDir dir;
   const auto ini = dir / "setting.ini";
-  writeBytes(ini, "[Mail]\r\nAutoTime=5\r\n[Speech]\r\nold@example.jp=むかし\r\n[Address]\r\nold=|,|o@x|,||,||\\|\r\n");
+  writeBytes(ini,
+             "[Mail]\r\nAutoTime=5\r\n[Speech]\r\nold@example.jp=むかし\r\n[Address]\r\nold=|,|o@x|"
+             ",||,||\\|\r\n");
 
-  std::vector<Book> books{{"仕事", fSerializeBook({kGroup, kTanaka})}, {"Home", fSerializeBook({kNoReading})}};
+  std::vector<Book> books{{"仕事", fSerializeBook({kGroup, kTanaka})},
+                          {"Home", fSerializeBook({kNoReading})}};
   ASSERT_TRUE(fSave(ini, books));
 
   std::string text = readBytes(ini);
@@ -50,7 +53,8 @@ TEST(AddressBookFile, SpeechKeysOfGroupsAndOfAddressesNoKeyCanHold) {
                                                 {"", "bounce=1@x", "ばうんす", ""},
                                                 {"", "[x]@x", "かっこ", ""},
                                                 {"", ";c@x", "せみ", ""}})}};
-  EXPECT_EQ(fSpeechEntries(books), (std::vector<std::pair<std::string, std::string>>{{"a@x|r|b@x", "ぐるーぷ"}}));
+  EXPECT_EQ(fSpeechEntries(books),
+            (std::vector<std::pair<std::string, std::string>>{{"a@x|r|b@x", "ぐるーぷ"}}));
 }
 
 TEST(AddressBookFile, FileThatCannotBeReadIsLeftAsItIs) {
@@ -80,16 +84,16 @@ TEST(AddressBookChecks, FieldsThatWouldReadBackAsSeparatorsAreRefused) {
       {{"a|,|b", "x@y", "", ""}, false},
       {{"", "x@y|\\|", "", ""}, false},
       {{"", "x@y", "よ|r|み", ""}, false},
-      {{"", "x@y", "ends|,", ""}, false},   // "|," + "|,|" reads as a separator early
+      {{"", "x@y", "ends|,", ""}, false},  // "|," + "|,|" reads as a separator early
       {{"", "x@y", "", "ends|\\"}, false},
       {{"", "x@y", "", "ends|r"}, false},
       {{"r|starts", "x@y", "", ""}, false},  // "|\\|" + "r|" holds "|r|"
-      {{"", "x@y", "r", ""}, false},          // "|,|r|,|" holds "|r|"
-      {{"", "x@y", "\\|s", ""}, false},       // "|,|\\|" holds the entry end
+      {{"", "x@y", "r", ""}, false},         // "|,|r|,|" holds "|r|"
+      {{"", "x@y", "\\|s", ""}, false},      // "|,|\\|" holds the entry end
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(!fCheckEntry(c.entry).has_value(), c.ok) << c.entry.name << " " << c.entry.address << " "
-                                                        << c.entry.reading << " " << c.entry.memo;
+    EXPECT_EQ(!fCheckEntry(c.entry).has_value(), c.ok)
+        << c.entry.name << " " << c.entry.address << " " << c.entry.reading << " " << c.entry.memo;
   }
 }
 
@@ -117,7 +121,7 @@ TEST(AddressBookPicking, TextForTheComposer) {
       {"田中", "t@x", "田中<t@x>, "},
       {"", "t@x", "t@x, "},
       {"部", "a@x, b@x, c@x", "a@x, b@x, c@x, "},  // a group: addresses without the name
-      {"Tanaka, Taro", "t@x", "t@x, "},          // a name the recipient list would split
+      {"Tanaka, Taro", "t@x", "t@x, "},            // a name the recipient list would split
       {"\"Q\"", "q@x", "q@x, "},
       {"a<b>", "q@x", "q@x, "},
   };
@@ -134,6 +138,7 @@ TEST(AddressBookPicking, SenderSplitIntoNameAndAddress) {
       {"Name <t@x", "Name", "t@x"},
   };
   for (auto [sender, name, address] : cases) {
-    EXPECT_EQ(fSplitSender(sender), std::make_pair(std::string(name), std::string(address))) << sender;
+    EXPECT_EQ(fSplitSender(sender), std::make_pair(std::string(name), std::string(address)))
+        << sender;
   }
 }

@@ -37,10 +37,16 @@ std::string bytesOf(const fs::path& p) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void writeBytes(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+void writeBytes(const fs::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary) << bytes;
+}
 
-QTreeWidget* lv(QWidget* w, int i) { return w->findChild<QTreeWidget*>(QStringLiteral("lv_%1").arg(i)); }
-QPushButton* cmd(QWidget* w, int i) { return w->findChild<QPushButton*>(QStringLiteral("cmdMenu_%1").arg(i)); }
+QTreeWidget* lv(QWidget* w, int i) {
+  return w->findChild<QTreeWidget*>(QStringLiteral("lv_%1").arg(i));
+}
+QPushButton* cmd(QWidget* w, int i) {
+  return w->findChild<QPushButton*>(QStringLiteral("cmdMenu_%1").arg(i));
+}
 QAction* action(QWidget* w, const QString& name) { return w->findChild<QAction*>(name); }
 
 // Types an entry into the four fields.
@@ -100,7 +106,8 @@ void AddressTest::editedBooksAndReadingsReachTheFileOnOk() {
   w->messageBox = [&](const QString& text) { messages << text; };
   QString answer;
   w->inputBox = [&](const QString& prompt, const QString& title) -> std::optional<QString> {
-    if (prompt != "アドレス帳の名前を入力して下さい" || title != "新規アドレス帳") return std::nullopt;
+    if (prompt != "アドレス帳の名前を入力して下さい" || title != "新規アドレス帳")
+      return std::nullopt;
     return answer;
   };
   QCOMPARE(rows(lv(w, 1), 0), QStringList{"Yamada"});
@@ -146,7 +153,8 @@ void AddressTest::editedBooksAndReadingsReachTheFileOnOk() {
   QCOMPARE(ini.fGet("Mail", "Speech"), std::optional<std::string>("2"));
   QCOMPARE(ini.fKeys("Address"), (std::vector<std::string>{"Work", "家族"}));
   QCOMPARE(ini.fGet("Address", "家族"),
-           std::optional<std::string>("部|,|a@x|r|b@x|r|c@x|,||,||\\|鈴木一郎|,|s@x|,|すずき|,|行1|r|行2|\\|"));
+           std::optional<std::string>(
+               "部|,|a@x|r|b@x|r|c@x|,||,||\\|鈴木一郎|,|s@x|,|すずき|,|行1|r|行2|\\|"));
   // The group has no reading, so no key.
   QCOMPARE(ini.fKeys("Speech"), (std::vector<std::string>{"y@x", "s@x"}));
   QCOMPARE(ini.fGet("Speech", "s@x"), std::optional<std::string>("すずき"));
@@ -165,8 +173,10 @@ void AddressTest::closingWithoutSavingLeavesTheFileAsItWas() {
     lv(w, 1)->setCurrentItem(lv(w, 1)->topLevelItem(0));
     action(w, "mnuAdItem_0")->trigger();
     QCOMPARE(lv(w, 1)->topLevelItemCount(), 1);
-    if (auto* b = w->findChild<QPushButton*>(close)) b->click();
-    else action(w, close)->trigger();
+    if (auto* b = w->findChild<QPushButton*>(close))
+      b->click();
+    else
+      action(w, close)->trigger();
     QTRY_VERIFY(!frmAddress::fCurrent());
     QCOMPARE(bytesOf(ini_), before);
   }
@@ -174,7 +184,8 @@ void AddressTest::closingWithoutSavingLeavesTheFileAsItWas() {
 
 void AddressTest::senderModeFillsTheFieldsAndTheWindowKeepsItsMode() {
   Form1 form(dir_->path());
-  form.fListModel()->sAppendRow({"件名", "\"Tanaka, Taro\" <t@example.jp>", "2024/01/01 00:00:00", "", 5});
+  form.fListModel()->sAppendRow(
+      {"件名", "\"Tanaka, Taro\" <t@example.jp>", "2024/01/01 00:00:00", "", 5});
   form.fListView()->setCurrentIndex(form.fListModel()->index(0, 0));
   form.sRunMenuItem(Form1::Menu::List, 6);
   frmAddress* w = frmAddress::fCurrent();
@@ -201,7 +212,8 @@ void AddressTest::senderModeFillsTheFieldsAndTheWindowKeepsItsMode() {
 }
 
 void AddressTest::pickedRecipientsAreAppendedToTheComposer() {
-  writeBytes(ini_, "[Address]\r\nWork=田中|,|t@x|,|たなか|,||\\|部|,|a@x|r|b@x|r|c@x|,||,||\\|\r\n");
+  writeBytes(ini_,
+             "[Address]\r\nWork=田中|,|t@x|,|たなか|,||\\|部|,|a@x|r|b@x|r|c@x|,||,||\\|\r\n");
   const std::string before = bytesOf(ini_);
   Form1 form(dir_->path());
   QWidget composer;
@@ -234,8 +246,9 @@ void AddressTest::pickedRecipientsAreAppendedToTheComposer() {
   QApplication::sendEvent(lv(w, 3)->viewport(), &drop);
   QCOMPARE(rows(lv(w, 3), 0), QStringList{"部"});
   // The pick list's menu clears the Bcc list.
-  QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), lv(w, 4)->viewport()->mapToGlobal(QPointF(5, 5)),
-                      Qt::RightButton, Qt::NoButton, Qt::NoModifier);
+  QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5),
+                      lv(w, 4)->viewport()->mapToGlobal(QPointF(5, 5)), Qt::RightButton,
+                      Qt::NoButton, Qt::NoModifier);
   QApplication::sendEvent(lv(w, 4)->viewport(), &release);
   action(w, "mnuToItem_1")->trigger();
   w->findChild<QMenu*>("mnuTo")->close();
@@ -271,10 +284,12 @@ void AddressTest::savedReadingIsSpokenWhenMailArrives() {
   cmd(w, 0)->click();
   QTRY_VERIFY(!frmAddress::fCurrent());
 
-  servers->seed("alice", "From: Friend <Friend@Example.jp>\nTo: alice@localhost\nSubject: hi\n"
-                         "Message-ID: <speak1@example.jp>\n\nhello\n");
-  servers->seed("alice", "From: stranger@example.jp\nTo: alice@localhost\nSubject: x\n"
-                         "Message-ID: <speak2@example.jp>\n\nx\n");
+  servers->seed("alice",
+                "From: Friend <Friend@Example.jp>\nTo: alice@localhost\nSubject: hi\n"
+                "Message-ID: <speak1@example.jp>\n\nhello\n");
+  servers->seed("alice",
+                "From: stranger@example.jp\nTo: alice@localhost\nSubject: x\n"
+                "Message-ID: <speak2@example.jp>\n\nx\n");
   form.fTree()->setCurrentItem(form.fNode("受信箱01"));
   form.mnuFileItem_Click(1);
   QCOMPARE(form.fStatus(1), QString("アリス ： 2件受信"));

@@ -31,7 +31,8 @@ class FixTest : public QObject {
 void FixTest::phrasesAreEditedAndSavedRenumbered() {
   QTemporaryDir dir;
   const fs::path ini = P(dir) / "setting.ini";
-  std::ofstream(ini, std::ios::binary) << "[Mail]\r\nStripe=0\r\n[Form]\r\n1=一|r|行\r\n2=二\r\n3=三\r\n";
+  std::ofstream(ini, std::ios::binary)
+      << "[Mail]\r\nStripe=0\r\n[Form]\r\n1=一|r|行\r\n2=二\r\n3=三\r\n";
   const std::string before = bytesOf(ini);
   Form1 form(dir.path());
 
@@ -40,7 +41,9 @@ void FixTest::phrasesAreEditedAndSavedRenumbered() {
     auto* w = form.findChild<frmFix*>();
     return w;
   };
-  auto button = [](frmFix* w, int i) { return w->findChild<QPushButton*>(QStringLiteral("cmdMenu_%1").arg(i)); };
+  auto button = [](frmFix* w, int i) {
+    return w->findChild<QPushButton*>(QStringLiteral("cmdMenu_%1").arg(i));
+  };
 
   // Cancel after changes writes nothing.
   frmFix* w = open();
