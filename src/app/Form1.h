@@ -240,6 +240,7 @@ class Form1 : public QMainWindow {
   double fTwipsPerPixelY() const;
   // Account and folder commands (Form1_files.cpp).
   void sInstallFileCommands();
+  void sInstallAddressCommands();  // Form1_address.cpp
   bool fConfirm(const QString& title, const QString& text);
   void sMessage(const QString& title, const QString& text);
   std::optional<QString> fInput(const QString& prompt, const QString& title);
