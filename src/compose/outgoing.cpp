@@ -139,7 +139,8 @@ std::string fTabList(std::string_view field) {
     std::string_view piece = trimSpaces(field.substr(0, comma));
     if (!piece.empty()) {
       if (!out.empty()) out += '\t';
-      out += piece;
+      // A pasted TAB would split the piece into list entries (even "cc" or "bcc" marks).
+      for (char c : piece) out += c == '\t' ? ' ' : c;
     }
     if (comma == std::string_view::npos) return out;
     field.remove_prefix(comma + 1);

@@ -48,6 +48,7 @@ TEST(OutgoingLists, FieldsSplitTrimmedAndJoined) {
       {" , ,", ""},
       {"", ""},
       {"山田 太郎<a@x>,  ,b@y ,", "山田 太郎<a@x>\tb@y"},
+      {"a@x\tbcc\tb@y", "a@x bcc b@y"},
   };
   for (auto& c : cases) EXPECT_EQ(compose::fTabList(c.field), c.tabs) << c.field;
 
