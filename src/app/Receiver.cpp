@@ -82,7 +82,7 @@ mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::strin
                                              const mail::Saved& saved) {
   if (closing_) return std::string();
   struct Call {
-    std::string server, user, pass, command, dest;
+    std::string server, user, pass, command, dest, pin;
     mail::Progress progress;
     mail::Saved saved;
     mail::MailResult result;
@@ -96,6 +96,7 @@ mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::strin
   call->dest = dest;
   call->progress = progress;
   call->saved = saved;
+  call->pin = mail::CertificatePin::fCurrent();  // set for this thread by the account step
 
   receivingText_ = form_->fStatus(1);
   done_ = 0;
@@ -104,6 +105,7 @@ mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::strin
   inLibrary_ = true;
   QEventLoop loop;
   std::thread worker([call, &loop] {
+    mail::CertificatePin pin(call->pin);
     call->result = mail::RcvMail(call->server, call->user, call->pass, call->command, call->dest,
                                  call->progress, call->saved);
     call->done = true;

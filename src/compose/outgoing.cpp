@@ -204,6 +204,8 @@ SendResult fSend(const fs::path& logFile, const fs::path& accountFolder, const D
   // The display name travels as "name <address>"; the library quotes or encodes it.
   const std::string sender =
       account.name.empty() ? account.address : account.name + " <" + account.address + ">";
+  // A certificate the user chose to trust for this account's SMTP server.
+  mail::CertificatePin pin(account.smtpCertPin);
   mail::SendStatus status = mail::SendMailEx(
       mailstore::fUtf8(logFile), server, fRecipientList(draft), sender, draft.subject, draft.body,
       joinTab(draft.attachments), account.user, account.pass, progress);

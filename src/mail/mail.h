@@ -34,6 +34,38 @@ struct LibrarySettings {
 void sSetLibrarySettings(const LibrarySettings& settings);
 LibrarySettings fGetLibrarySettings();
 
+// A server certificate the user has chosen to trust although the system store does not
+// vouch for it (self-signed, private CA). While an object lives, RcvMail and SendMailEx
+// called on the same thread also accept a server certificate with exactly this SHA-256
+// fingerprint ("AB:CD:…", any case, ':' optional); any other certificate the store does
+// not vouch for is refused with a text naming both fingerprints. Empty: no extra trust.
+class CertificatePin {
+ public:
+  explicit CertificatePin(std::string_view fingerprint);
+  ~CertificatePin();
+  CertificatePin(const CertificatePin&) = delete;
+  CertificatePin& operator=(const CertificatePin&) = delete;
+  // The fingerprint in force on this thread (to carry it over to a worker thread).
+  static std::string fCurrent();
+
+ private:
+  std::string previous_;
+};
+
+// What a server shows of itself at the TLS handshake.
+struct ServerCertificate {
+  std::string fingerprint;  // SHA-256, "AB:CD:…"
+  std::string subject, issuer;
+  std::string notAfter;     // "yyyy/MM/dd" (UTC)
+  bool trusted = false;     // the system store (or the CA file) vouches for it for this host
+  std::string problem;      // why not, when not
+};
+// Connects as RcvMail (`smtp` false, server "host" TAB "port") or SendMailEx (`smtp` true,
+// "host:port") would, up to the TLS handshake, and reports the server's certificate.
+// Nothing else is sent; no login. A text when there is no TLS to look at.
+std::variant<ServerCertificate, std::string> fFetchServerCertificate(std::string_view server,
+                                                                     bool smtp);
+
 // server: "host" or "host" TAB "port" (995 = implicit TLS, else STARTTLS when offered).
 // command: "SAVEALL", "SAVEALLD", "SAVE 1-n", "SAVD 1-n". dest: "<" + inbox folder.
 MailResult RcvMail(std::string_view server, std::string_view user, std::string_view pass,

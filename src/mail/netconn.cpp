@@ -5,7 +5,9 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/bio.h>
 #include <openssl/err.h>
+#include <openssl/evp.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
 #include <signal.h>
@@ -13,8 +15,11 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <mutex>
 
@@ -25,6 +30,43 @@ namespace mail::net {
 namespace {
 
 std::string sysText(int err) { return std::strerror(err); }
+
+// The trusted certificate of the calling thread's CertificatePin, normalized.
+thread_local std::string tPin;
+
+// What the last handshake on this thread saw; the verification below runs on the
+// thread that does the handshake, so libcurl's handshakes are seen here too.
+struct PeerCheck {
+  bool acceptAny = false;
+  bool refused = false;
+  std::string host;
+  std::string seen;  // the server certificate's fingerprint
+  long error = X509_V_OK;
+};
+thread_local PeerCheck tPeer;
+
+void beginCheck(const std::string& host, bool acceptAny) {
+  tPeer = PeerCheck{};
+  tPeer.host = host;
+  tPeer.acceptAny = acceptAny;
+}
+
+// The system store (and the CA file) first; a certificate they do not vouch for passes
+// only when it is exactly the one the user chose to trust.
+int verifyPeer(X509_STORE_CTX* store, void*) {
+  X509* leaf = X509_STORE_CTX_get0_cert(store);
+  tPeer.seen = leaf ? fFingerprint(leaf) : "";
+  if (X509_verify_cert(store) == 1) return 1;
+  tPeer.error = X509_STORE_CTX_get_error(store);
+  if (tPeer.acceptAny || (!tPin.empty() && tPeer.seen == tPin)) {
+    X509_STORE_CTX_set_error(store, X509_V_OK);
+    return 1;
+  }
+  tPeer.refused = true;
+  return 0;
+}
+
+bool isIpLiteral(const std::string& host);
 
 // One verifying client context per CA setting: loading the system store costs
 // milliseconds, far more than a dialogue on loopback.
@@ -41,6 +83,7 @@ SSL_CTX* sharedContext(const std::string& caFile, std::string& error) {
   }
   SSL_CTX_set_min_proto_version(fresh, TLS1_2_VERSION);
   SSL_CTX_set_verify(fresh, SSL_VERIFY_PEER, nullptr);
+  SSL_CTX_set_cert_verify_callback(fresh, verifyPeer, nullptr);
   SSL_CTX_set_default_verify_paths(fresh);
   if (!caFile.empty() && SSL_CTX_load_verify_locations(fresh, caFile.c_str(), nullptr) != 1) {
     SSL_CTX_free(fresh);
@@ -54,13 +97,51 @@ SSL_CTX* sharedContext(const std::string& caFile, std::string& error) {
   return ctx;
 }
 
-std::string opensslText() {
+// The reason of the TLS library's first error, without its codes.
+std::string opensslText(int* reason = nullptr) {
   unsigned long code = ERR_get_error();
   ERR_clear_error();
+  if (reason) *reason = code ? ERR_GET_REASON(code) : 0;
   if (code == 0) return "";
+  if (const char* text = ERR_reason_error_string(code)) return text;
   char buf[256];
   ERR_error_string_n(code, buf, sizeof buf);
+  return fPlainTlsDetail(buf);
+}
+
+std::string timeoutText(long seconds);
+
+std::string cutText(const std::string& detail) {
+  return "サーバとの接続が途中で切れました (" + detail + ")";
+}
+
+std::string writeFailure(int err, long timeoutSeconds) {
+  if (err == EAGAIN || err == EWOULDBLOCK) return timeoutText(timeoutSeconds);
+  if (err == EPIPE || err == ECONNRESET || err == 0) return cutText(err ? sysText(err) : "EOF");
+  return "サーバへの送信に失敗しました: " + sysText(err);
+}
+
+std::string timeoutText(long seconds) {
+  return "サーバの応答がありません (" + std::to_string(seconds) + "秒で時間切れ)";
+}
+
+std::string asn1Date(const ASN1_TIME* t) {
+  std::tm tm{};
+  if (!t || ASN1_TIME_to_tm(t, &tm) != 1) return "";
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04d/%02d/%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
   return buf;
+}
+
+std::string nameText(const X509_NAME* name) {
+  BIO* bio = BIO_new(BIO_s_mem());
+  if (!bio) return "";
+  X509_NAME_print_ex(bio, name, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+  char* data = nullptr;
+  long len = BIO_get_mem_data(bio, &data);
+  std::string out(data ? data : "", len > 0 ? static_cast<std::size_t>(len) : 0);
+  BIO_free(bio);
+  return fCleanServerText(out);
 }
 
 bool isIpLiteral(const std::string& host) {
@@ -79,6 +160,77 @@ bool waitFd(int fd, short events, int timeoutMs) {
 }
 
 }  // namespace
+
+std::string fFingerprint(X509* cert) {
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int len = 0;
+  if (X509_digest(cert, EVP_sha256(), md, &len) != 1) return "";
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned i = 0; i < len; ++i) {
+    if (i) out += ':';
+    out += hex[md[i] >> 4];
+    out += hex[md[i] & 15];
+  }
+  return out;
+}
+
+std::string fNormalizeFingerprint(std::string_view text) {
+  std::string digits;
+  for (char c : text) {
+    if (c == ':' || c == ' ' || c == '\t') continue;
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return "";
+    digits += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  if (digits.size() != 64) return "";
+  std::string out;
+  for (std::size_t i = 0; i < digits.size(); i += 2) {
+    if (i) out += ':';
+    out.append(digits, i, 2);
+  }
+  return out;
+}
+
+bool fPrepareClientContext(SSL_CTX* ctx, const std::string& host, std::string& error) {
+  const std::string caFile = fGetLibrarySettings().caFile;
+  if (!caFile.empty() && SSL_CTX_load_verify_locations(ctx, caFile.c_str(), nullptr) != 1) {
+    ERR_clear_error();
+    error = "CA証明書ファイルを読めません: " + caFile;
+    return false;
+  }
+  X509_VERIFY_PARAM* param = SSL_CTX_get0_param(ctx);
+  if (isIpLiteral(host)) X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str());
+  else X509_VERIFY_PARAM_set1_host(param, host.c_str(), 0);
+  SSL_CTX_set_cert_verify_callback(ctx, verifyPeer, nullptr);
+  beginCheck(host, false);
+  return true;
+}
+
+std::string fRefusedCertificateText(const std::string& host) {
+  if (!tPeer.refused || tPeer.host != host) return "";
+  const std::string why = X509_verify_cert_error_string(tPeer.error);
+  if (!tPin.empty())
+    return "サーバの証明書が信頼済みのものから変わっています (" + host + "): 信頼済み SHA-256 " +
+           tPin + "、今回 SHA-256 " + tPeer.seen + " (" + why + ")";
+  return "サーバの証明書を信頼できません (" + host + "): " + why + "。SHA-256 " + tPeer.seen +
+         "。アカウント設定の「証明書を確認」で信頼できます";
+}
+
+std::string fPlainTlsDetail(std::string_view text) {
+  // "error:0A000126:SSL routines::reason": the reason follows the fourth colon.
+  std::string out;
+  for (;;) {
+    std::size_t at = text.find("error:");
+    if (at == std::string_view::npos) break;
+    std::size_t colon = at + 5;
+    for (int i = 0; i < 3 && colon != std::string_view::npos; ++i) colon = text.find(':', colon + 1);
+    if (colon == std::string_view::npos) break;
+    out.append(text.substr(0, at));
+    text.remove_prefix(colon + 1);
+  }
+  out.append(text);
+  return out;
+}
 
 bool fSplitHostPort(std::string_view server, char separator, int defaultPort, std::string& host,
                     int& port) {
@@ -162,7 +314,8 @@ void NetConn::close() {
 bool NetConn::open(const std::string& host, int port, bool tls) {
   host_ = host;
   const LibrarySettings settings = fGetLibrarySettings();
-  const int timeoutMs = static_cast<int>(std::max(1L, settings.timeoutSeconds) * 1000);
+  timeoutSeconds_ = settings.timeoutSeconds > 0 ? settings.timeoutSeconds : 60;
+  const int timeoutMs = static_cast<int>(timeoutSeconds_ * 1000);
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -202,7 +355,7 @@ bool NetConn::open(const std::string& host, int port, bool tls) {
     }
     int flags = ::fcntl(fd, F_GETFL);
     ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    timeval tv{settings.timeoutSeconds > 0 ? settings.timeoutSeconds : 60, 0};
+    timeval tv{timeoutSeconds_, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     int one = 1;
@@ -212,7 +365,8 @@ bool NetConn::open(const std::string& host, int port, bool tls) {
   }
   if (fd_ < 0) {
     if (timedOut)
-      setError("サーバに接続できません (" + host + ":" + service + "): 時間切れです");
+      setError("サーバに接続できません (" + host + ":" + service + "): " +
+               std::to_string(timeoutMs / 1000) + "秒で時間切れ");
     else
       setError("サーバに接続できません (" + host + ":" + service + "): " + lastError);
     return false;
@@ -243,16 +397,16 @@ bool NetConn::handshake() {
   }
   ERR_clear_error();
   errno = 0;
+  beginCheck(host_, acceptAny_);
   if (SSL_connect(ssl_) != 1) {
-    long verify = SSL_get_verify_result(ssl_);
-    std::string why;
-    if (verify != X509_V_OK) why = X509_verify_cert_error_string(verify);
-    else if (errno == EAGAIN || errno == EWOULDBLOCK) why = "時間切れです";
-    else {
-      why = opensslText();
-      if (why.empty()) why = errno ? sysText(errno) : "接続が切れました";
-    }
-    setError("TLS接続に失敗しました (" + host_ + "): " + why);
+    const int err = errno;
+    int reason = 0;
+    std::string detail = opensslText(&reason);
+    if (tPeer.refused) setError(fRefusedCertificateText(host_));
+    else if (err == EAGAIN || err == EWOULDBLOCK) setError(timeoutText(timeoutSeconds_) + " (TLSの開始中)");
+    else if (reason == SSL_R_UNEXPECTED_EOF_WHILE_READING || (detail.empty() && err != ENOMEM))
+      setError(cutText("TLSの開始中: " + (detail.empty() ? (err ? sysText(err) : "EOF") : detail)));
+    else setError("TLS接続に失敗しました (" + host_ + "): " + detail);
     return false;
   }
   buf_.erase(0, pos_);
@@ -267,16 +421,14 @@ bool NetConn::writeAll(std::string_view bytes) {
       ERR_clear_error();
       n = SSL_write(ssl_, bytes.data(), static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 30)));
       if (n <= 0) {
-        setError("サーバへの送信に失敗しました: " +
-                 (errno == EAGAIN ? std::string("時間切れです") : sysText(errno)));
+        setError(writeFailure(errno, timeoutSeconds_));
         return false;
       }
     } else {
       n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
       if (n < 0) {
         if (errno == EINTR) continue;
-        setError("サーバへの送信に失敗しました: " +
-                 (errno == EAGAIN ? std::string("時間切れです") : sysText(errno)));
+        setError(writeFailure(errno, timeoutSeconds_));
         return false;
       }
     }
@@ -297,11 +449,13 @@ bool NetConn::fill() {
   std::size_t old = buf_.size();
   buf_.resize(old + chunk);
   long n;
+  std::string tlsDetail;
   for (;;) {
     errno = 0;
     if (ssl_) {
       ERR_clear_error();
       n = SSL_read(ssl_, buf_.data() + old, static_cast<int>(chunk));
+      if (n <= 0) tlsDetail = opensslText();
     } else {
       n = ::recv(fd_, buf_.data() + old, chunk, 0);
       if (n < 0 && errno == EINTR) continue;
@@ -312,15 +466,36 @@ bool NetConn::fill() {
     int err = errno;
     buf_.resize(old);
     if (err == EAGAIN || err == EWOULDBLOCK)
-      setError("サーバの応答がありません (時間切れです)");
-    else if (n == 0 || err == 0)
-      setError("サーバが接続を切りました");
+      setError(timeoutText(timeoutSeconds_));
+    else if (n == 0 || err == 0 || err == ECONNRESET)
+      setError(cutText(!tlsDetail.empty() ? "TLS: " + tlsDetail : err ? sysText(err) : "EOF"));
     else
       setError("サーバからの受信に失敗しました: " + sysText(err));
     return false;
   }
   buf_.resize(old + static_cast<std::size_t>(n));
   return true;
+}
+
+ServerCertificate NetConn::fPeerCertificate() const {
+  ServerCertificate info;
+  X509* cert = ssl_ ? SSL_get1_peer_certificate(ssl_) : nullptr;
+  if (!cert) return info;
+  info.fingerprint = fFingerprint(cert);
+  info.subject = nameText(X509_get_subject_name(cert));
+  info.issuer = nameText(X509_get_issuer_name(cert));
+  info.notAfter = asn1Date(X509_get0_notAfter(cert));
+  info.trusted = tPeer.error == X509_V_OK;
+  if (!info.trusted) info.problem = X509_verify_cert_error_string(tPeer.error);
+  X509_free(cert);
+  return info;
+}
+
+bool NetConn::fClosedByPeer(int graceMs) {
+  if (fd_ < 0) return true;
+  if (pos_ < buf_.size() || (ssl_ && SSL_pending(ssl_) > 0)) return false;
+  if (!waitFd(fd_, POLLIN, graceMs)) return false;
+  return !fill();
 }
 
 bool NetConn::readLine(std::string& line, std::size_t maxLine) {
@@ -385,3 +560,15 @@ SigpipeGuard::~SigpipeGuard() {
 }
 
 }  // namespace mail::net
+
+namespace mail {
+
+CertificatePin::CertificatePin(std::string_view fingerprint) : previous_(net::tPin) {
+  net::tPin = net::fNormalizeFingerprint(fingerprint);
+}
+
+CertificatePin::~CertificatePin() { net::tPin = previous_; }
+
+std::string CertificatePin::fCurrent() { return net::tPin; }
+
+}  // namespace mail

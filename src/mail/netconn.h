@@ -7,7 +7,27 @@
 #include <string>
 #include <string_view>
 
+#include "mail/mail.h"
+
 namespace mail::net {
+
+// SHA-256 of the certificate's DER bytes as upper-case hex pairs joined by ':'.
+std::string fFingerprint(X509* cert);
+// A fingerprint as typed or stored (any case, ':' or spaces between pairs) in the form
+// fFingerprint gives; empty when it is not 32 hex bytes.
+std::string fNormalizeFingerprint(std::string_view text);
+
+// Readies a client context made elsewhere (libcurl's) for this library's verification:
+// the CA file of the settings, the server name, and the calling thread's trusted
+// certificate. False with `error` set when the CA file cannot be read.
+bool fPrepareClientContext(SSL_CTX* ctx, const std::string& host, std::string& error);
+// When the last handshake on this thread with `host` was refused for its certificate:
+// the text that says so, with the certificate's fingerprint. Empty otherwise.
+std::string fRefusedCertificateText(const std::string& host);
+
+// A TLS library error without its numeric codes ("unexpected eof while reading" for
+// "error:0A000126:SSL routines::unexpected eof while reading").
+std::string fPlainTlsDetail(std::string_view text);
 
 // "host" + TAB/colon + "port" split; `defaultPort` when no port is given. False when the
 // port is not a number from 1 to 65535.
@@ -34,6 +54,16 @@ class NetConn {
   // Upgrades the open plain connection to TLS (after STLS/STARTTLS was accepted).
   bool startTls();
   bool isTls() const { return ssl_ != nullptr; }
+  // For looking at a server's certificate: the handshake completes whatever it is.
+  // Nothing but QUIT may be sent over such a connection.
+  void sAcceptAnyCertificate() { acceptAny_ = true; }
+  // The server's certificate after a handshake (empty fingerprint without one).
+  ServerCertificate fPeerCertificate() const;
+
+  // After an error reply: true when the server has closed the connection behind it
+  // (a server shutting down answers with -ERR and hangs up). Waits up to `graceMs` for
+  // the close to arrive.
+  bool fClosedByPeer(int graceMs);
 
   bool writeAll(std::string_view bytes);
   // One line without its line end. Lines longer than `maxLine` are an error.
@@ -54,6 +84,8 @@ class NetConn {
 
   int fd_ = -1;
   SSL* ssl_ = nullptr;
+  bool acceptAny_ = false;
+  long timeoutSeconds_ = 60;
   std::string host_;
   std::string buf_;
   std::size_t pos_ = 0;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -25,8 +26,12 @@ namespace fs = std::filesystem;
 namespace mail {
 namespace {
 
-constexpr std::string_view kTempPrefix = ".qbrcv-";
+constexpr std::string_view kTempPrefix = kReceiveTempPrefix;
+// Another writer's temporary (".<hex>.tmp") this old was left by a killed process.
+constexpr auto kStaleTempAge = std::chrono::minutes(10);
 constexpr std::size_t kPipelineWindow = 64;
+// How long a server that answers -ERR gets to hang up, when it does (only on failures).
+constexpr int kCloseGraceMs = 200;
 
 struct Command {
   bool all = true;
@@ -74,14 +79,25 @@ std::string sha256Hex(std::string_view bytes) {
   return out;
 }
 
-// Removes hidden temporaries of a run that was killed while writing.
+bool isOtherWritersTemp(const std::string& name) {
+  if (name.size() < 6 || name[0] != '.' || name.compare(name.size() - 4, 4, ".tmp") != 0) return false;
+  return std::all_of(name.begin() + 1, name.end() - 4,
+                     [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+// Removes hidden temporaries of a run that was killed while writing: ours at once,
+// those of the program's other writers (read states, say) once they are surely dead.
 void cleanStaleTemps(const fs::path& folder) {
   std::error_code ec;
+  const auto staleBefore = fs::file_time_type::clock::now() - kStaleTempAge;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     std::string name = it->path().filename().string();
+    std::error_code rm;
     if (name.compare(0, kTempPrefix.size(), kTempPrefix) == 0) {
-      std::error_code rm;
       fs::remove(it->path(), rm);
+    } else if (isOtherWritersTemp(name)) {
+      auto when = fs::last_write_time(it->path(), rm);
+      if (!rm && when < staleBefore) fs::remove(it->path(), rm);
     }
   }
 }
@@ -198,8 +214,12 @@ class Pop3Session {
       words = line.size() > 4 ? line.substr(4) : "";
       return true;
     }
-    words = line.compare(0, 4, "-ERR") == 0 ? line.substr(std::min<std::size_t>(line.size(), 5)) : line;
-    if (line.compare(0, 4, "-ERR") != 0) broken_ = true;  // not POP3 at all
+    if (line.compare(0, 4, "-ERR") == 0) {
+      words = line.substr(std::min<std::size_t>(line.size(), 5));
+    } else {
+      words = "サーバの応答が不正です: " + net::fCleanServerText(line);
+      broken_ = true;  // not POP3 at all
+    }
     return false;
   }
   bool command(const std::string& cmd, std::string& words) {
@@ -227,6 +247,12 @@ class Pop3Session {
   }
   bool broken() const { return broken_; }
   void markBroken() { broken_ = true; }
+  // After an -ERR: whether the server hung up behind it (it is shutting down).
+  bool closedAfterError() {
+    if (!conn_.fClosedByPeer(kCloseGraceMs)) return false;
+    broken_ = true;
+    return true;
+  }
 
  private:
   net::NetConn& conn_;
@@ -247,11 +273,26 @@ std::set<std::string> parseCapa(std::string_view text) {
   return caps;
 }
 
+// "POP3: " + what happened + ": " + the server's words.
 std::string failText(std::string_view what, std::string_view words) {
   std::string clean = net::fCleanServerText(words);
-  std::string text(what);
+  std::string text = "POP3: " + std::string(what);
   if (!clean.empty()) text += ": " + clean;
   return text;
+}
+
+// The connection's own text (already plain) when it broke.
+std::string brokenText(std::string_view words) { return "POP3: " + std::string(words); }
+
+std::string closedText(std::string_view words) { return failText("サーバが接続を閉じました", words); }
+
+// A refused USER or PASS, told apart by the response codes servers give.
+std::string loginFailure(Pop3Session& pop, std::string_view words) {
+  if (pop.closedAfterError()) return closedText(words);
+  if (words.substr(0, 8) == "[IN-USE]")
+    return failText("メールボックスが使用中です (ほかのメールソフトが受信中かもしれません)", words);
+  if (words.substr(0, 5) == "[SYS/") return failText("サーバの都合でログインできません", words);
+  return failText("ログインを拒否されました (ユーザーIDとパスワードを確かめてください)", words);
 }
 
 class Receiver {
@@ -289,28 +330,30 @@ class Receiver {
                        std::string_view pass) {
     if (!conn.open(host, port, port == fGetLibrarySettings().pop3sPort)) {
       pop.markBroken();
-      return "POP3: " + conn.error();
+      return brokenText(conn.error());
     }
     std::string words;
     if (!pop.reply(words)) {
+      const bool broken = pop.broken();
       pop.markBroken();
-      return failText("POP3サーバの応答が不正です", words);
+      return broken ? brokenText(words) : closedText(words);  // "-ERR" instead of a greeting
     }
     std::set<std::string> caps = capabilities(pop);
     if (!conn.isTls() && caps.count("STLS")) {
-      if (!pop.command("STLS", words)) return failText("POP3のSTLSが拒否されました", words);
+      if (!pop.command("STLS", words))
+        return pop.broken() ? brokenText(words) : failText("STLSが拒否されました", words);
       if (!conn.startTls()) {
         pop.markBroken();
-        return "POP3: " + conn.error();
+        return brokenText(conn.error());
       }
       caps = capabilities(pop);
     }
-    if (pop.broken()) return failText("POP3サーバとの接続が切れました", conn.error());
+    if (pop.broken()) return brokenText(conn.error());
     pipelining_ = caps.count("PIPELINING") != 0;
     if (!pop.command("USER " + sanitize(user), words) ||
         !pop.command("PASS " + sanitize(pass), words)) {
-      if (pop.broken()) return failText("POP3サーバとの接続が切れました", words);
-      return failText("POP3の認証に失敗しました", words);
+      if (pop.broken()) return brokenText(words);
+      return loginFailure(pop, words);
     }
     std::vector<Pop3Message> messages;
     if (std::string err = listMessages(pop, messages); !err.empty()) return err;
@@ -339,7 +382,7 @@ class Receiver {
   std::string listMessages(Pop3Session& pop, std::vector<Pop3Message>& messages) {
     std::string words, body;
     if (pop.command("UIDL", words)) {
-      if (!pop.multiline(body, words)) return failText("POP3の一覧を受け取れません", words);
+      if (!pop.multiline(body, words)) return brokenText(words);
       std::string_view text = body;
       while (!text.empty()) {
         std::size_t nl = text.find('\n');
@@ -361,9 +404,10 @@ class Receiver {
       gotList_ = true;
       return "";
     }
-    if (pop.broken()) return failText("POP3サーバとの接続が切れました", words);
+    if (pop.broken()) return brokenText(words);
     // No UIDL: messages are told apart by a digest of their content.
-    if (!pop.command("STAT", words)) return failText("POP3の一覧を受け取れません", words);
+    if (!pop.command("STAT", words))
+      return pop.broken() ? brokenText(words) : failText("メールの一覧を受け取れません", words);
     std::size_t count = std::strtoul(words.c_str(), nullptr, 10);
     if (count > 1000000) count = 0;
     for (std::size_t i = 1; i <= count; ++i) messages.push_back({i, ""});
@@ -383,14 +427,15 @@ class Receiver {
         batch.clear();
         while (sent < total && sent - done < window)
           batch += "RETR " + std::to_string(wanted[sent++].number) + "\r\n";
-        if (!pop.send(batch, words)) return failText("POP3サーバとの接続が切れました", words);
+        if (!pop.send(batch, words)) return brokenText(words);
       }
       if (!pop.reply(words)) {
-        if (pop.broken()) return failText("POP3サーバとの接続が切れました", words);
-        return failText("POP3サーバがメールを渡しません", words);
+        if (pop.broken()) return brokenText(words);
+        if (pop.closedAfterError()) return closedText(words);
+        return failText("サーバがメールを渡しません", words);
       }
       bytes.clear();
-      if (!pop.multiline(bytes, words)) return failText("POP3サーバとの接続が切れました", words);
+      if (!pop.multiline(bytes, words)) return brokenText(words);
       std::string uid = digests ? sha256Hex(bytes) : wanted[done].uid;
       if (digests) {
         onServer_.insert(uid);
@@ -426,12 +471,13 @@ class Receiver {
         std::string batch;
         while (sent < numbers.size() && sent - done < window)
           batch += "DELE " + std::to_string(numbers[sent++]) + "\r\n";
-        if (!pop.send(batch, words)) return failText("POP3サーバとの接続が切れました", words);
+        if (!pop.send(batch, words)) return brokenText(words);
       }
       // A single refused DELE leaves that message on the server; the rest go on.
-      if (!pop.reply(words) && pop.broken()) return failText("POP3サーバとの接続が切れました", words);
+      if (!pop.reply(words) && pop.broken()) return brokenText(words);
     }
-    if (!pop.command("QUIT", words)) return failText("POP3サーバがメールを削除できません", words);
+    if (!pop.command("QUIT", words))
+      return pop.broken() ? brokenText(words) : failText("サーバがメールを削除できません", words);
     return "";
   }
 

@@ -117,19 +117,20 @@ int debugTap(CURL*, curl_infotype type, char* data, std::size_t size, void* user
   return 0;
 }
 
-CURLcode addCaFile(CURL*, void* sslctx, void* userp) {
-  const auto* caFile = static_cast<const std::string*>(userp);
-  if (!caFile->empty() &&
-      SSL_CTX_load_verify_locations(static_cast<SSL_CTX*>(sslctx), caFile->c_str(), nullptr) != 1)
-    return CURLE_SSL_CACERT_BADFILE;
-  return CURLE_OK;
+// The receiving side's verification: the CA file, the server name, a trusted certificate.
+CURLcode prepareTls(CURL*, void* sslctx, void* userp) {
+  std::string error;
+  return net::fPrepareClientContext(static_cast<SSL_CTX*>(sslctx), *static_cast<const std::string*>(userp), error)
+             ? CURLE_OK
+             : CURLE_SSL_CACERT_BADFILE;
 }
 
 std::string failureText(CURLcode code, const std::string& host, int port, const char* errbuf,
                         const std::string& reply) {
-  std::string detail = errbuf[0] ? errbuf : curl_easy_strerror(code);
+  std::string detail = net::fPlainTlsDetail(errbuf[0] ? errbuf : curl_easy_strerror(code));
   std::string words = net::fCleanServerText(reply);
   std::string where = host + ":" + std::to_string(port);
+  const std::string cut = "SMTPサーバとの接続が途中で切れました (" + detail + ")";
   switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST:
       return std::string(kFailed) + ": SMTPサーバが見つかりません (" + host + "): " + detail;
@@ -140,14 +141,25 @@ std::string failureText(CURLcode code, const std::string& host, int port, const 
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CACERT_BADFILE:
+      if (std::string why = net::fRefusedCertificateText(host); !why.empty())
+        return std::string(kFailed) + ": SMTP: " + why;
+      if (detail.find("unexpected eof") != std::string::npos || detail.find("SSL_ERROR_SYSCALL") != std::string::npos)
+        return std::string(kFailed) + ": " + cut;
       return std::string(kFailed) + ": TLS接続に失敗しました (" + where + "): " + detail;
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+      // libcurl says "send error" for a refused RCPT as well: the server's words decide.
+      if (!words.empty() && (words[0] == '4' || words[0] == '5')) break;
+      return std::string(kFailed) + ": " + cut;
     case CURLE_USE_SSL_FAILED:
       return std::string(kFailed) + ": SMTPサーバが暗号化に対応していないため、パスワードを送りません";
     case CURLE_LOGIN_DENIED:
-      return std::string(kFailed) + ": SMTPの認証に失敗しました: " + words;
+      return std::string(kFailed) + ": SMTP: ログインを拒否されました (ユーザーIDとパスワードを確かめてください): " + words;
     default:
       break;
   }
+  if (words.compare(0, 3, "421") == 0) return std::string(kFailed) + ": SMTP: サーバが接続を閉じました: " + words;
   if (!words.empty() && (words[0] == '4' || words[0] == '5'))
     return std::string(kFailed) + ": " + words;
   return std::string(kFailed) + ": " + detail + (words.empty() ? "" : " (" + words + ")");
@@ -217,7 +229,6 @@ SendStatus send(std::string_view server, const mime::Outgoing& mail, const Messa
   char errbuf[CURL_ERROR_SIZE] = "";
   const bool loopback = net::fIsLoopbackHost(host);
   const long timeout = settings.timeoutSeconds > 0 ? settings.timeoutSeconds : 60;
-  std::string caFile = settings.caFile;
 
   curl_easy_setopt(c, CURLOPT_URL, url.c_str());
   curl_easy_setopt(c, CURLOPT_MAIL_FROM, ("<" + mail.from.address + ">").c_str());
@@ -240,8 +251,9 @@ SendStatus send(std::string_view server, const mime::Outgoing& mail, const Messa
   curl_easy_setopt(c, CURLOPT_VERBOSE, 1L);
   curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, debugTap);
   curl_easy_setopt(c, CURLOPT_DEBUGDATA, &reply);
-  curl_easy_setopt(c, CURLOPT_SSL_CTX_FUNCTION, addCaFile);
-  curl_easy_setopt(c, CURLOPT_SSL_CTX_DATA, &caFile);
+  curl_easy_setopt(c, CURLOPT_SSL_CTX_FUNCTION, prepareTls);
+  curl_easy_setopt(c, CURLOPT_SSL_CTX_DATA, &host);
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 0L);  // checked by prepareTls's verification
   std::string userText(user), passText(pass);
   if (withLogin && !userText.empty()) {
     curl_easy_setopt(c, CURLOPT_USERNAME, userText.c_str());

@@ -108,7 +108,7 @@ bool UidlStore::fCommit(const std::set<std::string>* onServer) {
   for (const auto& uid : old_)
     if (!fresh_.count(uid) && (!onServer || onServer->count(uid))) add(uid);
   for (const auto& uid : fresh_) add(uid);
-  if (!fsutil::fWriteFileAtomic(listPath(folder_), text)) return false;
+  if (!fsutil::fWriteFileAtomic(listPath(folder_), text, kReceiveTempPrefix)) return false;
   if (journalFd_ >= 0) {
     ::close(journalFd_);
     journalFd_ = -1;

@@ -14,6 +14,10 @@
 
 namespace mail {
 
+// Names of the receiving run's own temporaries in the inbox (saved mails not yet
+// renamed, the list being replaced); the next run removes any a killed run left.
+inline constexpr std::string_view kReceiveTempPrefix = ".qbrcv-";
+
 class UidlStore {
  public:
   // `key` tells accounts sharing an inbox apart (user and host).

@@ -10,6 +10,7 @@
 #include "receive/filer.h"
 #include "receive/notice.h"
 #include "receive/rules.h"
+#include "store/accountsettings.h"
 #include "store/iconbatch.h"
 #include "store/mailstore.h"
 #include "store/modCommon.h"
@@ -296,6 +297,8 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
 
   const FilingContext context = FilingContext::fLoad(account.folder, settingIni);
   RunFiling filing(account.folder, inbox, context, readMail);
+  // The account's own trusted server certificate, for this call of the library.
+  mail::CertificatePin pin(mod_ini::fGetIniString("Mail", accountsettings::kPop3CertPinKey, setIni, ""));
   mail::MailResult result;
   try {
     result = rcvMail(server, user, pass, command, "<" + mailstore::fUtf8(inbox), progress,

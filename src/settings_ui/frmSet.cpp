@@ -62,6 +62,13 @@ frmSet::frmSet(std::filesystem::path accountFolder, const QString& rootCaption, 
   layout->addWidget(tabs);
   layout->addLayout(buttons);
 
+  ask = [this](const QString& text, bool question) {
+    if (!question) {
+      QMessageBox::information(this, windowTitle(), text);
+      return true;
+    }
+    return QMessageBox::question(this, windowTitle(), text) == QMessageBox::Yes;
+  };
   sLoad();
   resize(560, 600);
 }
@@ -133,6 +140,12 @@ QWidget* frmSet::fBuildBasicPage() {
   }
   connect(easy, &QPushButton::clicked, this, [easy, menu] { menu->popup(easy->mapToGlobal(QPoint(0, easy->height()))); });
   form->addRow(easy);
+
+  auto* cert = new QPushButton("証明書を確認", page);
+  cert->setObjectName("cmdCert");
+  cert->setToolTip("自己署名などの証明書を使うサーバの証明書を確かめて信頼します");
+  connect(cert, &QPushButton::clicked, this, &frmSet::cmdCert_Click);
+  form->addRow(cert);
   return page;
 }
 
@@ -231,6 +244,8 @@ void frmSet::sLoad() {
   txt_[5]->setText(qs(s.user));
   txt_[6]->setText(qs(s.pass));
   chk_0->setChecked(s.keepOnServer);
+  pop3CertPin_ = qs(s.pop3CertPin);
+  smtpCertPin_ = qs(s.smtpCertPin);
   for (const char* t : kTargets) cbo_[0]->addItem(t);
   cbo_[1]->addItem(QString());
   for (const auto& f : accountsettings::fListDestinationFolders(accountFolder_)) cbo_[1]->addItem(qs(f));
@@ -272,6 +287,8 @@ void frmSet::cmdOK_Click() {
   s.pass = ss(txt_[6]->text());
   s.keepOnServer = chk_0->isChecked();
   s.rules = fRules();
+  s.pop3CertPin = ss(pop3CertPin_);
+  s.smtpCertPin = ss(smtpCertPin_);
   if (!accountsettings::fSave(accountFolder_, s)) {
     // Nothing was written; the dialog stays open with what the user typed.
     QMessageBox::warning(this, windowTitle(), QStringLiteral("設定を保存できませんでした"));
@@ -381,6 +398,16 @@ void frmSet::easySetup(int provider) {
   txt_[4]->setText(p.pop3);
   txt_[8]->setText(kTlsSmtpPort);
   txt_[9]->setText(kTlsPop3Port);
+}
+
+void frmSet::cmdCert_Click() {
+  // The servers as the boxes hold them now, as receiving and sending would reach them.
+  if (!txt_[4]->text().isEmpty())
+    pop3CertPin_ = certtrust::fConfirm(
+        "POP3", accountsettings::fJoinServer(ss(txt_[4]->text()), ss(txt_[9]->text()), '\t'), pop3CertPin_, ask);
+  if (!txt_[3]->text().isEmpty())
+    smtpCertPin_ = certtrust::fConfirm(
+        "SMTP", accountsettings::fJoinServer(ss(txt_[3]->text()), ss(txt_[8]->text()), ':'), smtpCertPin_, ask);
 }
 
 bool frmSet::eventFilter(QObject* watched, QEvent* event) {

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <filesystem>
 
+#include "settings_ui/certtrust.h"
 #include "store/accountsettings.h"
 
 class QLineEdit;
@@ -25,6 +26,10 @@ class frmSet : public QDialog {
   // The rule list's rows in the stored form (for the list and for saving).
   std::vector<accountsettings::RuleRow> fRules() const;
 
+  // Tells the user or asks yes/no about a server certificate (a message box; tests
+  // answer it themselves).
+  certtrust::AskFn ask;
+
  signals:
   // Emitted on save when the account name box is not empty.
   void accountNameChanged(const QString& name);
@@ -35,6 +40,7 @@ class frmSet : public QDialog {
   void cmdDis_Click(int index);
   void lv_Click(QTreeWidgetItem* item);
   void easySetup(int provider);
+  void cmdCert_Click();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -61,4 +67,5 @@ class frmSet : public QDialog {
   QButtonGroup* opGroup_ = nullptr;
   QCheckBox* chkDis_[3] = {};
   QTreeWidget* lv = nullptr;
+  QString pop3CertPin_, smtpCertPin_;  // kept on OK
 };

@@ -79,6 +79,8 @@ AccountSettings fLoad(const std::filesystem::path& accountFolder) {
   auto ini = mod_ini::IniFile::fLoad(accountFolder / "set.ini");
   s.keepOnServer = mod_ini::fParseIniInt(ini.fGet("Mail", "SvrDel").value_or(""), 0) != 0;
   s.rules = fParseRuleText(ini.fGet("Mail", "Distribute").value_or(""));
+  s.pop3CertPin = ini.fGet("Mail", kPop3CertPinKey).value_or("");
+  s.smtpCertPin = ini.fGet("Mail", kSmtpCertPinKey).value_or("");
   return s;
 }
 
@@ -98,6 +100,10 @@ bool fSave(const std::filesystem::path& accountFolder, const AccountSettings& s)
   put("Pass", s.pass);
   ini.sSet("Mail", "Distribute", fFormatRuleText(s.rules));
   ini.sSet("Mail", "SvrDel", s.keepOnServer ? "1" : "0");
+  // Only an account that trusts a certificate gets the key.
+  for (auto [key, pin] : {std::pair{kPop3CertPinKey, &s.pop3CertPin}, std::pair{kSmtpCertPinKey, &s.smtpCertPin}}) {
+    if (!pin->empty() || ini.fGet("Mail", key)) ini.sSet("Mail", key, *pin);
+  }
   return ini.fSave(path);
 }
 

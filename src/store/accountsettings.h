@@ -24,7 +24,14 @@ struct AccountSettings {
   std::string user, pass;
   bool keepOnServer = false;  // "SvrDel" 1: received mail stays on the server
   std::vector<RuleRow> rules;
+  // SHA-256 fingerprints of server certificates the user trusts beyond the system's
+  // store (self-signed, private CA); plain text, empty when none.
+  std::string pop3CertPin, smtpCertPin;
 };
+
+// The keys of those fingerprints in set.ini's "Mail" section.
+inline constexpr std::string_view kPop3CertPinKey = "POP3CertPin";
+inline constexpr std::string_view kSmtpCertPinKey = "SMTPCertPin";
 
 // Action flag bits of a rule.
 inline constexpr int kFlagOpenUrl = 1;

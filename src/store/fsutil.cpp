@@ -106,9 +106,10 @@ std::optional<std::string> fReadFile(const fs::path& path, bool& missing) {
 #endif
 }
 
-std::optional<fs::path> fWriteTempFile(const fs::path& folder, std::string_view bytes, bool sync) {
+std::optional<fs::path> fWriteTempFile(const fs::path& folder, std::string_view bytes, bool sync,
+                                       std::string_view tempPrefix) {
   for (int attempt = 0; attempt < 16; ++attempt) {
-    fs::path tmp = folder / ("." + uniqueSuffix() + ".tmp");
+    fs::path tmp = folder / (std::string(tempPrefix) + uniqueSuffix() + ".tmp");
 #ifdef _WIN32
     std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
     if (!out) return std::nullopt;
@@ -140,10 +141,10 @@ std::optional<fs::path> fWriteTempFile(const fs::path& folder, std::string_view 
   return std::nullopt;
 }
 
-bool fWriteFileAtomic(const fs::path& path, std::string_view bytes) {
+bool fWriteFileAtomic(const fs::path& path, std::string_view bytes, std::string_view tempPrefix) {
   fs::path folder = path.parent_path();
   if (folder.empty()) folder = ".";
-  auto tmp = fWriteTempFile(folder, bytes, true);
+  auto tmp = fWriteTempFile(folder, bytes, true, tempPrefix);
   if (!tmp) return false;
   std::error_code ec;
   fs::rename(*tmp, path, ec);

@@ -17,13 +17,17 @@ std::optional<std::string> fReadFile(const std::filesystem::path& path, bool& mi
 
 // Replaces (or creates) the file with `bytes`: written to a hidden temporary name in the
 // same folder, flushed to disk, then renamed over the target. A crash or a full disk
-// leaves either the old file or the new one, never a truncated one.
-bool fWriteFileAtomic(const std::filesystem::path& path, std::string_view bytes);
+// leaves either the old file or the new one, never a truncated one. The temporary name
+// is `tempPrefix` + hex digits + ".tmp" (a writer that cleans up after itself names its
+// own).
+bool fWriteFileAtomic(const std::filesystem::path& path, std::string_view bytes,
+                      std::string_view tempPrefix = ".");
 
 // Writes `bytes` under a hidden temporary name in `folder` and flushes it when `sync`.
 // Returns the temporary path, or nothing on failure (no file left behind).
 std::optional<std::filesystem::path> fWriteTempFile(const std::filesystem::path& folder,
-                                                    std::string_view bytes, bool sync);
+                                                    std::string_view bytes, bool sync,
+                                                    std::string_view tempPrefix = ".");
 
 // Renames `from` to `to` only when `to` does not exist. False (and `from` untouched)
 // when the target is taken or the rename fails. Falls back to copy and remove across

@@ -93,6 +93,7 @@ class ReceiveTest : public QObject {
   void runKeepsWindowLiveAndRefusesOverlap();
   void espeakEngineTakesTextsWithoutWaiting();
   void rowsOfNewMailsMatchAFreshRead();
+  void trustedCertificateReachesTheReceivingThread();
 
  private:
   // A program folder with accounts 01.. for the given server users.
@@ -479,6 +480,31 @@ void ReceiveTest::rowsOfNewMailsMatchAFreshRead() {
     unsetenv("TZ");
   }
   tzset();
+}
+
+// A self-signed POP3 server (servers of its own, so the shared ones keep their CA): the
+// status names the fingerprint; the account's trusted fingerprint lets the run through.
+void ReceiveTest::trustedCertificateReachesTheReceivingThread() {
+  std::string why;
+  auto own = qbtest::MailServers::start(why);
+  QVERIFY2(own, why.c_str());
+  own->sUseForLibrary(10);
+  const std::string fingerprint = own->fServeSelfSigned(why);
+  QVERIFY2(!fingerprint.empty(), why.c_str());
+  fs::path folder = account(program_, 1, "アリス");
+  modCommon::sSetAccountValue(folder, "POP3", own->popServer());
+  modCommon::sSetAccountValue(folder, "User", "alice");
+  modCommon::sSetAccountValue(folder, "Pass", "secret");
+  own->seed("alice", message("a@example.jp", "self-signed", "x"));
+
+  Form1 form(dir_->path());
+  form.fTree()->setCurrentItem(node(form, "受信箱01"));
+  form.mnuFileItem_Click(1);
+  QVERIFY2(form.fStatus(1).contains(QString::fromStdString(fingerprint)), qPrintable(form.fStatus(1)));
+  mod_ini::fWriteIniString("Mail", "POP3CertPin", fingerprint, folder / "set.ini");
+  form.mnuFileItem_Click(1);
+  QCOMPARE(form.fStatus(1), QString("アリス ： 1件受信"));
+  servers_->sUseForLibrary(10);
 }
 
 QTEST_MAIN(ReceiveTest)

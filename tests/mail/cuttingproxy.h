@@ -11,15 +11,49 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string>
 #include <thread>
 
 namespace qbtest {
+
+// Where and how a connection is cut.
+struct Cut {
+  std::size_t limit = 0;   // server bytes relayed (after the trigger) before the cut
+  std::string trigger;     // counting starts once the client has sent this text
+  bool stall = false;      // at the limit, relay nothing more but keep the connection open
+  bool holdTrigger = false;  // the client's bytes from the trigger on never reach the server
+  bool hideStls = false;   // the server's STLS is hidden: the dialogue stays plain and readable
+  std::string answer;      // given to the client in the server's place at the trigger, then hang up
+
+  // A plain dialogue cut `limit` server bytes after the client has sent `trigger`.
+  static Cut plainAfter(std::string trigger, std::size_t limit) {
+    Cut c;
+    c.trigger = std::move(trigger);
+    c.limit = limit;
+    c.hideStls = true;
+    return c;
+  }
+  Cut& stalling() {
+    stall = true;
+    return *this;
+  }
+  // The trigger never reaches the server; `words` come back instead, then the hang-up.
+  Cut& answering(std::string words) {
+    holdTrigger = true;
+    answer = std::move(words);
+    return *this;
+  }
+};
 
 // Relays one client at a time to the target port and hangs up on both sides once
 // `limit` bytes have come from the server.
 class CuttingProxy {
  public:
-  CuttingProxy(int target, std::size_t limit) : target_(target), limit_(limit) {
+  CuttingProxy(int target, std::size_t limit) : CuttingProxy(target, Cut::plainAfter("", limit)) {
+    cut_.hideStls = false;
+  }
+  CuttingProxy(int target, Cut cut) : target_(target), limit_(cut.limit), cut_(std::move(cut)) {
     listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -38,6 +72,7 @@ class CuttingProxy {
     close(listen_);
   }
   int port = 0;
+  std::atomic<bool> triggered{false};  // the client has sent the trigger
 
  private:
   void serve() {
@@ -58,26 +93,57 @@ class CuttingProxy {
   }
   void relay(int client, int server) {
     std::size_t fromServer = 0;
+    bool counting = cut_.trigger.empty(), stalled = false;
+    std::string sent;  // the client's bytes so far, to find the trigger in
     char buf[16384];
     while (!stop_) {
+      if (counting && fromServer >= limit_) {
+        if (!cut_.stall) return;
+        stalled = true;
+      }
       pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
-      if (poll(p, 2, 50) <= 0) continue;
+      if (poll(p, stalled ? 0 : 2, 50) <= 0) continue;
       if (p[0].revents) {
         ssize_t n = read(client, buf, sizeof buf);
-        if (n <= 0 || write(server, buf, static_cast<size_t>(n)) != n) return;
+        if (n <= 0) return;
+        std::size_t pass = static_cast<std::size_t>(n);
+        if (!counting) {
+          std::size_t before = sent.size();
+          sent.append(buf, pass);
+          std::size_t at = sent.find(cut_.trigger);
+          if (at != std::string::npos) {
+            counting = true;
+            if (cut_.holdTrigger) pass = at > before ? at - before : 0;
+            triggered = true;
+          }
+        } else if (cut_.holdTrigger) {
+          pass = 0;
+        }
+        if (triggered && !cut_.answer.empty()) {
+          (void)!write(client, cut_.answer.data(), cut_.answer.size());
+          return;
+        }
+        if (pass && write(server, buf, pass) != static_cast<ssize_t>(pass)) return;
       }
       if (p[1].revents) {
-        std::size_t room = limit_ - fromServer;
+        std::size_t room = counting ? limit_ - fromServer : sizeof buf;
         ssize_t n = read(server, buf, std::min(sizeof buf, room));
-        if (n <= 0 || write(client, buf, static_cast<size_t>(n)) != n) return;
-        fromServer += static_cast<std::size_t>(n);
-        if (fromServer >= limit_) return;
+        if (n <= 0) return;
+        if (cut_.hideStls) hide(buf, static_cast<std::size_t>(n));
+        if (write(client, buf, static_cast<size_t>(n)) != n) return;
+        if (counting) fromServer += static_cast<std::size_t>(n);
       }
     }
+  }
+  // "STLS" in a capability list becomes "XTLS": the client then never asks for it.
+  static void hide(char* data, std::size_t n) {
+    for (std::size_t i = 0; i + 4 <= n; ++i)
+      if (std::memcmp(data + i, "STLS", 4) == 0) data[i] = 'X';
   }
   int listen_ = -1;
   int target_;
   std::size_t limit_;
+  Cut cut_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };

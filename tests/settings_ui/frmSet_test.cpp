@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "mailservers.h"
 #include "settings_ui/frmSet.h"
 #include "store/mailstore.h"
 #include "store/mod_ini.h"
@@ -263,6 +264,44 @@ class FrmSetTest : public QObject {
     QCOMPARE(port->text(), QString("587"));
     find<QPushButton>(dlg, "cmdDefault_1")->click();
     QCOMPARE(find<QLineEdit>(dlg, "txt_9")->text(), QString("110"));
+  }
+
+  // A self-signed server: the user sees its fingerprint for POP3 and SMTP, and only a
+  // "yes" keeps it for the account, saved with the other values on OK.
+  void trustsAServerCertificateOnlyWhenConfirmed() {
+    std::string why;
+    auto servers = qbtest::MailServers::start(why);
+    QVERIFY2(servers, why.c_str());
+    servers->sUseForLibrary(10);
+    const std::string fingerprint = servers->fServeSelfSigned(why);
+    QVERIFY2(!fingerprint.empty(), why.c_str());
+    modCommon::sSetAccountValue(dir_, "POP3", servers->popServer());
+    modCommon::sSetAccountValue(dir_, "SMTP", servers->smtpServer(true));
+    for (bool yes : {false, true}) {
+      frmSet dlg(dir_, "x");
+      QStringList asked;
+      dlg.ask = [&](const QString& text, bool question) {
+        asked << text;
+        return question && yes;
+      };
+      find<QPushButton>(dlg, "cmdCert")->click();
+      QCOMPARE(asked.size(), 2);
+      QVERIFY(asked[0].startsWith("POP3") && asked[1].startsWith("SMTP"));
+      for (const QString& a : asked) QVERIFY2(a.contains(QString::fromStdString(fingerprint)), qPrintable(a));
+      find<QPushButton>(dlg, "cmdOK")->click();
+      QCOMPARE(raw("POP3CertPin"), yes ? fingerprint : std::string("<none>"));
+      QCOMPARE(raw("SMTPCertPin"), yes ? fingerprint : std::string("<none>"));
+    }
+    // Asked again once trusted: told so, not asked.
+    frmSet dlg(dir_, "x");
+    QStringList told;
+    dlg.ask = [&](const QString& text, bool question) {
+      told << text;
+      return !question;
+    };
+    find<QPushButton>(dlg, "cmdCert")->click();
+    QCOMPARE(told.size(), 2);
+    QVERIFY(told[0].contains("信頼済み"));
   }
 };
 
