@@ -26,12 +26,13 @@ int main() {
     auto t0 = Clock::now();
     int failed = 0;
     for (int i = 0; i < kSends; ++i) {
-      mail::SendStatus r = c.login
-                          ? mail::SendMailEx(log, servers->smtpServer(), "carol@localhost", "alice@localhost",
-                                             "ベンチマーク " + std::to_string(i), "本文です。\r\n", "",
-                                             "alice", "secret")
-                          : mail::SendMailEx(log, servers->smtpServer(), "carol@localhost", "alice@localhost",
-                                             "ベンチマーク " + std::to_string(i), "本文です。\r\n", "");
+      mail::SendStatus r =
+          c.login
+              ? mail::SendMailEx(log, servers->smtpServer(), "carol@localhost", "alice@localhost",
+                                 "ベンチマーク " + std::to_string(i), "本文です。\r\n", "", "alice",
+                                 "secret")
+              : mail::SendMailEx(log, servers->smtpServer(), "carol@localhost", "alice@localhost",
+                                 "ベンチマーク " + std::to_string(i), "本文です。\r\n", "");
       if (!r.sent) ++failed;
     }
     double secs = std::chrono::duration<double>(Clock::now() - t0).count();

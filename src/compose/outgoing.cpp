@@ -7,6 +7,7 @@
 #include <optional>
 #include <system_error>
 
+#include "compose/outgoing_file.h"
 #include "mail/mail.h"
 #include "store/accountsettings.h"
 #include "store/charset.h"
@@ -46,30 +47,9 @@ LocalTime now() {
   // everywhere); they are at most a day apart.
   int days = lt.local.tm_yday - utc.tm_yday;
   if (lt.local.tm_year != utc.tm_year) days = lt.local.tm_year > utc.tm_year ? 1 : -1;
-  lt.offsetMinutes = days * 1440L + (lt.local.tm_hour - utc.tm_hour) * 60L + (lt.local.tm_min - utc.tm_min);
+  lt.offsetMinutes =
+      days * 1440L + (lt.local.tm_hour - utc.tm_hour) * 60L + (lt.local.tm_min - utc.tm_min);
   return lt;
-}
-
-// "yy" + day of the year without leading zeros + "MMdd_HHmmss": 24650305_140709.
-std::string fileStem(const std::tm& tm) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%02d%d%02d%02d_%02d%02d%02d", tm.tm_year % 100, tm.tm_yday + 1,
-                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-  return buf;
-}
-
-// English names whatever the locale: readers of the file parse it as a mail Date header.
-std::string dateLine(const LocalTime& lt) {
-  static constexpr std::array<const char*, 7> kDays = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  const std::tm& tm = lt.local;
-  long off = lt.offsetMinutes < 0 ? -lt.offsetMinutes : lt.offsetMinutes;
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "Date: %s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld\r\n",
-                kDays[tm.tm_wday], tm.tm_mday, kMonths[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour,
-                tm.tm_min, tm.tm_sec, lt.offsetMinutes < 0 ? '-' : '+', off / 60, off % 60);
-  return buf;
 }
 
 // A header field is one line: a pasted line break would start a header of its own.
@@ -81,7 +61,7 @@ std::string oneLine(std::string_view text) {
 }
 
 std::string fileText(const LocalTime& lt, const Draft& d) {
-  std::string text = dateLine(lt);
+  std::string text = fOutgoingDateLine(lt.local, lt.offsetMinutes);
   text += "To: " + oneLine(d.to) + "\r\n";
   text += "Cc: " + oneLine(d.cc) + "\r\n";
   text += "Bcc: " + oneLine(d.bcc) + "\r\n";
@@ -131,6 +111,27 @@ std::optional<std::string> unreadableAttachment(const std::vector<std::string>& 
 
 }  // namespace
 
+std::string fOutgoingName(const std::tm& tm) {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%02d%d%02d%02d_%02d%02d%02d", tm.tm_year % 100, tm.tm_yday + 1,
+                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  return buf;
+}
+
+// English names: readers of the file parse the line as a mail Date header.
+std::string fOutgoingDateLine(const std::tm& tm, long offsetMinutes) {
+  static constexpr std::array<const char*, 7> kDays = {"Sun", "Mon", "Tue", "Wed",
+                                                       "Thu", "Fri", "Sat"};
+  static constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  long off = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+  char buf[80];
+  std::snprintf(buf, sizeof buf, "Date: %s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld\r\n",
+                kDays[tm.tm_wday], tm.tm_mday, kMonths[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour,
+                tm.tm_min, tm.tm_sec, offsetMinutes < 0 ? '-' : '+', off / 60, off % 60);
+  return buf;
+}
+
 std::string fTabList(std::string_view field) {
   std::string out;
   while (true) {
@@ -166,7 +167,7 @@ StoreResult fStore(const fs::path& accountFolder, Box box, const Draft& draft) {
   // Each try names the file after the present time; the file only ever appears under a
   // name nobody holds, so a stored mail is never replaced, even by a concurrent store.
   for (int suffix = 0; suffix <= kMaxSuffix; ++suffix) {
-    std::string name = fileStem(now().local);
+    std::string name = fOutgoingName(now().local);
     if (suffix > 0) {
       char buf[8];
       std::snprintf(buf, sizeof buf, "_%03d", suffix);
@@ -200,10 +201,11 @@ SendResult fSend(const fs::path& logFile, const fs::path& accountFolder, const D
   const accountsettings::AccountSettings account = accountsettings::fLoad(accountFolder);
   const std::string server = accountsettings::fJoinServer(account.smtpHost, account.smtpPort, ':');
   // The display name travels as "name <address>"; the library quotes or encodes it.
-  const std::string sender = account.name.empty() ? account.address : account.name + " <" + account.address + ">";
-  mail::SendStatus status =
-      mail::SendMailEx(mailstore::fUtf8(logFile), server, fRecipientList(draft), sender, draft.subject,
-                       draft.body, joinTab(draft.attachments), account.user, account.pass, progress);
+  const std::string sender =
+      account.name.empty() ? account.address : account.name + " <" + account.address + ">";
+  mail::SendStatus status = mail::SendMailEx(
+      mailstore::fUtf8(logFile), server, fRecipientList(draft), sender, draft.subject, draft.body,
+      joinTab(draft.attachments), account.user, account.pass, progress);
   result.sent = status.sent;
   result.text = std::move(status.text);
   if (!result.sent) return result;

@@ -101,9 +101,9 @@ SendStatus SendMailEx(std::string_view logFile, std::string_view server,
 // offers AUTH (no login when the user is empty).
 SendStatus SendMailEx(std::string_view logFile, std::string_view server,
                       std::string_view recipients, std::string_view sender,
-                      std::string_view subject, std::string_view body,
-                      std::string_view attachments, std::string_view user,
-                      std::string_view pass, const SendProgress& progress = {});
+                      std::string_view subject, std::string_view body, std::string_view attachments,
+                      std::string_view user, std::string_view pass,
+                      const SendProgress& progress = {});
 
 // The bytes decoded with the named charset ("EUC-JP"); empty text on failure.
 std::string fBytesToText(std::string_view charsetName, std::string_view bytes);

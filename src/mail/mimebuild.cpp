@@ -1,10 +1,8 @@
 #include "mail/mimebuild.h"
 
-#include "mail/jptext.h"
-
+#include <fcntl.h>
 #include <gmime/gmime.h>
 #include <iconv.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +13,7 @@
 #include <mutex>
 #include <random>
 
+#include "mail/jptext.h"
 #include "store/charset.h"
 
 namespace fs = std::filesystem;
@@ -366,7 +365,8 @@ GMimeObject* attachmentPart(const std::string& file, std::string& error) {
   std::string major = type.substr(0, type.find('/')), minor = type.substr(type.find('/') + 1);
   GMimePart* part = g_mime_part_new_with_type(major.c_str(), minor.c_str());
   GMimeStream* stream = g_mime_stream_fs_new(fd);  // owns fd
-  GMimeDataWrapper* wrapper = g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT);
+  GMimeDataWrapper* wrapper =
+      g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT);
   g_mime_part_set_content(part, wrapper);
   g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
   g_object_unref(wrapper);
@@ -406,8 +406,9 @@ bool writeMessage(const Outgoing& mail, GMimeStream* out, std::string& error) {
   GMimeFormatOptions* opts = g_mime_format_options_clone(nullptr);
   g_mime_format_options_set_newline_format(opts, GMIME_NEWLINE_FORMAT_DOS);
   g_mime_format_options_set_param_encoding_method(opts, GMIME_PARAM_ENCODING_METHOD_RFC2231);
-  bool ok = g_mime_stream_write(out, head.data(), head.size()) == static_cast<ssize_t>(head.size()) &&
-            g_mime_object_write_to_stream(root, opts, out) >= 0 && g_mime_stream_flush(out) == 0;
+  bool ok =
+      g_mime_stream_write(out, head.data(), head.size()) == static_cast<ssize_t>(head.size()) &&
+      g_mime_object_write_to_stream(root, opts, out) >= 0 && g_mime_stream_flush(out) == 0;
   g_mime_format_options_free(opts);
   g_object_unref(root);
   if (!ok) error = "送信するメールを組み立てられません";
@@ -421,7 +422,8 @@ std::optional<std::string> fBuildMessage(const Outgoing& mail, std::string& erro
   GMimeStream* out = g_mime_stream_mem_new_with_byte_array(array);
   g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(out), FALSE);
   std::optional<std::string> message;
-  if (writeMessage(mail, out, error)) message.emplace(reinterpret_cast<const char*>(array->data), array->len);
+  if (writeMessage(mail, out, error))
+    message.emplace(reinterpret_cast<const char*>(array->data), array->len);
   g_object_unref(out);
   g_byte_array_free(array, TRUE);
   return message;

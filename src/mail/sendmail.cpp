@@ -45,7 +45,8 @@ struct Upload {
 std::size_t readBody(char* buffer, std::size_t size, std::size_t nitems, void* userp) {
   auto* up = static_cast<Upload*>(userp);
   const Message& m = up->message;
-  std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size * nitems, m.size - up->pos));
+  std::size_t want =
+      static_cast<std::size_t>(std::min<std::uint64_t>(size * nitems, m.size - up->pos));
   if (m.fd < 0) {
     std::memcpy(buffer, m.bytes.data() + up->pos, want);
     up->pos += want;
@@ -62,7 +63,8 @@ std::size_t readBody(char* buffer, std::size_t size, std::size_t nitems, void* u
 
 int uploadProgress(void* userp, curl_off_t, curl_off_t, curl_off_t ultotal, curl_off_t ulnow) {
   const auto* progress = static_cast<const SendProgress*>(userp);
-  if (ultotal > 0) (*progress)(static_cast<std::uint64_t>(ulnow), static_cast<std::uint64_t>(ultotal));
+  if (ultotal > 0)
+    (*progress)(static_cast<std::uint64_t>(ulnow), static_cast<std::uint64_t>(ultotal));
   return 0;
 }
 
@@ -191,7 +193,8 @@ SendStatus send(std::string_view server, const mime::Outgoing& mail, const Messa
   std::string host;
   int port = 25;
   if (!net::fSplitHostPort(server, ':', 25, host, port))
-    return {false, std::string(kFailed) + ": SMTPサーバの指定が正しくありません: " + std::string(server)};
+    return {false,
+            std::string(kFailed) + ": SMTPサーバの指定が正しくありません: " + std::string(server)};
   const bool implicitTls = port == settings.smtpsPort;
   std::string domain = "localhost";
   if (auto at = mail.from.address.rfind('@'); at != std::string::npos) domain = mail.from.address.substr(at + 1);
@@ -293,8 +296,10 @@ SendStatus sendMail(std::string_view logFile, std::string_view server, std::stri
         rest.remove_prefix(tab == std::string_view::npos ? rest.size() : tab + 1);
       }
       Message message;
-      if (!buildMessage(mail, message, error)) result.text = std::string(kFailed) + ": " + error;
-      else result = send(server, mail, message, user, pass, withLogin, progress);
+      if (!buildMessage(mail, message, error))
+        result.text = std::string(kFailed) + ": " + error;
+      else
+        result = send(server, mail, message, user, pass, withLogin, progress);
     }
   } catch (const std::exception& e) {
     result = {false, std::string(kFailed) + ": " + e.what()};
@@ -309,14 +314,14 @@ SendStatus SendMailEx(std::string_view logFile, std::string_view server,
                       std::string_view recipients, std::string_view sender,
                       std::string_view subject, std::string_view body,
                       std::string_view attachments) {
-  return sendMail(logFile, server, recipients, sender, subject, body, attachments, {}, {}, false, {});
+  return sendMail(logFile, server, recipients, sender, subject, body, attachments, {}, {}, false,
+                  {});
 }
 
 SendStatus SendMailEx(std::string_view logFile, std::string_view server,
                       std::string_view recipients, std::string_view sender,
-                      std::string_view subject, std::string_view body,
-                      std::string_view attachments, std::string_view user,
-                      std::string_view pass, const SendProgress& progress) {
+                      std::string_view subject, std::string_view body, std::string_view attachments,
+                      std::string_view user, std::string_view pass, const SendProgress& progress) {
   return sendMail(logFile, server, recipients, sender, subject, body, attachments, user, pass, true,
                   progress);
 }

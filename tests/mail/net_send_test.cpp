@@ -117,9 +117,10 @@ TEST_F(Send, JapaneseMailRoundTripsWithAttachmentAndHiddenBcc) {
   std::ofstream(file, std::ios::binary) << "添付の中身\r\nline 2\r\n";
   std::string subject = "お見積りの件～ご確認ください－第2版";
   std::string body = "山田様\r\n\r\nいつもお世話になっております。\r\n～以上－\r\n";
-  mail::SendStatus result = mail::SendMailEx(
-      log, servers->smtpServer(), "山田 太郎<alice@localhost>\tcc\t佐藤<carol@localhost>\tbcc\tbob@localhost",
-      "鈴木 一郎<sender@example.com>", subject, body, file.string());
+  mail::SendStatus result =
+      mail::SendMailEx(log, servers->smtpServer(),
+                       "山田 太郎<alice@localhost>\tcc\t佐藤<carol@localhost>\tbcc\tbob@localhost",
+                       "鈴木 一郎<sender@example.com>", subject, body, file.string());
   ASSERT_TRUE(result.sent) << result.text;
   ASSERT_EQ(result.text, "送信しました");
 
@@ -171,13 +172,14 @@ TEST_F(Send, TextBeyondJisGoesAsUtf8) {
 TEST_F(Send, LoginOverStartTlsAndImplicitTls) {
   for (bool implicitTls : {false, true}) {
     EXPECT_TRUE(mail::SendMailEx(log, servers->smtpServer(implicitTls), "alice@localhost",
-                                 "alice@localhost", "tls " + std::to_string(implicitTls), "body", "",
-                                 "alice", "secret")
+                                 "alice@localhost", "tls " + std::to_string(implicitTls), "body",
+                                 "", "alice", "secret")
                     .sent);
   }
   EXPECT_EQ(fetch("alice").size(), 2u);
-  mail::SendStatus deniedStatus = mail::SendMailEx(log, servers->smtpServer(), "alice@localhost",
-                                                   "alice@localhost", "x", "y", "", "alice", "wrong-pass");
+  mail::SendStatus deniedStatus =
+      mail::SendMailEx(log, servers->smtpServer(), "alice@localhost", "alice@localhost", "x", "y",
+                       "", "alice", "wrong-pass");
   EXPECT_FALSE(deniedStatus.sent);
   const std::string& denied = deniedStatus.text;
   EXPECT_EQ(denied.rfind("送信に失敗しました", 0), 0u) << denied;
@@ -207,7 +209,8 @@ TEST_F(Send, ServerRefusalsAndConnectionFailuresSayWhy) {
       {"no-such-host.invalid", "alice@localhost", "見つかりません"},
   };
   for (auto& c : cases) {
-    mail::SendStatus st = mail::SendMailEx(log, c.server, c.rcpt, "sender@example.com", "s", "b", "");
+    mail::SendStatus st =
+        mail::SendMailEx(log, c.server, c.rcpt, "sender@example.com", "s", "b", "");
     EXPECT_FALSE(st.sent) << c.rcpt;
     const std::string& t = st.text;
     EXPECT_EQ(t.rfind("送信に失敗しました", 0), 0u) << t;
@@ -216,9 +219,10 @@ TEST_F(Send, ServerRefusalsAndConnectionFailuresSayWhy) {
   EXPECT_EQ(logLines().size(), std::size(cases));
   EXPECT_TRUE(fetch("alice").empty());
 
-  std::string missing = mail::SendMailEx(log, servers->smtpServer(), "alice@localhost",
-                                         "sender@example.com", "s", "b", (work / "nope.pdf").string())
-                            .text;
+  std::string missing =
+      mail::SendMailEx(log, servers->smtpServer(), "alice@localhost", "sender@example.com", "s",
+                       "b", (work / "nope.pdf").string())
+          .text;
   EXPECT_NE(missing.find("添付ファイル"), std::string::npos) << missing;
   std::string injected = mail::SendMailEx(log, servers->smtpServer(), "alice@localhost\r\nBcc: x@y",
                                           "sender@example.com", "s", "b", "")
