@@ -72,7 +72,7 @@ IniFile IniFile::fParse(std::string_view bytes) {
     ini.bom_ = true;
     bytes.remove_prefix(3);
   }
-  ini.utf8_ = (ini.bom_ || !charset::fIsAscii(bytes)) && charset::fIsValidUtf8(bytes);
+  ini.utf8_ = ini.bom_ ? charset::fIsValidUtf8(bytes) : charset::fIsUnmarkedUtf8(bytes);
   ini.lines_.reserve(static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
   size_t pos = 0;
   while (pos < bytes.size()) {
@@ -87,8 +87,12 @@ IniFile IniFile::fParse(std::string_view bytes) {
 }
 
 IniFile IniFile::fLoad(const std::filesystem::path& path) {
-  auto bytes = fsutil::fReadFile(path);
-  return bytes ? fParse(*bytes) : IniFile{};
+  bool missing = false;
+  auto bytes = fsutil::fReadFile(path, missing);
+  if (bytes) return fParse(*bytes);
+  IniFile ini;
+  ini.readFailed_ = !missing;
+  return ini;
 }
 
 std::optional<std::pair<size_t, size_t>> IniFile::fFindSection(std::string_view section) const {
@@ -326,7 +330,8 @@ std::string IniFile::fSerialize() const {
       }
     }
   }
-  std::string out = bom_ && utf8 ? "\xEF\xBB\xBF" : "";
+  // UTF-8 always carries its mark: without it the file would read as CP932.
+  std::string out = utf8 ? "\xEF\xBB\xBF" : "";
   size_t size = out.size();
   for (const Line& l : lines_) size += l.raw.size() + l.decoded.size() + 2;
   out.reserve(size);
@@ -339,6 +344,7 @@ std::string IniFile::fSerialize() const {
 }
 
 bool IniFile::fSave(const std::filesystem::path& path) const {
+  if (readFailed_) return false;
   return fsutil::fWriteFileAtomic(path, fSerialize());
 }
 
