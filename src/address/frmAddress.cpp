@@ -110,7 +110,10 @@ frmAddress* frmAddress::sOpen(Form1* main, QWidget* composer, Recipients recipie
 frmAddress* frmAddress::fCurrent() { return g_open; }
 
 frmAddress::frmAddress(Form1* main, Mode mode, QWidget* parent, Recipients recipients)
-    : QDialog(parent), main_(main), mode_(mode), recipients_(recipients) {
+    : QDialog(parent),
+      main_(main),
+      mode_(mode),
+      recipients_{recipients.to, recipients.cc, recipients.bcc} {
   setObjectName(QStringLiteral("frmAddress"));
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(kTitle);
@@ -450,16 +453,16 @@ bool frmAddress::fDropOnPickList(int list, QEvent* event) {
 }
 
 void frmAddress::sAppendPicked() {
-  QLineEdit* fields[] = {recipients_.to, recipients_.cc, recipients_.bcc};
   for (int i = 0; i < 3; ++i) {
-    if (!fields[i]) continue;
-    QString text = fields[i]->text();
+    QLineEdit* field = recipients_[i];
+    if (!field) continue;
+    QString text = field->text();
     for (int r = 0; r < lv_[2 + i]->topLevelItemCount(); ++r) {
       QTreeWidgetItem* row = lv_[2 + i]->topLevelItem(r);
       text += QString::fromStdString(
           addressbook::fPickText(row->text(0).toStdString(), row->text(1).toStdString()));
     }
-    fields[i]->setText(text);
+    field->setText(text);
   }
 }
 

@@ -4,6 +4,7 @@
 // "Address" edits them with the fields filled from the selected mail's sender, "Edit" picks
 // recipients for the composer.
 #include <QDialog>
+#include <QPointer>
 #include <functional>
 #include <optional>
 
@@ -87,7 +88,7 @@ class frmAddress : public QDialog {
 
   Form1* main_;
   Mode mode_;
-  Recipients recipients_;
+  QPointer<QLineEdit> recipients_[3];  // To, Cc, Bcc; null once the composer is gone
 
   QTreeWidget* lv_[5] = {};
   QLineEdit* txt_0 = nullptr;

@@ -66,12 +66,6 @@ TEST(AddressBookFile, FileThatCannotBeReadIsLeftAsItIs) {
   EXPECT_TRUE(std::filesystem::is_symlink(ini));
 }
 
-TEST(AddressBookFile, MissingFileIsCreated) {
-  TempDir dir;
-  ASSERT_TRUE(fSave(dir / "setting.ini", {{"b", fSerializeBook({kTanaka})}}));
-  EXPECT_EQ(fParseBook(fLoad(dir / "setting.ini").at(0).data), std::vector<Entry>{kTanaka});
-}
-
 TEST(AddressBookChecks, FieldsThatWouldReadBackAsSeparatorsAreRefused) {
   struct Case {
     Entry entry;
