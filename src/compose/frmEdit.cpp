@@ -22,6 +22,7 @@
 #include <system_error>
 
 #include "app/FolderTree.h"
+#include "address/frmAddress.h"
 #include "app/Form1.h"
 #include "app/MailListModel.h"
 #include "compose/phrases.h"
@@ -163,6 +164,11 @@ frmEdit::~frmEdit() {
   if (editor_) FootyDelete(kEditorId);
 }
 
+void frmEdit::sPickRecipients() {
+  form_->Tag = QStringLiteral("Edit");
+  frmAddress::sOpen(form_, this, {txt_[To], txt_[Cc], txt_[Bcc]});
+}
+
 void frmEdit::sCreateControls() {
   auto* client = new QWidget(this);
   client->setObjectName(QStringLiteral("client"));
@@ -176,8 +182,8 @@ void frmEdit::sCreateControls() {
     button->setGeometry(b.rect);
     cmd_[b.index] = button;
   }
-  // The address book is not part of this window yet.
-  for (int i : {0, 2, 3}) cmd_[i]->setEnabled(false);
+  // 宛先, Cc and Bcc open the address book to pick recipients into this window's fields.
+  for (int i : {0, 2, 3}) connect(cmd_[i], &QPushButton::clicked, this, [this] { sPickRecipients(); });
   connect(cmd_[5], &QPushButton::clicked, this, [this] { sSend(); });
   connect(cmd_[1], &QPushButton::clicked, this, [this] { cmd1_Click(); });
   connect(cmd_[4], &QPushButton::clicked, this, [this] { sAddAttachment(); });
@@ -281,10 +287,14 @@ void frmEdit::sCreateEditor() {
 }
 
 void frmEdit::sFillReply() {
-  // To: the sender column of the selected row; Subject: "Re: " even when already there.
+  // To: the sender column of the mail that is shown (the current row when none is);
+  // Subject: "Re: " even when already there.
   QTreeView* list = form_->fListView();
+  const int shown = form_->fListModel()->fFindPath(form_->fShownMailPath());
   const QModelIndex current = list->currentIndex();
-  if (current.isValid() && list->selectionModel()->isRowSelected(current.row(), {})) {
+  if (shown >= 0) {
+    txt_[To]->setText(form_->fListModel()->fRow(shown).party);
+  } else if (current.isValid() && list->selectionModel()->isRowSelected(current.row(), {})) {
     txt_[To]->setText(form_->fListModel()->fRow(current.row()).party);
   }
   txt_[Subject]->setText(QStringLiteral("Re: ") + form_->fHeaderBox(2)->text());

@@ -61,6 +61,8 @@ class frmEdit : public QMainWindow {
   void sOpenAttachment();
   void sPhrase(int index);
   void cmd1_Click();
+  // 宛先, Cc, Bcc: the address book in its picking mode, over this window.
+  void sPickRecipients();
   // The mail as it stands: fields, the editor's text, attachment paths in list order.
   compose::Draft fDraft() const;
   // True from the start of a send until its result has been taken in.

@@ -11,6 +11,7 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include "address/frmAddress.h"
 #include "app/FolderTree.h"
 #include "app/Form1.h"
 #include "app/MailListModel.h"
@@ -147,10 +148,21 @@ void ComposerTest::replyQuotesTheShownMail() {
   QCOMPARE(body(),
            QString("\r\n----- Original Message -----\r\n> first\r\n> \r\n> third\r\n> \r\n"));
   QVERIFY(c->fField(frmEdit::Cc)->text().isEmpty());
-  // Without phrases the submenu is there but disabled; the address book buttons wait.
+  // Without phrases the submenu is there but disabled.
   QVERIFY(!c->fMenuItem(frmEdit::Menu::Footy, 12)->isEnabled());
-  for (const char* name : {"cmd_0", "cmd_2", "cmd_3"})
-    QVERIFY(!c->findChild<QPushButton*>(name)->isEnabled());
+  // Cc opens the address book over the composer; what is picked there lands in Cc.
+  mod_ini::fWriteIniString("Address", "Work", "田中|,|t@x|,||,||\\|", program_ / "setting.ini");
+  c->findChild<QPushButton*>("cmd_2")->click();
+  frmAddress* book = frmAddress::fCurrent();
+  QVERIFY(book);
+  QCOMPARE(book->fMode(), frmAddress::Mode::Pick);
+  QCOMPARE(book->parentWidget(), c);
+  auto* entries = book->findChild<QTreeWidget*>("lv_1");
+  entries->setCurrentItem(entries->topLevelItem(0));
+  book->cmdMenu_Click(3);  // the Cc pick list
+  book->cmdMenu_Click(0);  // OK
+  QTRY_VERIFY(!frmAddress::fCurrent());
+  QCOMPARE(c->fField(frmEdit::Cc)->text(), QString("田中<t@x>, "));
   // The editor fills the window below the header strip.
   QPlainTextEdit* editor = FootyWidget(frmEdit::kEditorId);
   QCOMPARE(editor->geometry(), QRect(0, frmEdit::kHeaderHeight, c->centralWidget()->width(),
