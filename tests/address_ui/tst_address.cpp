@@ -207,8 +207,9 @@ void AddressTest::senderModeFillsTheFieldsAndTheWindowKeepsItsMode() {
 }
 
 void AddressTest::pickedRecipientsAreAppendedToTheComposer() {
+  // UTF-8 as the program writes it: with a byte order mark (unmarked text is CP932).
   writeBytes(ini_,
-             "[Address]\r\nWork=田中|,|t@x|,|たなか|,||\\|部|,|a@x|r|b@x|r|c@x|,||,||\\|\r\n");
+             "\xEF\xBB\xBF[Address]\r\nWork=田中|,|t@x|,|たなか|,||\\|部|,|a@x|r|b@x|r|c@x|,||,||\\|\r\n");
   const std::string before = bytesOf(ini_);
   Form1 form(dir_->path());
   QWidget composer;

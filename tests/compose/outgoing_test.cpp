@@ -134,16 +134,22 @@ TEST_F(Store, TextBeyondCp932IsKeptAsUtf8AndHeaderFieldsStayOneLine) {
 }
 
 TEST_F(Store, SameSecondTakesCountedNames) {
-  waitForFreshSecond();
-  const std::time_t second = std::time(nullptr);
+  // Tried again when a busy machine lets the second pass before the three stores are done.
   std::vector<fs::path> files;
-  for (int i = 0; i < 3; ++i) {
-    auto r =
-        compose::fStore(account(), Box::Sent, {"a@x", "", "", "s" + std::to_string(i), "", {}});
-    ASSERT_TRUE(r.ok) << r.error;
-    files.push_back(r.file);
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    waitForFreshSecond();
+    const std::time_t second = std::time(nullptr);
+    files.clear();
+    for (int i = 0; i < 3; ++i) {
+      auto r =
+          compose::fStore(account(), Box::Sent, {"a@x", "", "", "s" + std::to_string(i), "", {}});
+      ASSERT_TRUE(r.ok) << r.error;
+      files.push_back(r.file);
+    }
+    if (std::time(nullptr) == second) break;
+    files.clear();
   }
-  if (std::time(nullptr) != second) GTEST_SKIP() << "the stores did not fit in one second";
+  ASSERT_EQ(files.size(), 3u) << "three stores never fitted in one second";
   const std::string t = files[0].filename().string();
   EXPECT_EQ(files[1].filename().string(), t + "_001");
   EXPECT_EQ(files[2].filename().string(), t + "_002");
@@ -167,29 +173,35 @@ TEST_F(Store, AllNamesOfTheSecondTakenFailsAndKeepsEveryFile) {
   fs::path folder = sentFolder(account);
   fs::create_directories(folder);
   // Every name of two seconds a little ahead (each try reads the clock anew); the store
-  // runs once the first of them has begun.
-  const std::time_t t0 = std::time(nullptr) + 2;
+  // runs once the first of them has begun. Tried again when a busy machine lets those
+  // seconds pass before the names are made or the store has tried them all.
   constexpr int kSeconds = 2;
-  for (std::time_t t = t0; t < t0 + kSeconds; ++t) {
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    const std::string stem = compose::fOutgoingName(tm);
-    for (int i = 0; i <= 999; ++i) {
-      char suffix[8];
-      std::snprintf(suffix, sizeof suffix, "_%03d", i);
-      fs::path name = folder / (i ? stem + suffix : stem);
-      int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-      ASSERT_GE(fd, 0);
-      ASSERT_EQ(::write(fd, "keep", 4), 4);
-      ::close(fd);
+  compose::StoreResult r;
+  bool inTime = false;
+  for (int attempt = 0; attempt < 3 && !inTime; ++attempt) {
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const std::time_t t0 = std::time(nullptr) + 2;
+    for (std::time_t t = t0; t < t0 + kSeconds; ++t) {
+      std::tm tm{};
+      localtime_r(&t, &tm);
+      const std::string stem = compose::fOutgoingName(tm);
+      for (int i = 0; i <= 999; ++i) {
+        char suffix[8];
+        std::snprintf(suffix, sizeof suffix, "_%03d", i);
+        fs::path name = folder / (i ? stem + suffix : stem);
+        int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, "keep", 4), 4);
+        ::close(fd);
+      }
     }
+    if (std::time(nullptr) >= t0) continue;
+    while (std::time(nullptr) < t0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    r = compose::fStore(account, Box::Sent, {"a@x", "", "", "s", "body", {}});
+    inTime = std::time(nullptr) < t0 + kSeconds;
   }
-  if (std::time(nullptr) >= t0)
-    GTEST_SKIP() << "the machine was too busy to make the names in time";
-  while (std::time(nullptr) < t0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  auto r = compose::fStore(account, Box::Sent, {"a@x", "", "", "s", "body", {}});
-  if (std::time(nullptr) >= t0 + kSeconds)
-    GTEST_SKIP() << "the machine was too busy to fill the names in time";
+  ASSERT_TRUE(inTime) << "the machine was too busy to make and fill the names in time";
   EXPECT_FALSE(r.ok);
   EXPECT_NE(r.error.find("保存できません"), std::string::npos) << r.error;
   std::size_t count = 0;

@@ -202,7 +202,7 @@ TEST_F(Send, FailuresSendNothingAndKeepNoCopy) {
        "bob@localhost",
        false,
        {},
-       "TLS"},
+       "証明書を信頼できません"},
       {"missing attachment",
        std::to_string(servers->smtp),
        "alice",
