@@ -11,7 +11,8 @@ namespace charset {
 bool fIsValidUtf8(std::string_view bytes);
 bool fIsAscii(std::string_view bytes);
 
-// UTF-8 text to CP932 bytes; nothing when a character has no CP932 form.
+// UTF-8 text to CP932 bytes; nothing when a character has no CP932 form that reads back
+// as the same character.
 std::optional<std::string> fToCp932(std::string_view utf8);
 
 // Bytes in the named charset to UTF-8. Invalid sequences become U+FFFD; an unknown
@@ -24,7 +25,9 @@ std::string fFromCp932(std::string_view bytes);
 // The rule for our own files: UTF-8 when the bytes are valid UTF-8, else CP932.
 std::string fDecodeStored(std::string_view bytes);
 
-// The reverse: CP932 when the text fits, else the UTF-8 text unchanged.
+// The reverse: CP932 when the text fits, else the UTF-8 text unchanged. CP932 bytes that
+// are also valid UTF-8 ("ﾃｩ" is C3 A9, "é" in UTF-8) would read back as other text, so
+// such a text is written in UTF-8 too.
 std::string fEncodeStored(std::string_view utf8);
 
 // The iconv name to use for a charset label (maps the Shift_JIS family to CP932 and

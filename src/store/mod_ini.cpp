@@ -80,7 +80,9 @@ IniFile IniFile::fParse(std::string_view bytes) {
     size_t end = nl == std::string_view::npos ? bytes.size() : nl;
     size_t cut = end;
     if (cut > pos && bytes[cut - 1] == '\r') --cut;
-    ini.lines_.push_back(fMakeLine(std::string(bytes.substr(pos, cut - pos)), ini.utf8_));
+    Line& line = ini.lines_.emplace_back(fMakeLine(std::string(bytes.substr(pos, cut - pos)), ini.utf8_));
+    if (nl != std::string_view::npos) line.eol = cut < end ? Eol::CrLf : Eol::Lf;
+    else line.eol = cut < end ? Eol::Cr : Eol::None;
     pos = end + 1;
   }
   return ini;
@@ -309,10 +311,11 @@ void IniFile::sClearSection(std::string_view section) {
                lines_.begin() + static_cast<std::ptrdiff_t>(range->second));
 }
 
-std::string IniFile::fSerialize() const {
+std::string IniFile::fSerialize() const { return fSerializeAs(utf8_); }
+
+std::string IniFile::fSerializeAs(bool utf8) const {
   // A CP932 file stays CP932 while every new line fits; otherwise the whole file turns
   // to UTF-8 so that no character is lost.
-  bool utf8 = utf8_;
   std::vector<std::string> encoded;  // new lines in CP932; the others keep their bytes
   if (!utf8) {
     encoded.resize(lines_.size());
@@ -326,14 +329,26 @@ std::string IniFile::fSerialize() const {
       }
     }
   }
-  std::string out = bom_ && utf8 ? "\xEF\xBB\xBF" : "";
+  // The mark is written back whatever the encoding: dropped, text that followed it
+  // could be read as a mark of its own next time.
+  std::string out = bom_ ? "\xEF\xBB\xBF" : "";
   size_t size = out.size();
   for (const Line& l : lines_) size += l.raw.size() + l.decoded.size() + 2;
   out.reserve(size);
   for (size_t i = 0; i < lines_.size(); ++i) {
     const Line& l = lines_[i];  // in UTF-8 files the text is the stored bytes
     out += utf8 ? l.text() : l.dirty ? encoded[i] : l.raw;
-    out += "\r\n";
+    // New and changed lines end in CR LF, and so does a last line once lines follow it.
+    bool last = i + 1 == lines_.size();
+    if (l.dirty || l.eol == Eol::CrLf || (!last && l.eol != Eol::Lf)) out += "\r\n";
+    else if (l.eol == Eol::Lf) out += '\n';
+    else if (l.eol == Eol::Cr) out += '\r';
+  }
+  // CP932 bytes that happen to be valid UTF-8 (new text, or old text once the lines that
+  // made the file invalid UTF-8 are gone) would be read back as other text.
+  if (!utf8) {
+    std::string_view text = std::string_view(out).substr(bom_ ? 3 : 0);
+    if (!charset::fIsAscii(text) && charset::fIsValidUtf8(text)) return fSerializeAs(true);
   }
   return out;
 }
