@@ -34,7 +34,7 @@ for t in "${targets[@]}"; do
   if "$build/fuzz/${t}_fuzz" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
        -max_len=16384 -print_final_stats=1 -artifact_prefix="$build/crashes/$t/" \
        "${dirs[@]}" >"$log" 2>&1; then
-    grep -E '^#[0-9]+ +DONE' "$log" | tail -n 1 || true
+    grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -n 1 || true
   else
     failed+=("$t")
     tail -n 40 "$log"
