@@ -76,7 +76,7 @@ void serve(int listener, std::string_view script) {
     }
     pollfd p{fd, static_cast<short>(POLLIN | (writing ? POLLOUT : 0)), 0};
     if (::poll(&p, 1, 10000) <= 0) break;
-    if (p.revents & POLLIN || (p.revents & (POLLHUP | POLLERR) && !writing)) {
+    if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
       if (::recv(fd, sink, sizeof sink, 0) <= 0) break;
     }
     if (writing && p.revents & POLLOUT) {
