@@ -12,6 +12,5 @@ if [ ! -f "$build/src/app/quillbrook" ]; then
   echo "The mail store and the mail library are built; the program window is not part of this build yet."
   exit 0
 fi
-mkdir -p "$prefix"
-install -m 0755 "$build/src/app/quillbrook" "$prefix/quillbrook"
+"$here/scripts/install-program.sh" "$build" "$prefix"
 exec "$prefix/quillbrook"

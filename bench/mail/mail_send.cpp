@@ -26,13 +26,14 @@ int main() {
     auto t0 = Clock::now();
     int failed = 0;
     for (int i = 0; i < kSends; ++i) {
-      std::string r = c.login
-                          ? mail::SendMailEx(log, servers->smtpServer(), "carol@localhost", "alice@localhost",
-                                             "ベンチマーク " + std::to_string(i), "本文です。\r\n", "",
-                                             "alice", "secret")
-                          : mail::SendMailEx(log, servers->smtpServer(), "carol@localhost", "alice@localhost",
-                                             "ベンチマーク " + std::to_string(i), "本文です。\r\n", "");
-      if (r != "送信しました") ++failed;
+      mail::SendStatus r =
+          c.login
+              ? mail::SendMailEx(log, servers->smtpServer(), "carol@localhost", "alice@localhost",
+                                 "ベンチマーク " + std::to_string(i), "本文です。\r\n", "", "alice",
+                                 "secret")
+              : mail::SendMailEx(log, servers->smtpServer(), "carol@localhost", "alice@localhost",
+                                 "ベンチマーク " + std::to_string(i), "本文です。\r\n", "");
+      if (!r.sent) ++failed;
     }
     double secs = std::chrono::duration<double>(Clock::now() - t0).count();
     std::printf("%-15s SendMailEx %.3f s (%d failed)\n", c.name, secs, failed);

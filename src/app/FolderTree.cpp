@@ -7,6 +7,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTreeWidgetItemIterator>
 
 FolderTree::FolderTree(QWidget* parent) : QTreeWidget(parent) {
   setObjectName(QStringLiteral("tv"));
@@ -27,6 +28,39 @@ FolderTree::FolderTree(QWidget* parent) : QTreeWidget(parent) {
 
 QString FolderTree::fKey(const QTreeWidgetItem* item) {
   return item ? item->data(0, kKeyRole).toString() : QString();
+}
+
+int FolderTree::fNaturalWidth(int height) const {
+  QStyleOptionViewItem base;
+  initViewItemOption(&base);
+  base.features |= QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration;
+  const int rootIndent = rootIsDecorated() ? 1 : 0;
+  int rowHeight = 0;
+  auto rowWidth = [&](int depth, const QString& text, const QString& count) {
+    QStyleOptionViewItem opt = base;
+    opt.text = text;
+    const QSize size = style()->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), this);
+    rowHeight = std::max(rowHeight, size.height() + 5);
+    int w = indentation() * (depth + rootIndent) + size.width();
+    if (!count.isNull()) {
+      // Room for the count the node has, and for one that grows to three digits.
+      const QString shown = count.size() > 3 ? count : QStringLiteral("999");
+      w += base.fontMetrics.horizontalAdvance(QStringLiteral("(%1)").arg(shown)) + 4;
+    }
+    return w;
+  };
+  int widest = 0;
+  for (const char* name : {"受信箱", "送信箱", "ごみ箱"}) widest = std::max(widest, rowWidth(1, QString::fromUtf8(name), "0"));
+  for (const char* name : {"下書き", "送信待ち"}) widest = std::max(widest, rowWidth(2, QString::fromUtf8(name), "0"));
+  int rows = 0;
+  for (QTreeWidgetItemIterator it(const_cast<FolderTree*>(this)); *it; ++it, ++rows) {
+    int depth = 0;
+    for (const QTreeWidgetItem* p = (*it)->parent(); p; p = p->parent()) ++depth;
+    const QString count = (*it)->parent() ? (*it)->data(0, kCountRole).toString() : QString();
+    widest = std::max(widest, rowWidth(depth, (*it)->text(0), count));
+  }
+  if (rows * rowHeight > height - 2 * frameWidth()) widest += style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+  return widest + 2 * frameWidth();
 }
 
 void FolderTree::mousePressEvent(QMouseEvent* event) {
@@ -52,6 +86,17 @@ void FolderTree::mouseMoveEvent(QMouseEvent* event) { event->accept(); }
 void FolderTree::mouseDoubleClickEvent(QMouseEvent* event) {
   QTreeWidgetItem* item = itemAt(event->position().toPoint());
   if (item && item->childCount() > 0) item->setExpanded(!item->isExpanded());
+  event->accept();
+}
+
+void FolderTree::keyPressEvent(QKeyEvent* event) {
+  QTreeWidgetItem* before = currentItem();
+  QTreeWidget::keyPressEvent(event);
+  if (currentItem() != before) emit nodeKeySelected(currentItem());
+}
+
+void FolderTree::dragLeaveEvent(QDragLeaveEvent* event) {
+  emit dragLeft();
   event->accept();
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The folder tree control (tv): nodes carry their key, stored count and image number;
 // selection follows mouse presses only; a delegate draws each folder's count after its
-// name; label edits and dropped files are handed to the owner.
+// name; label edits and dropped files are handed to the owner. A key that moves the
+// current node reports it, so the owner lists that folder as a click would.
 #include <QList>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
@@ -25,9 +26,16 @@ class FolderTree : public QTreeWidget {
 
   static QString fKey(const QTreeWidgetItem* item);
 
+  // The width that shows every node and the standard folders of an account (even before
+  // there is one) whole, name and a count of up to three digits, in the tree's own font
+  // and style; `height` decides whether a vertical scroll bar needs room too.
+  int fNaturalWidth(int height) const;
+
  signals:
   void nodeMousePressed(QTreeWidgetItem* item, Qt::MouseButton button, const QPoint& globalPos);
+  void nodeKeySelected(QTreeWidgetItem* item);
   void dragEntered();
+  void dragLeft();  // the drag went elsewhere or was cancelled
   void dragMovedOver(QTreeWidgetItem* item);
   void filesDropped(QTreeWidgetItem* item, const QList<QUrl>& urls);
 
@@ -36,7 +44,9 @@ class FolderTree : public QTreeWidget {
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragLeaveEvent(QDragLeaveEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;

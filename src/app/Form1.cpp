@@ -16,6 +16,7 @@
 
 #include "app/FolderTree.h"
 #include "app/MailListModel.h"
+#include "app/MailListView.h"
 #include "app/Receiver.h"
 #include "editor/Footy.h"
 #include "store/mailstore.h"
@@ -64,7 +65,9 @@ void Form1::sCreateControls() {
   connect(tv_, &FolderTree::dragEntered, this, [this] {
     if (!dragOriginNode) dragOriginNode = tv_->currentItem();
   });
+  connect(tv_, &FolderTree::nodeKeySelected, this, &Form1::sShowNode);
   connect(tv_, &FolderTree::dragMovedOver, this, &Form1::tv_DragOver);
+  connect(tv_, &FolderTree::dragLeft, this, &Form1::sEndTreeDrag);
   connect(tv_, &FolderTree::filesDropped, this, &Form1::tv_Drop);
 
   sCreateList();
@@ -106,7 +109,11 @@ void Form1::sCreateControls() {
 
 void Form1::sCreateList() {
   listModel_ = new MailListModel(this);
-  ListView1_ = new QTreeView(client_);
+  auto* view = new MailListView(client_);
+  // A key that moves the current row shows that mail, exactly as a click does.
+  view->currentMovedByKey = [this] { ListView1_ItemClick(); };
+  view->dragEnded = [this] { sEndTreeDrag(); };
+  ListView1_ = view;
   ListView1_->setObjectName(QStringLiteral("ListView1"));
   ListView1_->setModel(listModel_);
   ListView1_->setRootIsDecorated(false);
@@ -116,9 +123,6 @@ void Form1::sCreateList() {
   ListView1_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   ListView1_->setFont(QFont(QStringLiteral("ＭＳ Ｐゴシック"), 9));
   ListView1_->header()->setStretchLastSection(false);
-  ListView1_->setColumnWidth(0, 240);
-  ListView1_->setColumnWidth(1, 160);
-  ListView1_->setColumnWidth(2, 130);
 }
 
 bool Form1::fLoad() {
@@ -139,12 +143,14 @@ bool Form1::fLoad() {
   if (speechFactory()) speech_ = speechFactory()();
   // 7 - 9. The mail list.
   striped_ = mod_ini::fGetIniInt("Mail", "Stripe", 1, settingsPath_) != 0;
-  sLoadColumnWidths();
   ListView1_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  // 10, 11. Window and splitters.
+  // 10, 11. Window and splitters; 8 after them, as the columns' defaults share the
+  // list's width.
   sRestoreWindowState(settingsPath_);
-  split0_->move(static_cast<int>(mod_ini::fGetIniInt("Mail", "Split1", 100, settingsPath_)), split0_->y());
+  split0_->move(static_cast<int>(mod_ini::fGetIniInt("Mail", "Split1", fDefaultTreeWidth(), settingsPath_)),
+                split0_->y());
   split2_->move(split2_->x(), static_cast<int>(mod_ini::fGetIniInt("Mail", "Split2", 150, settingsPath_)));
+  sLoadColumnWidths();
   // 12. Tray icon.
   tray_->show();
   // 13. Automatic-receive position; 15. timer 256.
@@ -154,6 +160,7 @@ bool Form1::fLoad() {
   sCreateEditor();
   sInstallOwnCommands();
   sInstallMailCommands();
+  sInstallComposeCommands();
   receiver = new Receiver(this);  // receiving on command and on the timer
   sLayout();
   return true;

@@ -7,6 +7,7 @@
 #include <QMap>
 #include <QPointer>
 #include <QString>
+#include <array>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -30,6 +31,7 @@ class QFrame;
 class QSystemTrayIcon;
 class QTimer;
 class Receiver;
+class frmEdit;
 class QTreeView;
 class QTreeWidgetItem;
 
@@ -103,12 +105,21 @@ class Form1 : public QMainWindow {
 
   // --- Receiving (Receiver.cpp): File items 1 and 2 and the timer's runs ---------------
   Receiver* receiver = nullptr;
+  // While a run files mail by account number, the commands that add, remove, rename or
+  // renumber accounts and folders (and moves by drag onto the tree) are disabled.
+  void sSetReceiving(bool receiving);
+  bool fReceiving() const { return receiving_; }
 
   // --- Folder tree -----------------------------------------------------------------
   FolderTree* fTree() const { return tv_; }
   void sBuildFolderTree();
   void sAddSubFolders(const std::filesystem::path& dir, const QString& parentKey);
   QTreeWidgetItem* fNode(const QString& key) const;
+  // Shows a node as a click on it does: its folder listed (and remembered as the listed
+  // one), or nothing for an account node; the title follows.
+  void sShowNode(QTreeWidgetItem* node);
+  // The key of the node whose folder the list shows; empty when none is listed.
+  const QString& fListedKey() const { return listedKey_; }
   static QTreeWidgetItem* fGetRootNode(QTreeWidgetItem* node);
   // The node's folder on disk; empty for an account node.
   std::filesystem::path fNodeFolder(QTreeWidgetItem* node) const;
@@ -140,6 +151,10 @@ class Form1 : public QMainWindow {
   MailListModel* fListModel() const { return listModel_; }
   void sLoadColumnWidths();
   void sSaveColumnWidths();
+  // Until the user has set them: a tree that shows the folders with their counts, and
+  // list columns that show whole dates within the list, measured in the fonts in use.
+  int fDefaultTreeWidth() const;
+  std::array<int, 3> fDefaultColumnWidths() const;
 
   // --- Layout ----------------------------------------------------------------------
   void sLayout();
@@ -182,10 +197,20 @@ class Form1 : public QMainWindow {
   void sSaveAttachment();
   // The file of the current row; empty when there is none.
   QString fSelectedMailPath() const;
+  // The mail shown in the view (the last row clicked or moved to); when none is shown,
+  // the current row's. The commands on one mail act on it.
+  QString fShownMailPath() const;
   QLineEdit* fHeaderBox(int index) const { return txt_[index]; }
   QListWidget* fAttachList() const { return List1_; }
   // The HTML preview; null until it is first used.
   HtmlView* fHtmlView() const { return wb_; }
+
+  // --- Composer (Form1_compose.cpp) ---------------------------------------------------
+  // Opens the composer in the mode of Tag ("Re": a reply to the shown mail, else new) for
+  // the account of the selected node, or brings the open one to the front unchanged.
+  // Null when no node is selected.
+  frmEdit* sOpenComposer();
+  frmEdit* fComposer() const;
 
  protected:
   bool event(QEvent* event) override;
@@ -209,17 +234,21 @@ class Form1 : public QMainWindow {
   bool fRenameNode(QTreeWidgetItem* node, const QString& text);
   void tv_DragOver(QTreeWidgetItem* node);
   void tv_Drop(QTreeWidgetItem* node, const QList<QUrl>& urls);
+  void sEndTreeDrag();
   bool fSplitterEvent(int index, QEvent* event);
   double fTwipsPerPixelX() const;
   double fTwipsPerPixelY() const;
   // Account and folder commands (Form1_files.cpp).
   void sInstallFileCommands();
+  void sInstallAddressCommands();  // Form1_address.cpp
   bool fConfirm(const QString& title, const QString& text);
   void sMessage(const QString& title, const QString& text);
   std::optional<QString> fInput(const QString& prompt, const QString& title);
   void sRemoveNode(QTreeWidgetItem* node);
   void sSelectNoNode();
   QPointer<QDialog> newAccountDialog_;
+  void sInstallComposeCommands();
+  QPointer<QMainWindow> composer_;
 
   std::filesystem::path programDir_;
   std::filesystem::path settingsPath_;
@@ -230,6 +259,9 @@ class Form1 : public QMainWindow {
   bool unloaded_ = false;
   bool striped_ = true;
   bool dragging_ = false;
+  bool receiving_ = false;
+  QString listedKey_;
+  QString shownPath_;
 
   QWidget* client_ = nullptr;
   FolderTree* tv_ = nullptr;

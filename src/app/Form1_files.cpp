@@ -112,6 +112,7 @@ void Form1::sSelectNoNode() {
   tv_->setCurrentItem(nullptr);
   tv_->clearSelection();
   sClearView();
+  listedKey_.clear();
   sSetStatus(2, QString());
   setWindowTitle(kTitle);
 }
@@ -168,7 +169,7 @@ void Form1::sDeleteAccount() {
       root->text(0) +
       QStringLiteral("のアカウント設定やメールなど、全てのファイルが削除されます。") + kCrLf +
       QStringLiteral("よろしいですか？");
-  if (!fConfirm(QStringLiteral("アカウントの削除"), text)) return;
+  if (!fConfirm(QStringLiteral("アカウントの削除"), text) || receiving_) return;
   // A settings dialog still open on a new account would write into a folder that is
   // gone or now belongs to another account.
   if (newAccountDialog_) newAccountDialog_->reject();
@@ -202,7 +203,8 @@ void Form1::sNewFolder() {
   if (!node) return;
   std::optional<QString> answer =
       fInput(QStringLiteral("フォルダ名を入力してください"), QStringLiteral("新規フォルダ追加"));
-  if (!answer || answer->isEmpty()) return;
+  // A receive run may have started while the box was up.
+  if (!answer || answer->isEmpty() || receiving_) return;
   const QString name = *answer;
   if (!fUsableFolderName(name)) {
     sMessage(QStringLiteral("新規フォルダ追加"),
@@ -234,7 +236,7 @@ void Form1::sDeleteFolder() {
   const QString text = node->text(0) +
                        QStringLiteral("以下のファイル、フォルダが全て削除されます") + kCrLf +
                        QStringLiteral("よろしいですか？");
-  if (!fConfirm(QStringLiteral("フォルダ削除"), text)) return;
+  if (!fConfirm(QStringLiteral("フォルダ削除"), text) || receiving_) return;
   const fs::path folder = fNodeFolder(node);
   if (!mailstore::fDeleteFolder(folder)) {
     // Part of it may be gone: show its sub-folders as they are on disk now.
@@ -261,8 +263,9 @@ void Form1::sEmptyTrash() {
   if (!root) return;
   const QString nn = FolderTree::fKey(root).right(2);
   const QString text = root->text(0) + QStringLiteral("のごみ箱内のファイルを全て削除しますか？");
-  if (!fConfirm(QStringLiteral("ごみ箱を空にする"), text)) return;
-  mailstore::fEmptyTrash(mailstore::fAccountFolder(accountPrefix_, nn.toInt()));
+  if (!fConfirm(QStringLiteral("ごみ箱を空にする"), text) || receiving_) return;
+  if (!mailstore::fEmptyTrash(mailstore::fAccountFolder(accountPrefix_, nn.toInt())))
+    sSetStatus(1, QStringLiteral("ごみ箱を空にできませんでした"));
 
   // Folders inside the trash went with it; drop the nodes of those that are gone.
   QTreeWidgetItem* trash = fNode(QStringLiteral("ごみ箱") + nn);

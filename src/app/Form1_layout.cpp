@@ -1,10 +1,13 @@
 // Form1: layout of the panes, splitter dragging, window state and column widths.
 #include <QFrame>
 #include <QHeaderView>
+#include <QMenuBar>
+#include <QStyleOptionViewItem>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTreeView>
+#include <algorithm>
 #include <cmath>
 
 #include "app/FolderTree.h"
@@ -117,10 +120,43 @@ void Form1::sSaveWindowState(const std::filesystem::path& ini) {
   write("W", width() * tx);
 }
 
+int Form1::fDefaultTreeWidth() const {
+  // The height the tree will get, near enough: the window less its bars.
+  const int height = this->height() - menuBar()->sizeHint().height() - statusBar()->sizeHint().height();
+  const int natural = tv_->fNaturalWidth(height);
+  // A very long account or folder name scrolls instead of taking the window.
+  return std::clamp(natural, 100, std::max(100, width() * 2 / 5));
+}
+
+std::array<int, 3> Form1::fDefaultColumnWidths() const {
+  QStyleOptionViewItem opt;
+  opt.initFrom(ListView1_);
+  opt.font = ListView1_->font();
+  opt.fontMetrics = QFontMetrics(opt.font);
+  opt.features = QStyleOptionViewItem::HasDisplay;
+  // A date as the list shows it, in the widest digit of the font.
+  QChar widest = QLatin1Char('0');
+  for (char d = '1'; d <= '9'; ++d) {
+    if (opt.fontMetrics.horizontalAdvance(QLatin1Char(d)) > opt.fontMetrics.horizontalAdvance(widest)) {
+      widest = QLatin1Char(d);
+    }
+  }
+  opt.text = QStringLiteral("0000/00/00 00:00:00");
+  opt.text.replace(QLatin1Char('0'), widest);
+  QStyle* style = ListView1_->style();
+  const int date = style->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), ListView1_).width();
+  const int party = 160;
+  // The subject takes what is left of the list, so the date is in sight.
+  const int list = width() - split0_->x() - 4 - 2 * ListView1_->frameWidth() -
+                   style->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, ListView1_);
+  return {std::max(160, list - party - date), party, date};
+}
+
 void Form1::sLoadColumnWidths() {
+  const std::array<int, 3> defaults = fDefaultColumnWidths();
   for (int c = 0; c < 3; ++c) {
     std::string key = "Col" + std::to_string(c + 1);
-    long w = mod_ini::fGetIniInt("Mail", key, ListView1_->columnWidth(c), settingsPath_);
+    long w = mod_ini::fGetIniInt("Mail", key, defaults[c], settingsPath_);
     if (w > 0) ListView1_->setColumnWidth(c, static_cast<int>(w));
   }
 }

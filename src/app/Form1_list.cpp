@@ -162,12 +162,15 @@ QString Form1::fSelectedMailPath() const {
   return listModel_->fRow(current.row()).path;
 }
 
+QString Form1::fShownMailPath() const { return shownPath_.isEmpty() ? fSelectedMailPath() : shownPath_; }
+
 void Form1::sSelectAllMails() { ListView1_->selectAll(); }
 
 void Form1::sDeleteSelectedMails() {
-  QTreeWidgetItem* node = tv_->currentItem();
-  if (!node || !node->parent()) return;  // an account node lists nothing to delete
-  const std::string key = FolderTree::fKey(node).toStdString();
+  // The rows came from the listed folder, whatever node the tree highlights now: only
+  // rows listed from the trash are deleted for good.
+  if (listedKey_.isEmpty()) return;  // an account node lists nothing to delete
+  const std::string key = listedKey_.toStdString();
   const bool trash = key.rfind(mailstore::kTrash, 0) == 0 && key.size() == mailstore::kTrash.size() + 2;
   std::vector<int> rows;
   for (const QModelIndex& i : ListView1_->selectionModel()->selectedRows()) rows.push_back(i.row());

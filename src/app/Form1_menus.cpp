@@ -6,6 +6,7 @@
 #include <QProxyStyle>
 #include <QCoreApplication>
 
+#include "app/FolderTree.h"
 #include "app/Form1.h"
 #include "editor/Footy.h"
 #include "store/mailstore.h"
@@ -151,16 +152,32 @@ void Form1::sSetMenuHandler(Menu menu, int index, std::function<void()> handler)
 }
 
 void Form1::sRunMenuItem(Menu menu, int index) {
+  // A disabled command stays refused whichever way it is reached (keys, code, menus).
+  if (QAction* action = fMenuItem(menu, index); action && !action->isEnabled()) return;
   auto it = handlers_.find({menu, index});
   if (it != handlers_.end() && it->second) it->second();
 }
 
 void Form1::DeleteMail() { sRunMenuItem(Menu::List, 4); }
 
+void Form1::sSetReceiving(bool receiving) {
+  receiving_ = receiving;
+  // The account and folder commands; account settings only writes set.ini values.
+  for (int index : {6, 7, 10, 11, 13}) {
+    QAction* action = fMenuItem(Menu::File, index);
+    auto handler = handlers_.find({Menu::File, index});
+    if (action) action->setEnabled(!receiving && handler != handlers_.end() && handler->second);
+  }
+  // Mails dropped on a folder move between folders the run may be filing into.
+  tv_->setAcceptDrops(!receiving);
+  tv_->viewport()->setAcceptDrops(!receiving);
+}
+
 void Form1::sInstallOwnCommands() {
   sSetMenuHandler(Menu::File, 20, [this] { close(); });
   sInstallFileCommands();  // accounts, folders and the trash
   sSetMenuHandler(Menu::Set, 0, [this] { mnuSetItem_0(); });
+  sInstallAddressCommands();
   // The Edit menu works on the viewer; its write protection decides what changes.
   sSetMenuHandler(Menu::Footy, 0, [] { FootyCut(0); });
   sSetMenuHandler(Menu::Footy, 1, [] { FootyCopy(0); });

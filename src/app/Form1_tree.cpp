@@ -123,36 +123,46 @@ void Form1::sShowMailCounts(const MailCounts& counts) {
 
 void Form1::sClearView() {
   listModel_->sClear();
+  shownPath_.clear();
   FootyWriteEnable(0, true);
   FootySetText(0, QString());
   FootyWriteEnable(0, false);
   sClearHeaderPanel();
 }
 
+void Form1::sShowNode(QTreeWidgetItem* node) {
+  if (!node) return;
+  if (!node->parent()) {
+    sClearView();
+    listedKey_.clear();
+    sSetStatus(2, QString());
+  } else {
+    bool sent = folderTree::fIsSentTypeKey(u8(FolderTree::fKey(node)));
+    listModel_->sSetHeaderText(1, sent ? QStringLiteral("宛先") : QStringLiteral("差出人"));
+    if (listFiller) {
+      listFiller(fNodeFolder(node), sent);
+    } else {
+      sClearView();
+    }
+    // The folder these rows came from: a delete decides between the trash and deleting
+    // for good by it, whatever the tree shows later.
+    listedKey_ = FolderTree::fKey(node);
+    sSetStatus(2, QStringLiteral("総メール数 %1件").arg(listModel_->rowCount()));
+  }
+  setWindowTitle(kTitle + QStringLiteral(" ： ") + fGetRootNode(node)->text(0) + QStringLiteral(" - ") +
+                 node->text(0));
+}
+
 void Form1::tv_MouseDown(QTreeWidgetItem* node, Qt::MouseButton button, const QPoint& globalPos) {
   if (node && node != tv_->currentItem()) {
     tv_->setCurrentItem(node);
-    if (!node->parent()) {
-      sClearView();
-      sSetStatus(2, QString());
-    } else {
-      bool sent = folderTree::fIsSentTypeKey(u8(FolderTree::fKey(node)));
-      listModel_->sSetHeaderText(1, sent ? QStringLiteral("宛先") : QStringLiteral("差出人"));
-      if (listFiller) {
-        listFiller(fNodeFolder(node), sent);
-      } else {
-        sClearView();
-      }
-      sSetStatus(2, QStringLiteral("総メール数 %1件").arg(listModel_->rowCount()));
-    }
-    setWindowTitle(kTitle + QStringLiteral(" ： ") + fGetRootNode(node)->text(0) + QStringLiteral(" - ") +
-                   node->text(0));
+    sShowNode(node);
   }
   if (button == Qt::RightButton) fMenu(Menu::File)->popup(globalPos);
 }
 
 bool Form1::fCanRename(QTreeWidgetItem* node) const {
-  return node && !folderTree::fIsStandardKey(u8(FolderTree::fKey(node)));
+  return node && !receiving_ && !folderTree::fIsStandardKey(u8(FolderTree::fKey(node)));
 }
 
 bool Form1::fRenameNode(QTreeWidgetItem* node, const QString& text) {
@@ -162,7 +172,10 @@ bool Form1::fRenameNode(QTreeWidgetItem* node, const QString& text) {
   if (!node->parent()) {
     // An account keeps its folder and key; only its stored name changes.
     std::filesystem::path account = mailstore::fAccountFolder(accountPrefix_, number);
-    if (!modCommon::sSetAccountValue(account, "Account", u8(text))) return false;
+    if (!modCommon::sSetAccountValue(account, "Account", u8(text))) {
+      sSetStatus(1, QStringLiteral("設定を保存できませんでした"));
+      return false;
+    }
     if (text.isEmpty()) {
       node->setText(0, qs(folderTree::fAccountCaption(account, number)));
       return false;  // the caption is already set to the shown name
@@ -180,10 +193,15 @@ void Form1::tv_DragOver(QTreeWidgetItem* node) {
   tv_->setCurrentItem(node ? node : dragOriginNode);
 }
 
-void Form1::tv_Drop(QTreeWidgetItem* node, const QList<QUrl>& urls) {
-  QTreeWidgetItem* origin = dragOriginNode;
+void Form1::sEndTreeDrag() {
+  // However the drag ended, the highlight goes back to the folder that is listed.
+  QTreeWidgetItem* back = listedKey_.isEmpty() ? dragOriginNode : fNode(listedKey_);
   dragOriginNode = nullptr;
-  if (node && node->parent()) {
+  tv_->setCurrentItem(back);
+}
+
+void Form1::tv_Drop(QTreeWidgetItem* node, const QList<QUrl>& urls) {
+  if (node && node->parent() && !receiving_) {
     std::filesystem::path target = fNodeFolder(node);
     std::vector<std::filesystem::path> files;
     QStringList paths;
@@ -199,5 +217,5 @@ void Form1::tv_Drop(QTreeWidgetItem* node, const QList<QUrl>& urls) {
       sMailCount();
     }
   }
-  tv_->setCurrentItem(origin);
+  sEndTreeDrag();
 }

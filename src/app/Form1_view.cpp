@@ -42,10 +42,6 @@ void setViewerText(const QString& text) {
   FootyWriteEnable(0, false);
 }
 
-// Where the help items point.
-const QString kHelpPage = QStringLiteral("https://quillbrook.example.jp/help/");
-const QString kHomePage = QStringLiteral("https://quillbrook.example.jp/");
-
 }  // namespace
 
 void Form1::sCreateView() {
@@ -57,7 +53,6 @@ void Form1::sCreateView() {
   cmd_ = new QPushButton(QStringLiteral("差出人"), header_);
   cmd_->setObjectName(QStringLiteral("cmd"));
   cmd_->setToolTip(QStringLiteral("返信します"));
-  cmd_->setEnabled(false);  // replying opens the composer
   const QString labels[3] = {QString(), QStringLiteral("宛先"), QStringLiteral("件名")};
   for (int i = 0; i < 3; ++i) {
     txt_[i] = new QLineEdit(header_);
@@ -118,12 +113,17 @@ void Form1::ListView1_ItemClick() {
   const MailRow& mail = listModel_->fRow(row);
   txt_[2]->setText(mail.subject);
   const QString path = mail.path;
+  shownPath_ = path;
   sShowMail(path);
   if (mail.icon == MailListModel::kRead) return;
-  listModel_->sSetIcon(row, MailListModel::kRead);
   const std::filesystem::path file = mailstore::fPath(path.toStdString());
-  mailstore::sMarkRead(file.parent_path(), mailstore::fUtf8(file.filename()));
-  QTreeWidgetItem* node = tv_->currentItem();
+  if (!mailstore::sMarkRead(file.parent_path(), mailstore::fUtf8(file.filename()))) {
+    // icon.ini could not be read or written: the mail stays unread, and says so.
+    sSetStatus(1, QStringLiteral("既読を保存できませんでした"));
+    return;
+  }
+  listModel_->sSetIcon(row, MailListModel::kRead);
+  QTreeWidgetItem* node = fNode(listedKey_);
   if (node && node->parent() && !FolderTree::fKey(node).startsWith(QString::fromUtf8(mailstore::kTrash))) {
     node->setData(0, FolderTree::kCountRole, QString::number(mailstore::fCountUnread(fNodeFolder(node))));
   }
@@ -151,7 +151,9 @@ HtmlView* Form1::fEnsureHtmlView() {
   wb_ = new HtmlView(client_);
   wb_->openOutside = [this](const QUrl& url) {
     if (mod_ini::fGetIniInt("Mail", "URLOpen", 0, settingsPath_) != 1) return false;
-    fShellOpen(url.toString(QUrl::FullyEncoded), QString(), QString());
+    // Straight to the desktop's opener: the view lets only web and mail links through,
+    // and a link's text must never be taken for a local file name.
+    QDesktopServices::openUrl(url);
     return true;
   };
   wb_->hide();
@@ -160,7 +162,7 @@ HtmlView* Form1::fEnsureHtmlView() {
 }
 
 void Form1::sShowHtml() {
-  const QString path = fSelectedMailPath();
+  const QString path = fShownMailPath();
   if (path.isEmpty()) return;
   HtmlView* view = fEnsureHtmlView();
   view->show();
@@ -174,7 +176,7 @@ void Form1::sShowHtml() {
 }
 
 void Form1::sShowEuc() {
-  const QString path = fSelectedMailPath();
+  const QString path = fShownMailPath();
   if (path.isEmpty()) return;
   std::optional<std::string> text = mail::fReadEucFile(mailstore::fPath(path.toStdString()));
   if (!text) return;
@@ -183,7 +185,7 @@ void Form1::sShowEuc() {
 }
 
 QString Form1::fExtractAttachment(int line) const {
-  const QString path = fSelectedMailPath();
+  const QString path = fShownMailPath();
   if (path.isEmpty() || line < 0) return {};
   std::string temp = fGetTempPath().toStdString();
   mail::MailResult r = mail::ReadMail(path.toStdString(), "from:", temp);
@@ -226,8 +228,11 @@ void Form1::sSaveAttachment() {
 }
 
 void Form1::sInstallHelpCommands() {
-  sSetMenuHandler(Menu::Help, 3, [this] { fShellOpen(kHelpPage, QString(), QString()); });
-  sSetMenuHandler(Menu::Help, 4, [this] { fShellOpen(kHomePage, QString(), QString()); });
+  // The online help and the home page are the user guide installed beside the program:
+  // it works without a network and always matches this version.
+  const QString guide = QString::fromStdString(mailstore::fUtf8(programDir_ / "guide" / "index.html"));
+  sSetMenuHandler(Menu::Help, 3, [this, guide] { fShellOpen(guide, QString(), QString()); });
+  sSetMenuHandler(Menu::Help, 4, [this, guide] { fShellOpen(guide, QString(), QString()); });
 #ifdef _WIN32
   const std::filesystem::path update = programDir_ / "Update.exe";
 #else

@@ -25,6 +25,15 @@ bool isOwnScheme(const QUrl& url) {
 
 bool isBlank(const QUrl& url) { return url.toString().toLower() == QLatin1String("about:blank"); }
 
+// A mail may link to web pages and mail addresses. Anything else (file:, a network
+// share, a scheme some local program registered) would let a mail start things on
+// this machine, so such a click goes nowhere.
+bool isFollowableLink(const QUrl& url) {
+  const QString scheme = url.scheme().toLower();
+  return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
+                           scheme == QLatin1String("mailto"));
+}
+
 // Prefixed to every document: the charset we serve, and a policy that allows only our
 // own schemes for anything the document would load by itself.
 const QByteArray kDocumentHead = QByteArrayLiteral(
@@ -95,6 +104,9 @@ class MailPage : public QWebEnginePage {
  protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
     if (isOwnScheme(url) || isBlank(url)) return true;
+    // Whoever asks - a click, a page, a frame - no other scheme is followed: the engine
+    // would hand one it cannot show to the desktop.
+    if (!isFollowableLink(url)) return false;
     if (type == NavigationTypeLinkClicked && isMainFrame) {
       return !(view_->openOutside && view_->openOutside(url));
     }

@@ -2,8 +2,8 @@
 // The HTML preview (wb): a web view that shows one mail as HTML and nothing else. The
 // document is served by a URL scheme of our own, inline "cid:" parts come from the
 // message file, scripts never run, and no remote content of a mail is ever fetched (a
-// fetched image would tell the sender the mail was read). Link clicks are handed to the
-// owner's decision.
+// fetched image would tell the sender the mail was read). Only links to web pages and
+// mail addresses are followed; where a click goes is the owner's decision.
 #include <QByteArray>
 #include <QString>
 #include <QUrl>

@@ -23,16 +23,24 @@ namespace {
 
 std::string u8(const QString& s) { return s.toStdString(); }
 
-// Clears the busy flag however the run ends.
+// Marks the run in the window - the layout commands wait for its end - and clears the
+// busy flag however the run ends.
 class BusyScope {
  public:
-  explicit BusyScope(bool& flag) : flag_(flag) { flag_ = true; }
-  ~BusyScope() { flag_ = false; }
+  BusyScope(bool& flag, Form1& form) : flag_(flag), form_(form) {
+    flag_ = true;
+    form_.sSetReceiving(true);
+  }
+  ~BusyScope() {
+    flag_ = false;
+    form_.sSetReceiving(false);
+  }
   BusyScope(const BusyScope&) = delete;
   BusyScope& operator=(const BusyScope&) = delete;
 
  private:
   bool& flag_;
+  Form1& form_;
 };
 
 }  // namespace
@@ -137,10 +145,14 @@ void Receiver::sShowProgress() {
 
 bool Receiver::sReceiveSelected() {
   QTreeWidgetItem* node = form_->fTree()->currentItem();
-  if (!node || busy_) return false;
-  BusyScope busy(busy_);
+  return node && sReceiveAccount(Form1::fGetRootNode(node));
+}
+
+bool Receiver::sReceiveAccount(QTreeWidgetItem* accountNode) {
+  if (busy_) return false;
+  BusyScope busy(busy_, *form_);
   speechSenders_.clear();
-  const receive::AccountRef account = fAccountOf(Form1::fGetRootNode(node));
+  const receive::AccountRef account = fAccountOf(accountNode);
   const std::filesystem::path& settings = form_->fSettingsPath();
   receive::AccountRun run = receive::fReceiveAccount(
       account, settings, speechSenders_, *desktop_, [this](const std::string& t) { sSetStatus(t); },
@@ -156,7 +168,7 @@ bool Receiver::sReceiveSelected() {
 
 bool Receiver::sReceiveAll() {
   if (busy_) return false;
-  BusyScope busy(busy_);
+  BusyScope busy(busy_, *form_);
   speechSenders_.clear();
   std::vector<receive::AccountRef> accounts;
   QTreeWidget* tv = form_->fTree();
@@ -178,9 +190,6 @@ bool Receiver::sReceiveAll() {
 void Receiver::sAutoRe() {
   QTreeWidget* tv = form_->fTree();
   if (busy_ || tv->topLevelItemCount() == 0) return;
-  if (!tv->currentItem()) tv->setCurrentItem(tv->topLevelItem(0));
-  const QString remembered = FolderTree::fKey(tv->currentItem());
-
   std::vector<int> numbers;
   for (int i = 0; i < tv->topLevelItemCount(); ++i)
     numbers.push_back(folderTree::fNodeAccount(u8(FolderTree::fKey(tv->topLevelItem(i)))));
@@ -190,20 +199,9 @@ void Receiver::sAutoRe() {
   QTreeWidgetItem* account = nullptr;
   for (int i = 0; i < tv->topLevelItemCount() && !account; ++i)
     if (numbers[i] == step->account) account = tv->topLevelItem(i);
-  if (!account) return;
-  const QString accountKey = FolderTree::fKey(account);
-  tv->setCurrentItem(account);
-
-  const bool received = sReceiveSelected();
-  // Back to the user's node - unless the user picked another one during the run. The tree
-  // may have been rebuilt meanwhile, so nodes are found again by key.
-  QTreeWidgetItem* current = tv->currentItem();
-  if (current && FolderTree::fKey(current) == accountKey) {
-    if (QTreeWidgetItem* back = form_->fNode(remembered)) tv->setCurrentItem(back);
-  }
-  // The account node was selected during the run, so the list of the user's folder was
-  // not refreshed yet.
-  if (received && !closing_) sReloadList();
+  // The user's node stays selected and listed: the tree never shows one folder while the
+  // list holds another.
+  if (account) sReceiveAccount(account);
 }
 
 void Receiver::sAnnounce(const std::string& phonetic, const std::string& notice,
@@ -244,10 +242,7 @@ void Receiver::sAnnounce(const std::string& phonetic, const std::string& notice,
 
 void Receiver::sReloadList() {
   QTreeWidgetItem* node = form_->fTree()->currentItem();
-  if (!node || !node->parent() || !form_->listFiller) return;
-  const bool sentType = folderTree::fIsSentTypeKey(u8(FolderTree::fKey(node)));
-  form_->listFiller(form_->fNodeFolder(node), sentType);
-  form_->sSetStatus(2, QStringLiteral("総メール数 %1件").arg(form_->fListModel()->rowCount()));
+  if (node && node->parent()) form_->sShowNode(node);
 }
 
 void Receiver::sSpeak(const std::string& phonetic) {

@@ -33,8 +33,8 @@ class Receiver : public QObject {
   bool sReceiveSelected();
   // 全アカウント受信(&A); true when any account received mail.
   bool sReceiveAll();
-  // One tick of one-account mode: the next account in the rotation, then the node the
-  // user had selected is selected again.
+  // One tick of one-account mode: the next account in the rotation; the selection and
+  // the list stay the user's.
   void sAutoRe();
 
   bool fBusy() const { return busy_; }
@@ -49,6 +49,8 @@ class Receiver : public QObject {
 
  private:
   receive::AccountRef fAccountOf(QTreeWidgetItem* accountNode) const;
+  // The account step and what follows it, for one account node.
+  bool sReceiveAccount(QTreeWidgetItem* accountNode);
   void sSetStatus(const std::string& text);
   mail::MailResult fRcvMailOffThread(std::string_view server, std::string_view user,
                                      std::string_view pass, std::string_view command,

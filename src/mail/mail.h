@@ -2,6 +2,7 @@
 // The mail library: POP3 receiving, message reading and SMTP sending. All text is
 // UTF-8; paths are UTF-8 text. No function throws: failures come back as a text.
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -80,20 +81,29 @@ struct PartContent {
 // the file cannot be read or holds no such part.
 std::optional<PartContent> fReadPartByContentId(std::string_view file, std::string_view contentId);
 
+// What a send came to: `sent` only when the server accepted the mail; `text` is the short
+// text for the user (the server's own words when it refused).
+struct SendStatus {
+  bool sent = false;
+  std::string text;
+};
+// Bytes of the message handed to the server so far, and in all.
+using SendProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
 // server: "host" or "host:port" (465 = implicit TLS, else STARTTLS when offered).
 // recipients: To, then TAB "cc" TAB Cc list, then TAB "bcc" TAB Bcc list.
-// attachments: TAB-separated file paths.
-std::string SendMailEx(std::string_view logFile, std::string_view server,
-                       std::string_view recipients, std::string_view sender,
-                       std::string_view subject, std::string_view body,
-                       std::string_view attachments);
+// sender: "address" or "display name <address>". attachments: TAB-separated file paths.
+SendStatus SendMailEx(std::string_view logFile, std::string_view server,
+                      std::string_view recipients, std::string_view sender,
+                      std::string_view subject, std::string_view body,
+                      std::string_view attachments);
 // The same, authenticating with the account's user and password when the server
-// offers AUTH.
-std::string SendMailEx(std::string_view logFile, std::string_view server,
-                       std::string_view recipients, std::string_view sender,
-                       std::string_view subject, std::string_view body,
-                       std::string_view attachments, std::string_view user,
-                       std::string_view pass);
+// offers AUTH (no login when the user is empty).
+SendStatus SendMailEx(std::string_view logFile, std::string_view server,
+                      std::string_view recipients, std::string_view sender,
+                      std::string_view subject, std::string_view body, std::string_view attachments,
+                      std::string_view user, std::string_view pass,
+                      const SendProgress& progress = {});
 
 // The bytes decoded with the named charset ("EUC-JP"); empty text on failure.
 std::string fBytesToText(std::string_view charsetName, std::string_view bytes);

@@ -1,9 +1,10 @@
 #include "mail/mimebuild.h"
 
-#include "mail/jptext.h"
-
+#include <fcntl.h>
 #include <gmime/gmime.h>
 #include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -12,8 +13,8 @@
 #include <mutex>
 #include <random>
 
+#include "mail/jptext.h"
 #include "store/charset.h"
-#include "store/fsutil.h"
 
 namespace fs = std::filesystem;
 
@@ -347,7 +348,35 @@ std::vector<std::string> fEncodeWords(std::string_view utf8) {
   return words;
 }
 
-std::optional<std::string> fBuildMessage(const Outgoing& mail, std::string& error) {
+namespace {
+
+// Attachments are read from their files while the message is written, a piece at a time:
+// a large file is never held in memory whole, nor its base64 form.
+GMimeObject* attachmentPart(const std::string& file, std::string& error) {
+  fs::path path(file);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) ::close(fd);
+    error = "添付ファイルを読めません: " + file;
+    return nullptr;
+  }
+  std::string type = mimeTypeFor(path);
+  std::string major = type.substr(0, type.find('/')), minor = type.substr(type.find('/') + 1);
+  GMimePart* part = g_mime_part_new_with_type(major.c_str(), minor.c_str());
+  GMimeStream* stream = g_mime_stream_fs_new(fd);  // owns fd
+  GMimeDataWrapper* wrapper =
+      g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT);
+  g_mime_part_set_content(part, wrapper);
+  g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+  g_object_unref(wrapper);
+  g_object_unref(stream);
+  g_mime_object_set_disposition(GMIME_OBJECT(part), "attachment");
+  g_mime_part_set_filename(part, path.filename().string().c_str());
+  return GMIME_OBJECT(part);
+}
+
+bool writeMessage(const Outgoing& mail, GMimeStream* out, std::string& error) {
   initGmime();
   std::time_t now = std::time(nullptr);
   std::string head = dateHeader(now);
@@ -365,36 +394,51 @@ std::optional<std::string> fBuildMessage(const Outgoing& mail, std::string& erro
     g_object_unref(root);
     root = GMIME_OBJECT(mixed);
     for (const auto& file : mail.attachments) {
-      fs::path path(file);
-      auto bytes = fsutil::fReadFile(path);
-      if (!bytes) {
-        error = "添付ファイルを読めません: " + file;
+      GMimeObject* part = attachmentPart(file, error);
+      if (!part) {
         g_object_unref(root);
-        return std::nullopt;
+        return false;
       }
-      std::string type = mimeTypeFor(path);
-      std::string major = type.substr(0, type.find('/')), minor = type.substr(type.find('/') + 1);
-      GMimePart* part = g_mime_part_new_with_type(major.c_str(), minor.c_str());
-      setContent(part, *bytes, GMIME_CONTENT_ENCODING_BASE64);
-      g_mime_object_set_disposition(GMIME_OBJECT(part), "attachment");
-      g_mime_part_set_filename(part, path.filename().string().c_str());
-      g_mime_multipart_add(mixed, GMIME_OBJECT(part));
+      g_mime_multipart_add(mixed, part);
       g_object_unref(part);
     }
   }
   GMimeFormatOptions* opts = g_mime_format_options_clone(nullptr);
   g_mime_format_options_set_newline_format(opts, GMIME_NEWLINE_FORMAT_DOS);
   g_mime_format_options_set_param_encoding_method(opts, GMIME_PARAM_ENCODING_METHOD_RFC2231);
+  bool ok =
+      g_mime_stream_write(out, head.data(), head.size()) == static_cast<ssize_t>(head.size()) &&
+      g_mime_object_write_to_stream(root, opts, out) >= 0 && g_mime_stream_flush(out) == 0;
+  g_mime_format_options_free(opts);
+  g_object_unref(root);
+  if (!ok) error = "送信するメールを組み立てられません";
+  return ok;
+}
+
+}  // namespace
+
+std::optional<std::string> fBuildMessage(const Outgoing& mail, std::string& error) {
   GByteArray* array = g_byte_array_new();
   GMimeStream* out = g_mime_stream_mem_new_with_byte_array(array);
   g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(out), FALSE);
-  g_mime_object_write_to_stream(root, opts, out);
-  std::string body(reinterpret_cast<const char*>(array->data), array->len);
+  std::optional<std::string> message;
+  if (writeMessage(mail, out, error))
+    message.emplace(reinterpret_cast<const char*>(array->data), array->len);
   g_object_unref(out);
   g_byte_array_free(array, TRUE);
-  g_mime_format_options_free(opts);
-  g_object_unref(root);
-  return head + body;
+  return message;
+}
+
+bool fBuildMessageToFile(const Outgoing& mail, int fd, std::string& error) {
+  // A pipe stream writes with plain write() and its flush does not fsync (the file is a
+  // scratch copy); the buffer in front turns GMime's small writes into blocks.
+  GMimeStream* raw = g_mime_stream_pipe_new(fd);
+  g_mime_stream_pipe_set_owner(GMIME_STREAM_PIPE(raw), FALSE);
+  GMimeStream* out = g_mime_stream_buffer_new(raw, GMIME_STREAM_BUFFER_BLOCK_WRITE);
+  bool ok = writeMessage(mail, out, error);
+  g_object_unref(out);
+  g_object_unref(raw);
+  return ok;
 }
 
 }  // namespace mail::mime

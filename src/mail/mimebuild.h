@@ -41,5 +41,8 @@ struct Outgoing {
 
 // The whole message (headers, MIME parts), or nothing with `error` set.
 std::optional<std::string> fBuildMessage(const Outgoing& mail, std::string& error);
+// The same written to the open file `fd` (left open), the attachments read piece by piece
+// as they are encoded. False with `error` set.
+bool fBuildMessageToFile(const Outgoing& mail, int fd, std::string& error);
 
 }  // namespace mail::mime

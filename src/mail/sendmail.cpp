@@ -6,8 +6,11 @@
 #include <openssl/ssl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <mutex>
 
 #include "mail/mail.h"
@@ -20,17 +23,84 @@ namespace {
 constexpr const char* kSent = "送信しました";
 constexpr const char* kFailed = "送信に失敗しました";
 
+// The message to upload: in memory, or (with attachments) in an unlinked scratch file so
+// that a large attachment is never held in memory in its base64 form.
+struct Message {
+  std::string bytes;
+  int fd = -1;
+  std::uint64_t size = 0;
+  Message() = default;
+  Message(const Message&) = delete;
+  Message& operator=(const Message&) = delete;
+  ~Message() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
 struct Upload {
-  std::string_view data;
-  std::size_t pos = 0;
+  const Message& message;
+  std::uint64_t pos = 0;
 };
 
 std::size_t readBody(char* buffer, std::size_t size, std::size_t nitems, void* userp) {
   auto* up = static_cast<Upload*>(userp);
-  std::size_t n = std::min(size * nitems, up->data.size() - up->pos);
-  std::memcpy(buffer, up->data.data() + up->pos, n);
-  up->pos += n;
-  return n;
+  const Message& m = up->message;
+  std::size_t want =
+      static_cast<std::size_t>(std::min<std::uint64_t>(size * nitems, m.size - up->pos));
+  if (m.fd < 0) {
+    std::memcpy(buffer, m.bytes.data() + up->pos, want);
+    up->pos += want;
+    return want;
+  }
+  ssize_t n;
+  do {
+    n = ::pread(m.fd, buffer, want, static_cast<off_t>(up->pos));
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return CURL_READFUNC_ABORT;
+  up->pos += static_cast<std::uint64_t>(n);
+  return static_cast<std::size_t>(n);
+}
+
+int uploadProgress(void* userp, curl_off_t, curl_off_t, curl_off_t ultotal, curl_off_t ulnow) {
+  const auto* progress = static_cast<const SendProgress*>(userp);
+  if (ultotal > 0)
+    (*progress)(static_cast<std::uint64_t>(ulnow), static_cast<std::uint64_t>(ultotal));
+  return 0;
+}
+
+// A scratch file in the temporary folder, unlinked at once: it vanishes with its
+// descriptor, whatever happens to the process.
+int scratchFile() {
+  std::error_code ec;
+  std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+  if (ec) dir = "/tmp";
+  std::string name = (dir / "qb-send-XXXXXX").string();
+  int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd >= 0) ::unlink(name.c_str());
+  return fd;
+}
+
+// The whole message ready to upload, or nothing with `error` set.
+bool buildMessage(const mime::Outgoing& mail, Message& message, std::string& error) {
+  if (!mail.attachments.empty()) {
+    message.fd = scratchFile();
+    if (message.fd >= 0) {
+      if (!mime::fBuildMessageToFile(mail, message.fd, error)) return false;
+      off_t end = ::lseek(message.fd, 0, SEEK_END);
+      if (end < 0) {
+        error = "送信するメールを組み立てられません";
+        return false;
+      }
+      message.size = static_cast<std::uint64_t>(end);
+      return true;
+    }
+    // No temporary folder to write to: the message is built in memory instead.
+  }
+  auto bytes = mime::fBuildMessage(mail, error);
+  if (!bytes) return false;
+  message.bytes = std::move(*bytes);
+  message.size = message.bytes.size();
+  return true;
 }
 
 // Keeps the server's last refusal (4xx/5xx), else its last reply line: the words a
@@ -116,13 +186,15 @@ SharedHandle& shared() {
   return h;
 }
 
-std::string send(std::string_view server, const mime::Outgoing& mail, const std::string& message,
-                 std::string_view user, std::string_view pass, bool withLogin) {
+SendStatus send(std::string_view server, const mime::Outgoing& mail, const Message& message,
+                std::string_view user, std::string_view pass, bool withLogin,
+                const SendProgress& progress) {
   const LibrarySettings settings = fGetLibrarySettings();
   std::string host;
   int port = 25;
   if (!net::fSplitHostPort(server, ':', 25, host, port))
-    return std::string(kFailed) + ": SMTPサーバの指定が正しくありません: " + std::string(server);
+    return {false,
+            std::string(kFailed) + ": SMTPサーバの指定が正しくありません: " + std::string(server)};
   const bool implicitTls = port == settings.smtpsPort;
   std::string domain = "localhost";
   if (auto at = mail.from.address.rfind('@'); at != std::string::npos) domain = mail.from.address.substr(at + 1);
@@ -133,7 +205,7 @@ std::string send(std::string_view server, const mime::Outgoing& mail, const std:
   SharedHandle& h = shared();
   std::lock_guard lock(h.mutex);
   if (!h.curl) h.curl = curl_easy_init();
-  if (!h.curl) return std::string(kFailed) + ": 送信の準備ができません";
+  if (!h.curl) return {false, std::string(kFailed) + ": 送信の準備ができません"};
   CURL* c = h.curl;
   curl_easy_reset(c);  // keeps the connection cache
 
@@ -153,7 +225,12 @@ std::string send(std::string_view server, const mime::Outgoing& mail, const std:
   curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
   curl_easy_setopt(c, CURLOPT_READFUNCTION, readBody);
   curl_easy_setopt(c, CURLOPT_READDATA, &upload);
-  curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(message.size()));
+  curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(message.size));
+  if (progress) {
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, uploadProgress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &progress);
+  }
   curl_easy_setopt(c, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
   curl_easy_setopt(c, CURLOPT_TCP_NODELAY, 1L);
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
@@ -182,16 +259,18 @@ std::string send(std::string_view server, const mime::Outgoing& mail, const std:
   curl_easy_setopt(c, CURLOPT_MAIL_RCPT, nullptr);
   curl_easy_setopt(c, CURLOPT_READDATA, nullptr);
   curl_easy_setopt(c, CURLOPT_SSL_CTX_DATA, nullptr);
-  if (rc == CURLE_OK) return kSent;
-  return failureText(rc, host, port, errbuf, reply);
+  curl_easy_setopt(c, CURLOPT_XFERINFODATA, nullptr);
+  curl_easy_setopt(c, CURLOPT_NOPROGRESS, 1L);
+  if (rc == CURLE_OK) return {true, kSent};
+  return {false, failureText(rc, host, port, errbuf, reply)};
 }
 
-std::string sendMail(std::string_view logFile, std::string_view server, std::string_view recipients,
-                     std::string_view sender, std::string_view subject, std::string_view body,
-                     std::string_view attachments, std::string_view user, std::string_view pass,
-                     bool withLogin) {
+SendStatus sendMail(std::string_view logFile, std::string_view server, std::string_view recipients,
+                    std::string_view sender, std::string_view subject, std::string_view body,
+                    std::string_view attachments, std::string_view user, std::string_view pass,
+                    bool withLogin, const SendProgress& progress) {
   std::string rcptLog;
-  std::string result;
+  SendStatus result;
   try {
     std::string error;
     mime::Outgoing mail;
@@ -202,9 +281,9 @@ std::string sendMail(std::string_view logFile, std::string_view server, std::str
         for (const auto& m : *list) rcptLog += (rcptLog.empty() ? "" : ", ") + m.address;
     }
     if (!rcpt || !from) {
-      result = std::string(kFailed) + ": " + error;
+      result.text = std::string(kFailed) + ": " + error;
     } else if (rcpt->to.empty() && rcpt->cc.empty() && rcpt->bcc.empty()) {
-      result = std::string(kFailed) + ": 宛先がありません";
+      result.text = std::string(kFailed) + ": 宛先がありません";
     } else {
       mail.rcpt = std::move(*rcpt);
       mail.from = std::move(*from);
@@ -216,32 +295,35 @@ std::string sendMail(std::string_view logFile, std::string_view server, std::str
         if (!one.empty()) mail.attachments.emplace_back(one);
         rest.remove_prefix(tab == std::string_view::npos ? rest.size() : tab + 1);
       }
-      auto message = mime::fBuildMessage(mail, error);
-      if (!message) result = std::string(kFailed) + ": " + error;
-      else result = send(server, mail, *message, user, pass, withLogin);
+      Message message;
+      if (!buildMessage(mail, message, error))
+        result.text = std::string(kFailed) + ": " + error;
+      else
+        result = send(server, mail, message, user, pass, withLogin, progress);
     }
   } catch (const std::exception& e) {
-    result = std::string(kFailed) + ": " + e.what();
+    result = {false, std::string(kFailed) + ": " + e.what()};
   }
-  appendLog(logFile, server, rcptLog, result);
+  appendLog(logFile, server, rcptLog, result.text);
   return result;
 }
 
 }  // namespace
 
-std::string SendMailEx(std::string_view logFile, std::string_view server,
-                       std::string_view recipients, std::string_view sender,
-                       std::string_view subject, std::string_view body,
-                       std::string_view attachments) {
-  return sendMail(logFile, server, recipients, sender, subject, body, attachments, {}, {}, false);
+SendStatus SendMailEx(std::string_view logFile, std::string_view server,
+                      std::string_view recipients, std::string_view sender,
+                      std::string_view subject, std::string_view body,
+                      std::string_view attachments) {
+  return sendMail(logFile, server, recipients, sender, subject, body, attachments, {}, {}, false,
+                  {});
 }
 
-std::string SendMailEx(std::string_view logFile, std::string_view server,
-                       std::string_view recipients, std::string_view sender,
-                       std::string_view subject, std::string_view body,
-                       std::string_view attachments, std::string_view user,
-                       std::string_view pass) {
-  return sendMail(logFile, server, recipients, sender, subject, body, attachments, user, pass, true);
+SendStatus SendMailEx(std::string_view logFile, std::string_view server,
+                      std::string_view recipients, std::string_view sender,
+                      std::string_view subject, std::string_view body, std::string_view attachments,
+                      std::string_view user, std::string_view pass, const SendProgress& progress) {
+  return sendMail(logFile, server, recipients, sender, subject, body, attachments, user, pass, true,
+                  progress);
 }
 
 }  // namespace mail

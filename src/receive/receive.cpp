@@ -56,7 +56,7 @@ FilingPlan fPlanFiling(const fs::path& mail, const FilingContext& context, const
 }
 
 fs::path sApplyFiling(const FilingPlan& plan, const fs::path& mail, const fs::path& accountFolder,
-                      const FilingContext& context, std::string& speechSenders,
+                      const FilingContext& /*context*/, std::string& speechSenders,
                       DesktopServices& desktop, mailstore::IconBatch* batch) {
   if (!plan.readable) return mail;
   // A failure inside filing must never stop the receive run.

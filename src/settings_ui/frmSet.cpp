@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
@@ -271,7 +272,11 @@ void frmSet::cmdOK_Click() {
   s.pass = ss(txt_[6]->text());
   s.keepOnServer = chk_0->isChecked();
   s.rules = fRules();
-  accountsettings::fSave(accountFolder_, s);
+  if (!accountsettings::fSave(accountFolder_, s)) {
+    // Nothing was written; the dialog stays open with what the user typed.
+    QMessageBox::warning(this, windowTitle(), QStringLiteral("設定を保存できませんでした"));
+    return;
+  }
   if (!txt_[0]->text().isEmpty()) emit accountNameChanged(txt_[0]->text());
   accept();
 }
@@ -316,10 +321,22 @@ void frmSet::sClearInputs() {
   sSetUrlOption(-1);
 }
 
+bool frmSet::fRuleInputsUsable() {
+  // "|" separates a rule's fields: stored, it would shift them and lose the rule.
+  for (const QString& text : {txt_[7]->text(), cbo_[1]->currentText(), txt_[50]->text()}) {
+    if (text.contains(QLatin1Char('|'))) {
+      QMessageBox::warning(this, QStringLiteral("振り分け"),
+                           QStringLiteral("検索文字列、移動先、実行ファイルに「|」は使えません"));
+      return false;
+    }
+  }
+  return true;
+}
+
 void frmSet::cmdDis_Click(int index) {
   switch (index) {
     case 0:  // add
-      if (cbo_[0]->currentIndex() < 0) return;
+      if (cbo_[0]->currentIndex() < 0 || !fRuleInputsUsable()) return;
       sSetRowFromInputs(new QTreeWidgetItem(lv));
       return;
     case 1:  // delete
@@ -332,7 +349,7 @@ void frmSet::cmdDis_Click(int index) {
       return;
     }
     case 3:  // edit
-      if (cbo_[0]->currentIndex() < 0 || !lv->currentItem()) return;
+      if (cbo_[0]->currentIndex() < 0 || !lv->currentItem() || !fRuleInputsUsable()) return;
       sSetRowFromInputs(lv->currentItem());
       return;
     case 4:

@@ -48,6 +48,8 @@ class frmSet : public QDialog {
   void sClearInputs();
   void sSetUrlOption(int which);  // -1 = none
   int fInputFlags() const;
+  // False, after telling the user, when a rule input holds what the stored form cannot.
+  bool fRuleInputsUsable();
 
   std::filesystem::path accountFolder_;
   QLineEdit* txt_[51] = {};

@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -198,7 +199,11 @@ void frmSetC::cmdOK_Click() {
   put("URLOpen", chkUrl_->isChecked() ? 1 : 0);
   put("Stripe", chkStripe_->isChecked() ? 1 : 0);
   put("sk", cboKey_->currentIndex());
-  ini.fSave(settingsPath_);
+  if (!ini.fSave(settingsPath_)) {
+    // Nothing was written; the dialog stays open with the user's choices.
+    QMessageBox::warning(this, windowTitle(), QStringLiteral("設定を保存できませんでした"));
+    return;
+  }
   accept();
 }
 

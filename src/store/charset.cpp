@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -193,8 +194,19 @@ std::string fDecodeStored(std::string_view bytes) {
   return fFromCp932(bytes);
 }
 
+bool fIsUnmarkedUtf8(std::string_view bytes) {
+  if (fIsAscii(bytes) || !fIsValidUtf8(bytes)) return false;
+  if (!run(converter("UTF-8", "CP932"), bytes, false, {})) return true;
+  // Both readings work. Text stored as UTF-8 is text CP932 cannot hold; had it fitted,
+  // it would have been stored as CP932.
+  if (fToCp932(bytes)) return false;
+  // Runs of half-width kana look like two-byte UTF-8 ("ﾃｽ" is C3 BD, "ý" in UTF-8);
+  // Japanese, symbols and emoji in UTF-8 take three or four bytes.
+  return std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0xE0; });
+}
+
 std::string fEncodeStored(std::string_view utf8) {
-  if (auto cp = fToCp932(utf8); cp && (fIsAscii(*cp) || !fIsValidUtf8(*cp))) return *cp;
+  if (auto cp = fToCp932(utf8)) return *cp;
   return std::string(utf8);
 }
 

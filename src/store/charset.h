@@ -22,12 +22,17 @@ std::optional<std::string> fDecode(std::string_view charsetName, std::string_vie
 // CP932 bytes to UTF-8 (invalid sequences become U+FFFD).
 std::string fFromCp932(std::string_view bytes);
 
-// The rule for our own files: UTF-8 when the bytes are valid UTF-8, else CP932.
+// The rule for undeclared text: UTF-8 when the bytes are valid UTF-8, else CP932.
 std::string fDecodeStored(std::string_view bytes);
 
-// The reverse: CP932 when the text fits, else the UTF-8 text unchanged. CP932 bytes that
-// are also valid UTF-8 ("ﾃｩ" is C3 A9, "é" in UTF-8) would read back as other text, so
-// such a text is written in UTF-8 too.
+// Settings text carries a mark when it is UTF-8 (a byte order mark); text without one
+// is CP932 unless it reads only as UTF-8, or it is UTF-8 of text that CP932 cannot hold
+// and more than runs of half-width kana (text written before the mark existed). True
+// when unmarked `bytes` are to be read as UTF-8; plain ASCII is false.
+bool fIsUnmarkedUtf8(std::string_view bytes);
+inline constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+// The reverse: CP932 when the text fits, else the UTF-8 text unchanged.
 std::string fEncodeStored(std::string_view utf8);
 
 // The iconv name to use for a charset label (maps the Shift_JIS family to CP932 and

@@ -48,9 +48,20 @@ bool writeAll(int fd, std::string_view bytes) {
 }  // namespace
 
 std::optional<std::string> fReadFile(const fs::path& path) {
+  bool missing = false;
+  return fReadFile(path, missing);
+}
+
+std::optional<std::string> fReadFile(const fs::path& path, bool& missing) {
+  missing = false;
 #ifdef _WIN32
   std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
+  if (!in) {
+    // A file held open by another program fails here too; only a free name is missing.
+    std::error_code ec;
+    missing = fs::symlink_status(path, ec).type() == fs::file_type::not_found;
+    return std::nullopt;
+  }
   std::string bytes;
   in.seekg(0, std::ios::end);
   auto size = in.tellg();
@@ -64,7 +75,11 @@ std::optional<std::string> fReadFile(const fs::path& path) {
   return bytes;
 #else
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) {
+    // A dangling link is missing too: writing replaces the link, not its target.
+    missing = errno == ENOENT;
+    return std::nullopt;
+  }
   struct stat st {};
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     ::close(fd);

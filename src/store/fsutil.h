@@ -10,6 +10,10 @@ namespace fsutil {
 
 // The whole file, or nothing when it cannot be read.
 std::optional<std::string> fReadFile(const std::filesystem::path& path);
+// The same, telling the two kinds of nothing apart: `missing` is set when there is no
+// file at that path (nothing to lose), cleared when one is there but could not be read
+// (a directory, no permission, an I/O error).
+std::optional<std::string> fReadFile(const std::filesystem::path& path, bool& missing);
 
 // Replaces (or creates) the file with `bytes`: written to a hidden temporary name in the
 // same folder, flushed to disk, then renamed over the target. A crash or a full disk

@@ -70,7 +70,12 @@ bool sWriteTextFile(const std::filesystem::path& path, std::string_view text) {
 
 std::string fEncodeSetting(std::string_view text, unsigned char key) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string bytes = charset::fEncodeStored(text);
+  // Text CP932 cannot hold goes as UTF-8 behind a byte order mark, which no CP932
+  // text begins with.
+  // CP932 bytes that would be taken for UTF-8 on reading go that way too.
+  auto cp932 = charset::fToCp932(text);
+  if (cp932 && charset::fIsUnmarkedUtf8(*cp932)) cp932.reset();
+  std::string bytes = cp932 ? std::move(*cp932) : std::string(charset::kUtf8Mark) + std::string(text);
   std::string out;
   out.reserve(bytes.size() * 3);
   for (unsigned char b : bytes) {
@@ -102,7 +107,12 @@ std::string fDecodeSetting(std::string_view text, unsigned char key) {
     if (amp == std::string_view::npos) break;
     pos = amp + 1;
   }
-  return charset::fDecodeStored(bytes);
+  std::string_view b = bytes;
+  if (b.starts_with(charset::kUtf8Mark)) {
+    b.remove_prefix(charset::kUtf8Mark.size());
+    return charset::fDecode("UTF-8", b).value_or(std::string());
+  }
+  return charset::fIsUnmarkedUtf8(b) ? std::string(b) : charset::fFromCp932(b);
 }
 
 std::string fGetAccountValue(const std::filesystem::path& accountFolder, std::string_view key) {

@@ -36,6 +36,7 @@ std::filesystem::path fStoredPath(std::string_view stored);
 bool sWriteTextFile(const std::filesystem::path& path, std::string_view text);
 
 // The settings cipher: each CP932 byte b becomes "&" and the uppercase hex of b ^ key.
+// Text CP932 cannot hold is scrambled as a UTF-8 byte order mark and its UTF-8 bytes.
 std::string fEncodeSetting(std::string_view text, unsigned char key);
 // The inverse. A value that does not begin with "&" was typed in clear and is returned
 // as it is; a malformed group gives the empty text.

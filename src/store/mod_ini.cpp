@@ -27,6 +27,11 @@ std::string fold(std::string_view s) {
 
 std::string beforeNul(std::string_view s) { return std::string(s.substr(0, s.find('\0'))); }
 
+// How a file's bytes after its byte order mark (if any) are read.
+bool fReadsAsUtf8(bool marked, std::string_view bytes) {
+  return marked ? charset::fIsValidUtf8(bytes) : charset::fIsUnmarkedUtf8(bytes);
+}
+
 }  // namespace
 
 IniFile::Line IniFile::fMakeLine(std::string raw, bool utf8) {
@@ -72,7 +77,7 @@ IniFile IniFile::fParse(std::string_view bytes) {
     ini.bom_ = true;
     bytes.remove_prefix(3);
   }
-  ini.utf8_ = (ini.bom_ || !charset::fIsAscii(bytes)) && charset::fIsValidUtf8(bytes);
+  ini.utf8_ = fReadsAsUtf8(ini.bom_, bytes);
   ini.lines_.reserve(static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
   size_t pos = 0;
   while (pos < bytes.size()) {
@@ -89,8 +94,12 @@ IniFile IniFile::fParse(std::string_view bytes) {
 }
 
 IniFile IniFile::fLoad(const std::filesystem::path& path) {
-  auto bytes = fsutil::fReadFile(path);
-  return bytes ? fParse(*bytes) : IniFile{};
+  bool missing = false;
+  auto bytes = fsutil::fReadFile(path, missing);
+  if (bytes) return fParse(*bytes);
+  IniFile ini;
+  ini.readFailed_ = !missing;
+  return ini;
 }
 
 std::optional<std::pair<size_t, size_t>> IniFile::fFindSection(std::string_view section) const {
@@ -329,9 +338,9 @@ std::string IniFile::fSerializeAs(bool utf8) const {
       }
     }
   }
-  // The mark is written back whatever the encoding: dropped, text that followed it
-  // could be read as a mark of its own next time.
-  std::string out = bom_ ? "\xEF\xBB\xBF" : "";
+  // UTF-8 always carries its mark, or the file would read as CP932. A mark that was there
+  // stays even on CP932: dropped, text that followed it could read as a mark next time.
+  std::string out = utf8 || bom_ ? "\xEF\xBB\xBF" : "";
   size_t size = out.size();
   for (const Line& l : lines_) size += l.raw.size() + l.decoded.size() + 2;
   out.reserve(size);
@@ -344,16 +353,14 @@ std::string IniFile::fSerializeAs(bool utf8) const {
     else if (l.eol == Eol::Lf) out += '\n';
     else if (l.eol == Eol::Cr) out += '\r';
   }
-  // CP932 bytes that happen to be valid UTF-8 (new text, or old text once the lines that
-  // made the file invalid UTF-8 are gone) would be read back as other text.
-  if (!utf8) {
-    std::string_view text = std::string_view(out).substr(bom_ ? 3 : 0);
-    if (!charset::fIsAscii(text) && charset::fIsValidUtf8(text)) return fSerializeAs(true);
-  }
+  // CP932 bytes that would be taken for UTF-8 (new text, or old text once the lines that
+  // ruled UTF-8 out are gone) would read back as other text.
+  if (!utf8 && fReadsAsUtf8(bom_, std::string_view(out).substr(bom_ ? 3 : 0))) return fSerializeAs(true);
   return out;
 }
 
 bool IniFile::fSave(const std::filesystem::path& path) const {
+  if (readFailed_) return false;
   return fsutil::fWriteFileAtomic(path, fSerialize());
 }
 

@@ -2,9 +2,10 @@
 // Settings files in the private-profile format: [Section] headers and key=value lines.
 // Section and key names match without regard to case, file order is kept, one key is
 // rewritten in place, a missing file or key gives the caller's default. On disk the
-// file is CP932 with CR LF; a file whose text CP932 cannot hold is written as UTF-8,
-// and a file whose bytes are valid UTF-8 is read as UTF-8. Every write replaces the
-// whole file atomically.
+// file is CP932 with CR LF; a file whose text CP932 cannot hold is written as UTF-8
+// with a byte order mark, so that CP932 bytes which happen to be valid UTF-8 are never
+// taken for it. Every write replaces the whole file atomically, and a file that exists
+// but could not be read is never written over.
 #include <deque>
 #include <filesystem>
 #include <optional>
@@ -19,8 +20,10 @@ namespace mod_ini {
 // byte, so nothing the reader could not make sense of is lost on a rewrite.
 class IniFile {
  public:
-  // A missing or unreadable file gives an empty IniFile.
+  // A missing or unreadable file gives an empty IniFile; an unreadable one also
+  // refuses to be saved, so a failed read never wipes the settings it holds.
   static IniFile fLoad(const std::filesystem::path& path);
+  bool fReadFailed() const { return readFailed_; }
   static IniFile fParse(std::string_view bytes);
 
   // The value (before its first NUL) of the first occurrence of the key in the first
@@ -80,6 +83,7 @@ class IniFile {
   std::vector<Line> lines_;
   bool utf8_ = false;
   bool bom_ = false;
+  bool readFailed_ = false;
 };
 
 std::string fGetIniString(std::string_view section, std::string_view key,
@@ -91,6 +95,8 @@ long fGetIniInt(std::string_view section, std::string_view key, long defaultValu
                 const std::filesystem::path& file);
 long fParseIniInt(std::string_view value, long defaultValue);
 // The string write: a null value deletes the key. The first write creates the file.
+// The writes below return false, leaving the file as it was, when it exists but cannot
+// be read or cannot be replaced.
 bool fWriteIniString(std::string_view section, std::string_view key,
                      const std::optional<std::string>& value, const std::filesystem::path& file);
 // Writes the section with an empty body, which removes every key in it.

@@ -51,7 +51,7 @@ QString plainText(QWebEnginePage* page) {
     text = t;
     done = true;
   });
-  QTest::qWaitFor([&] { return done; }, 10000);
+  if (!QTest::qWaitFor([&] { return done; }, 10000)) return QString();
   return text;
 }
 
@@ -75,6 +75,8 @@ class HtmlTest : public QObject {
   void showsTheHtmlPartAndLoadsNothingRemote();
   void linkClicksFollowUrlOpen_data();
   void linkClicksFollowUrlOpen();
+  void linksToLocalThingsAreIgnored_data();
+  void linksToLocalThingsAreIgnored();
 
  private:
   void open(Form1& form);
@@ -163,7 +165,7 @@ void HtmlTest::linkClicksFollowUrlOpen() {
   for (int i = 0; i < 100 && !happened(); ++i) {
     QWidget* target = wb->focusProxy() ? wb->focusProxy() : wb;
     QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(40, 40));
-    QTest::qWaitFor(happened, 200);
+    if (QTest::qWaitFor(happened, 200)) break;
   }
   if (urlOpen == 1) {
     QCOMPARE(recorder.opened.size(), 1);
@@ -178,6 +180,49 @@ void HtmlTest::linkClicksFollowUrlOpen() {
     QCOMPARE(wb->url().toString(), QString::fromStdString(link));
   }
   QDesktopServices::unsetUrlHandler("http");
+}
+
+void HtmlTest::linksToLocalThingsAreIgnored_data() {
+  QTest::addColumn<QString>("href");
+  QTest::newRow("file") << QStringLiteral("file:///bin/sh");
+  QTest::newRow("share") << QStringLiteral("smb://server/share/setup.exe");
+  QTest::newRow("registered scheme") << QStringLiteral("x-local-app:run");
+}
+
+void HtmlTest::linksToLocalThingsAreIgnored() {
+  QFETCH(QString, href);
+  setting(program_, "URLOpen", "1");
+  // The link under test on top, a mail link below it as the witness that clicks land.
+  mf::write(inbox_, "local.eml",
+            alternative("<body style=\"margin:0\"><a href=\"" + href.toStdString() +
+                        "\" style=\"display:block;height:100px\">LOCAL</a>"
+                        "<a href=\"mailto:witness@example.jp\" style=\"display:block;height:100px\">MAIL</a></body>"));
+  OpenRecorder recorder;
+  const QString scheme = QUrl(href).scheme();
+  for (const QString& s : {scheme, QStringLiteral("mailto")}) QDesktopServices::setUrlHandler(s, &recorder, "open");
+  Form1 form(dir_->path());
+  open(form);
+  HtmlView* wb = form.fHtmlView();
+  QVERIFY(plainText(wb->page()).contains("MAIL"));
+  auto click = [&](int y) {
+    QWidget* target = wb->focusProxy() ? wb->focusProxy() : wb;
+    QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(20, y));
+  };
+  // Clicks before the first frame are lost: click both until the witness opens, then
+  // once more each, so the local link has surely been clicked before the last witness.
+  for (int i = 0; i < 100 && recorder.opened.isEmpty(); ++i) {
+    click(40);
+    click(140);
+    if (QTest::qWaitFor([&] { return !recorder.opened.isEmpty(); }, 200)) break;
+  }
+  const qsizetype witnessed = recorder.opened.size();
+  QVERIFY(witnessed > 0);
+  click(40);
+  click(140);
+  QTRY_VERIFY_WITH_TIMEOUT(recorder.opened.size() > witnessed, 10000);
+  for (const QUrl& url : recorder.opened) QCOMPARE(url.toString(), QStringLiteral("mailto:witness@example.jp"));
+  QVERIFY(wb->url().scheme() == "qbmail");  // the mail stays in the view
+  for (const QString& s : {scheme, QStringLiteral("mailto")}) QDesktopServices::unsetUrlHandler(s);
 }
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -1,6 +1,8 @@
 // The mail list and the message view over a real store with real messages: filling,
 // icons, sorting, stripes, widths, reading, deleting, attachments and the EUC view.
+#include <QApplication>
 #include <QDesktopServices>
+#include <QMimeData>
 #include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
@@ -74,6 +76,8 @@ class ListTest : public QObject {
   void attachmentsOpenAndSave();
   void eucView();
   void editMenuFollowsListFocus();
+  void keysInTheTreeListWhatTheyHighlight();
+  void keysInTheListShowWhatTheyMoveTo();
 
  private:
   std::unique_ptr<QTemporaryDir> dir_;
@@ -409,8 +413,8 @@ void ListTest::eucView() {
 
   // A file that cannot be read: the view does not change and stays protected.
   fs::remove(inbox_ / "gone.eml");
+  clickRow(form, 1);
   form.sSetStatus(1, QString());
-  form.fListView()->setCurrentIndex(form.fListModel()->index(1, 0));
   form.sRunMenuItem(Form1::Menu::Footy, 14);
   QCOMPARE(viewerText(), QString::fromStdString(text));
   QCOMPARE(form.fStatus(1), QString());
@@ -434,10 +438,94 @@ void ListTest::editMenuFollowsListFocus() {
   QCOMPARE(form.fListView()->selectionModel()->selectedRows().size(), 2);
   FootyWidget(0)->setFocus();
   QTRY_VERIFY(edit->isEnabled());
-  // The reply and address book commands wait for their windows.
-  QVERIFY(!form.fMenuItem(Form1::Menu::List, 0)->isEnabled());
+  // Reply opens the composer; the address book command waits for its window.
+  QVERIFY(form.fMenuItem(Form1::Menu::List, 0)->isEnabled());
   QVERIFY(!form.fMenuItem(Form1::Menu::List, 6)->isEnabled());
   QVERIFY(form.fMenuItem(Form1::Menu::List, 4)->isEnabled());
+}
+
+// The tree never highlights one folder while the list holds another's mails, and a
+// delete goes by the folder its rows came from: inbox mail goes to the trash.
+void ListTest::keysInTheTreeListWhatTheyHighlight() {
+  mf::write(inbox_, "a.eml", mf::simple("first", "a@example.jp", "Mon, 01 Jan 2024 10:00:00 +0000"));
+  mf::write(inbox_, "b.eml", mf::simple("second", "a@example.jp", "Tue, 02 Jan 2024 10:00:00 +0000"));
+  Form1 form(dir_->path());
+  form.resize(900, 600);
+  form.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&form));
+  FolderTree* tv = form.fTree();
+  QTreeWidgetItem* inbox = form.fNode("受信箱01");
+  QTreeWidgetItem* trash = form.fNode("ごみ箱01");
+  press(form, inbox);
+  QCOMPARE(form.fListModel()->rowCount(), 2);
+
+  tv->setFocus();
+  for (int i = 0; i < 6 && tv->currentItem() != trash; ++i) {
+    QTest::keyClick(tv, Qt::Key_Down);
+    QCOMPARE(form.fListedKey(), FolderTree::fKey(tv->currentItem()));
+  }
+  QCOMPARE(tv->currentItem(), trash);
+  QCOMPARE(form.fListModel()->rowCount(), 0);
+  QCOMPARE(form.fStatus(2), QString("総メール数 0件"));
+  QVERIFY(form.windowTitle().endsWith("ごみ箱"));
+  while (tv->currentItem() != inbox) QTest::keyClick(tv, Qt::Key_Up);
+  QCOMPARE(form.fListModel()->rowCount(), 2);
+
+  // A drag that passes over the trash and is given up leaves the inbox highlighted.
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(u8(inbox_ / "a.eml")))});
+  const QPoint over = tv->visualItemRect(trash).center();
+  QDragEnterEvent enter(over, Qt::MoveAction, &mime, Qt::LeftButton, {});
+  QApplication::sendEvent(tv->viewport(), &enter);
+  QDragMoveEvent move(over, Qt::MoveAction, &mime, Qt::LeftButton, {});
+  QApplication::sendEvent(tv->viewport(), &move);
+  QCOMPARE(tv->currentItem(), trash);
+  QDragLeaveEvent leave;
+  QApplication::sendEvent(tv->viewport(), &leave);
+  QCOMPARE(tv->currentItem(), inbox);
+
+  // Whatever the tree shows, inbox rows are moved to the trash, never deleted for good.
+  tv->setCurrentItem(trash);
+  clickRow(form, 0);
+  form.DeleteMail();
+  QCOMPARE(form.fListModel()->rowCount(), 1);
+  QCOMPARE(mailstore::fListMailFiles(trash_).size(), size_t(1));
+}
+
+// Moving the current row by keyboard shows that mail and marks it read, as a click does;
+// the commands on one mail act on the mail shown.
+void ListTest::keysInTheListShowWhatTheyMoveTo() {
+  for (int i = 0; i < 4; ++i)
+    mf::write(inbox_, "m" + std::to_string(i) + ".eml",
+              mf::simple("mail " + std::to_string(i), "a@example.jp",
+                         "Mon, 0" + std::to_string(i + 1) + " Jan 2024 10:00:00 +0000"));
+  Form1 form(dir_->path());
+  form.resize(900, 600);
+  form.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&form));
+  press(form, form.fNode("受信箱01"));
+  const QStringList subjects = column(form, 0);
+  QTreeView* list = form.fListView();
+  clickRow(form, 0);
+  list->setFocus();
+  const std::pair<Qt::Key, int> moves[] = {
+      {Qt::Key_Down, 1}, {Qt::Key_End, 3}, {Qt::Key_Home, 0}, {Qt::Key_PageDown, 3}, {Qt::Key_Up, 2}};
+  for (const auto& [key, row] : moves) {
+    QTest::keyClick(list, key);
+    QCOMPARE(list->currentIndex().row(), row);
+    QCOMPARE(form.fHeaderBox(2)->text(), subjects[row]);
+    QCOMPARE(form.fListModel()->fRow(row).icon, 6);
+    QCOMPARE(iconValue(inbox_, fileName(form, row).toStdString()), std::string("6"));
+  }
+  QCOMPARE(count(form, "受信箱01"), QString("0"));
+
+  // Ctrl moves the current row without selecting it: the mail shown stays, and so does
+  // the mail the commands act on.
+  QTest::keyClick(list, Qt::Key_Down, Qt::ControlModifier);
+  QCOMPARE(list->currentIndex().row(), 3);
+  QCOMPARE(form.fHeaderBox(2)->text(), subjects[2]);
+  form.sRunMenuItem(Form1::Menu::List, 8);
+  QVERIFY(viewerText().contains("Subject: " + subjects[2]));
 }
 
 QTEST_MAIN(ListTest)

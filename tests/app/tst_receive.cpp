@@ -342,9 +342,14 @@ void ReceiveTest::runKeepsWindowLiveAndRefusesOverlap() {
   form.fTree()->setCurrentItem(node(form, "root01"));
 
   // While the run goes on, a timer keeps firing: it sees the progress and tries to start
-  // every kind of run on top of the one under way.
+  // every kind of run on top of the one under way, and every command that would change
+  // the store's layout under it (deleting account 01 would renumber the folders it
+  // files into).
+  form.confirmBox = [](const QString&, const QString&) { return true; };
+  form.inputBox = [](const QString&, const QString&) { return std::optional<QString>("new"); };
+  const int layoutItems[] = {6, 7, 10, 11, 13};
   QStringList seen;
-  int attempts = 0;
+  int attempts = 0, layoutEnabled = 0, dropsAccepted = 0;
   QTimer poke;
   connect(&poke, &QTimer::timeout, [&] {
     if (!form.receiver->fBusy()) return;
@@ -353,6 +358,11 @@ void ReceiveTest::runKeepsWindowLiveAndRefusesOverlap() {
     form.mnuFileItem_Click(1);
     form.mnuFileItem_Click(2);
     form.sTimerTick();
+    for (int item : layoutItems) {
+      if (form.fMenuItem(Form1::Menu::File, item)->isEnabled()) ++layoutEnabled;
+      form.mnuFileItem_Click(item);
+    }
+    if (form.fTree()->viewport()->acceptDrops()) ++dropsAccepted;
   });
   int paints = 0;
   struct PaintCounter : QObject {
@@ -379,6 +389,13 @@ void ReceiveTest::runKeepsWindowLiveAndRefusesOverlap() {
   QCOMPARE(form.autoRePosition, 1);  // the refused tick did not move the rotation
   QCOMPARE(mailsIn(mailstore::fAccountFolder(mailstore::fAccountPrefix(program_), 1) / "受信箱").size(),
            size_t(kMails));
+  QCOMPARE(layoutEnabled, 0);
+  QCOMPARE(dropsAccepted, 0);
+  QVERIFY(form.fNode("root01"));
+  QVERIFY(!fs::exists(mailstore::fAccountFolder(mailstore::fAccountPrefix(program_), 2)));
+  // The run over, the commands are back.
+  for (int item : layoutItems) QVERIFY(form.fMenuItem(Form1::Menu::File, item)->isEnabled());
+  QVERIFY(form.fTree()->viewport()->acceptDrops());
 }
 
 void ReceiveTest::espeakEngineTakesTextsWithoutWaiting() {

@@ -51,7 +51,6 @@ void StartupTest::createsMailBoxAndSavesEveryKeyAtShutdown() {
     QVERIFY2(settingValue(program, key) != "<none>", key);
   }
   QCOMPARE(settingValue(program, "Col2"), std::string("222"));
-  QCOMPARE(settingValue(program, "Split1"), std::string("100"));
   QCOMPARE(settingValue(program, "Split2"), std::string("150"));
   // Defaults: 9600 x 6400 twips.
   QCOMPARE(settingValue(program, "W"), std::string("9600"));

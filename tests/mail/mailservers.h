@@ -39,6 +39,7 @@ class MailServers {
   std::string dir;     // everything lives here
   std::string caFile;  // the CA that signed the servers' certificate
   int pop3 = 0, pop3s = 0, smtp = 0, smtps = 0;
+  int submission = 0;  // SMTP that requires STARTTLS and AUTH
   // Users of both servers: name, password.
   static inline const std::vector<std::pair<std::string, std::string>> kUsers = {
       {"alice", "secret"}, {"bob", "hunter2"}, {"carol", "c4r0l!"}};
@@ -110,6 +111,7 @@ class MailServers {
   std::string smtpServer(bool implicitTls = false) const {
     return "127.0.0.1:" + std::to_string(implicitTls ? smtps : smtp);
   }
+  std::string submissionServer() const { return "127.0.0.1:" + std::to_string(submission); }
   std::string maildir(const std::string& user) const { return dir + "/mail/" + user + "/Maildir"; }
 
   // Puts a message (LF line ends, as a delivery agent stores it) into the user's box.
@@ -240,6 +242,7 @@ class MailServers {
     pop3s = freePort();
     smtp = freePort();
     smtps = freePort();
+    submission = freePort();
     const bool root = geteuid() == 0;
     const std::string uid = root ? "65534" : std::to_string(getuid());
     const std::string gid = root ? "65534" : std::to_string(getgid());
@@ -289,6 +292,7 @@ class MailServers {
     }
     std::vector<std::string> args = {"/usr/bin/python3", QB_MAIL_SERVERS_DIR "/smtpsink.py",
                                      "--smtp", std::to_string(smtp), "--smtps", std::to_string(smtps),
+                                     "--submission", std::to_string(submission),
                                      "--cert", dir + "/server.pem", "--key", dir + "/server.key",
                                      "--passwd", dir + "/passwd", "--mail-root", dir + "/mail"};
     if (root) {
@@ -296,7 +300,7 @@ class MailServers {
       args.push_back("65534");
     }
     sinkPid_ = spawn(args, dir + "/sink.log");
-    if (sinkPid_ <= 0 || !waitReady(sinkPid_, {smtp, smtps})) {
+    if (sinkPid_ <= 0 || !waitReady(sinkPid_, {smtp, smtps, submission})) {
       why = "the SMTP sink did not start (see " + dir + "/sink.log)";
       return false;
     }

@@ -117,10 +117,12 @@ TEST_F(Send, JapaneseMailRoundTripsWithAttachmentAndHiddenBcc) {
   std::ofstream(file, std::ios::binary) << "添付の中身\r\nline 2\r\n";
   std::string subject = "お見積りの件～ご確認ください－第2版";
   std::string body = "山田様\r\n\r\nいつもお世話になっております。\r\n～以上－\r\n";
-  std::string result = mail::SendMailEx(
-      log, servers->smtpServer(), "山田 太郎<alice@localhost>\tcc\t佐藤<carol@localhost>\tbcc\tbob@localhost",
-      "鈴木 一郎<sender@example.com>", subject, body, file.string());
-  ASSERT_EQ(result, "送信しました");
+  mail::SendStatus result =
+      mail::SendMailEx(log, servers->smtpServer(),
+                       "山田 太郎<alice@localhost>\tcc\t佐藤<carol@localhost>\tbcc\tbob@localhost",
+                       "鈴木 一郎<sender@example.com>", subject, body, file.string());
+  ASSERT_TRUE(result.sent) << result.text;
+  ASSERT_EQ(result.text, "送信しました");
 
   auto mails = fetch("alice");
   ASSERT_EQ(mails.size(), 1u);
@@ -154,9 +156,9 @@ TEST_F(Send, JapaneseMailRoundTripsWithAttachmentAndHiddenBcc) {
 TEST_F(Send, TextBeyondJisGoesAsUtf8) {
   std::string subject = "①番の件 ㈱テスト ｶﾀｶﾅ 😀";
   std::string body = "丸数字①と絵文字😀\n";
-  ASSERT_EQ(mail::SendMailEx(log, servers->smtpServer(), "alice@localhost", "sender@example.com",
-                             subject, body, ""),
-            "送信しました");
+  ASSERT_TRUE(mail::SendMailEx(log, servers->smtpServer(), "alice@localhost", "sender@example.com",
+                               subject, body, "")
+                  .sent);
   auto mails = fetch("alice");
   ASSERT_EQ(mails.size(), 1u);
   Parsed m(mails[0]);
@@ -169,14 +171,17 @@ TEST_F(Send, TextBeyondJisGoesAsUtf8) {
 
 TEST_F(Send, LoginOverStartTlsAndImplicitTls) {
   for (bool implicitTls : {false, true}) {
-    EXPECT_EQ(mail::SendMailEx(log, servers->smtpServer(implicitTls), "alice@localhost",
-                               "alice@localhost", "tls " + std::to_string(implicitTls), "body", "",
-                               "alice", "secret"),
-              "送信しました");
+    EXPECT_TRUE(mail::SendMailEx(log, servers->smtpServer(implicitTls), "alice@localhost",
+                                 "alice@localhost", "tls " + std::to_string(implicitTls), "body",
+                                 "", "alice", "secret")
+                    .sent);
   }
   EXPECT_EQ(fetch("alice").size(), 2u);
-  std::string denied = mail::SendMailEx(log, servers->smtpServer(), "alice@localhost",
-                                        "alice@localhost", "x", "y", "", "alice", "wrong-pass");
+  mail::SendStatus deniedStatus =
+      mail::SendMailEx(log, servers->smtpServer(), "alice@localhost", "alice@localhost", "x", "y",
+                       "", "alice", "wrong-pass");
+  EXPECT_FALSE(deniedStatus.sent);
+  const std::string& denied = deniedStatus.text;
   EXPECT_EQ(denied.rfind("送信に失敗しました", 0), 0u) << denied;
   EXPECT_NE(denied.find("認証"), std::string::npos) << denied;
   EXPECT_NE(denied.find("535"), std::string::npos) << denied;
@@ -204,18 +209,24 @@ TEST_F(Send, ServerRefusalsAndConnectionFailuresSayWhy) {
       {"no-such-host.invalid", "alice@localhost", "見つかりません"},
   };
   for (auto& c : cases) {
-    std::string t = mail::SendMailEx(log, c.server, c.rcpt, "sender@example.com", "s", "b", "");
+    mail::SendStatus st =
+        mail::SendMailEx(log, c.server, c.rcpt, "sender@example.com", "s", "b", "");
+    EXPECT_FALSE(st.sent) << c.rcpt;
+    const std::string& t = st.text;
     EXPECT_EQ(t.rfind("送信に失敗しました", 0), 0u) << t;
     EXPECT_NE(t.find(c.expect), std::string::npos) << t;
   }
   EXPECT_EQ(logLines().size(), std::size(cases));
   EXPECT_TRUE(fetch("alice").empty());
 
-  std::string missing = mail::SendMailEx(log, servers->smtpServer(), "alice@localhost",
-                                         "sender@example.com", "s", "b", (work / "nope.pdf").string());
+  std::string missing =
+      mail::SendMailEx(log, servers->smtpServer(), "alice@localhost", "sender@example.com", "s",
+                       "b", (work / "nope.pdf").string())
+          .text;
   EXPECT_NE(missing.find("添付ファイル"), std::string::npos) << missing;
   std::string injected = mail::SendMailEx(log, servers->smtpServer(), "alice@localhost\r\nBcc: x@y",
-                                          "sender@example.com", "s", "b", "");
+                                          "sender@example.com", "s", "b", "")
+                             .text;
   EXPECT_EQ(injected.rfind("送信に失敗しました", 0), 0u) << injected;
 }
 
@@ -225,7 +236,8 @@ TEST_F(Send, UntrustedCertificateIsRefused) {
   mail::sSetLibrarySettings(s);
   for (bool implicitTls : {false, true}) {
     std::string t = mail::SendMailEx(log, servers->smtpServer(implicitTls), "alice@localhost",
-                                     "sender@example.com", "s", "b", "");
+                                     "sender@example.com", "s", "b", "")
+                        .text;
     EXPECT_NE(t.find("TLS"), std::string::npos) << t;
   }
   s.caFile = servers->caFile;

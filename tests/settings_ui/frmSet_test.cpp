@@ -1,15 +1,18 @@
 // The account settings dialog against a real account folder: what it loads, what it
 // writes to set.ini (byte for byte), and the rule editor.
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <filesystem>
 #include <fstream>
@@ -34,6 +37,18 @@ class FrmSetTest : public QObject {
   std::string iniBytes() const {
     std::ifstream in(dir_ / "set.ini", std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  // Answers the next message box once it is up; its text lands in `seen`.
+  static void closeNextBox(QString* seen, int tries = 200) {
+    QTimer::singleShot(10, [seen, tries] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) {
+        if (tries > 0) closeNextBox(seen, tries - 1);
+        return;
+      }
+      *seen = box->text();
+      box->accept();
+    });
   }
   std::string plain(const char* key) const { return modCommon::fGetAccountValue(dir_, key); }
   std::string raw(const char* key) const { return mod_ini::fGetIniString("Mail", key, dir_ / "set.ini", "<none>"); }
@@ -160,6 +175,61 @@ class FrmSetTest : public QObject {
     }
     find<QPushButton>(again, "cmdOK")->click();
     QCOMPARE(raw("Distribute"), std::string(""));
+  }
+
+  // "|" separates a rule's fields; typed into one, it would shift them on the next read.
+  void ruleFieldsRefuseTheSeparator() {
+    fs::create_directories(dir_ / mailstore::fPath("受信箱/a|b"));
+    frmSet dlg(dir_, "Account01");
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    auto* search = find<QLineEdit>(dlg, "txt_7");
+    auto* dest = find<QComboBox>(dlg, "cbo_1");
+    auto* program = find<QLineEdit>(dlg, "txt_50");
+    auto* lv = find<QTreeWidget>(dlg, "lv");
+    find<QComboBox>(dlg, "cbo_0")->setCurrentIndex(0);
+    search->setText("boss");
+    find<QPushButton>(dlg, "cmdDis_0")->click();
+    QCOMPARE(lv->topLevelItemCount(), 1);
+    lv->setCurrentItem(lv->topLevelItem(0));
+    const std::function<void()> spoil[] = {
+        [&] { search->setText("a|["); },
+        [&] { dest->setCurrentText("受信箱\a|b"); },
+        [&] { program->setText("/usr/bin/x|y"); },
+    };
+    for (const auto& set : spoil) {
+      search->setText("boss");
+      dest->setCurrentIndex(0);
+      program->clear();
+      set();
+      for (const char* button : {"cmdDis_0", "cmdDis_3"}) {
+        QString seen;
+        closeNextBox(&seen);
+        find<QPushButton>(dlg, button)->click();
+        QVERIFY(seen.contains("|"));
+        QCOMPARE(lv->topLevelItemCount(), 1);
+        QCOMPARE(lv->topLevelItem(0)->text(1), QString("boss"));
+        QCOMPARE(lv->topLevelItem(0)->text(2), dest->itemText(0));
+      }
+    }
+  }
+
+  // A set.ini that cannot be read is not replaced; the dialog says so and stays open.
+  void failedSaveIsReported() {
+    modCommon::sSetAccountValue(dir_, "Account", "名前");
+    frmSet dlg(dir_, "名前");
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    fs::rename(dir_ / "set.ini", dir_ / "kept.ini");
+    fs::create_directory(dir_ / "set.ini");
+    QSignalSpy renamed(&dlg, &frmSet::accountNameChanged);
+    QString seen;
+    closeNextBox(&seen);
+    find<QPushButton>(dlg, "cmdOK")->click();
+    QCOMPARE(seen, QString("設定を保存できませんでした"));
+    QVERIFY(dlg.isVisible());
+    QCOMPARE(renamed.count(), 0);
+    QVERIFY(fs::is_directory(dir_ / "set.ini"));
   }
 
   void quickSetupFillsTlsPorts() {

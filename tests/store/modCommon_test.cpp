@@ -52,6 +52,24 @@ TEST(Cipher, RoundTripsAnyText) {
   EXPECT_EQ(fDecodeSetting(fEncodeSetting(all, kSettingKey), kSettingKey), all);
 }
 
+// Half-width kana in CP932 can be valid UTF-8 ("ﾃｽ" is C3 BD, UTF-8 for "ý"); values of
+// text CP932 cannot hold are marked instead of guessed at.
+TEST(Cipher, ValuesThatLookLikeUtf8AndValuesOfEarlierVersions) {
+  for (std::string s : {"ﾃｽ", "ﾃｽﾄ", "ｱｶｳﾝﾄ", "ý", "é ü", "♥ あい", "𠮷野家"})
+    EXPECT_EQ(fDecodeSetting(fEncodeSetting(s, kSettingKey), kSettingKey), s) << s;
+  EXPECT_EQ(fEncodeSetting("ﾃｽ", kSettingKey), "&66&18");  // one group per CP932 byte
+  // Earlier versions stored text CP932 cannot hold as bare UTF-8 bytes, one per group.
+  auto bare = [](std::string_view bytes) {
+    std::string out;
+    for (unsigned char b : bytes) out += "&" + std::string(1, "0123456789ABCDEF"[(b ^ 0xA5) >> 4]) +
+                                         "0123456789ABCDEF"[(b ^ 0xA5) & 0xF];
+    return out;
+  };
+  for (std::string s : {"😀 emoji", "♥ あい", "よろしく😀"})
+    EXPECT_EQ(fDecodeSetting(bare(s), kSettingKey), s) << s;
+  EXPECT_EQ(fDecodeSetting("&66&18", kSettingKey), "ﾃｽ");
+}
+
 TEST(Cipher, ClearTextAndMalformedValues) {
   EXPECT_EQ(fDecodeSetting("typed-by-hand", kSettingKey), "typed-by-hand");
   EXPECT_EQ(fDecodeSetting("&", kSettingKey), "");

@@ -1,6 +1,7 @@
 #include "store/mod_ini.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <random>
 #include <unordered_map>
@@ -212,4 +213,63 @@ TEST(Ini, SectionReadInPlaceMatchesTheFullReader) {
   }
   // Bytes that need decoding are left to the full reader.
   EXPECT_FALSE(IniFile::fViewSection("[Icon]\r\n\x83\x65.eml=6\r\n", "Icon").has_value());
+}
+
+// A settings file that is there but cannot be read must not be replaced by the one key
+// being written: that would drop every other setting in it.
+TEST(Ini, WriteAfterAFailedReadFailsAndKeepsTheFile) {
+  namespace fs = std::filesystem;
+  TempDir t;
+  auto expectRefused = [](const fs::path& f) {
+    EXPECT_FALSE(fWriteIniString("Mail", "AutoTime", "5", f)) << f;
+    EXPECT_FALSE(sClearIniSection("Icon", f)) << f;
+    EXPECT_FALSE(fWriteIniSection("Form", {{"1", "a"}}, f)) << f;
+    EXPECT_TRUE(IniFile::fLoad(f).fReadFailed()) << f;
+  };
+  // A directory where the file should be.
+  fs::create_directories(t / "setting.ini" / "keep");
+  expectRefused(t / "setting.ini");
+  EXPECT_TRUE(fs::is_directory(t / "setting.ini" / "keep"));
+  // A link to a directory: replacing the link itself would succeed.
+  fs::create_directory_symlink(t / "setting.ini", t / "set.ini");
+  expectRefused(t / "set.ini");
+  EXPECT_TRUE(fs::is_symlink(t / "set.ini"));
+  // A file without read permission (root reads it all the same).
+  if (::geteuid() != 0) {
+    writeBytes(t / "icon.ini", "[Icon]\r\na.eml=6\r\n");
+    fs::permissions(t / "icon.ini", fs::perms::none);
+    expectRefused(t / "icon.ini");
+    fs::permissions(t / "icon.ini", fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(readBytes(t / "icon.ini"), "[Icon]\r\na.eml=6\r\n");
+  }
+  // A missing file is an empty one, and so is a dangling link.
+  EXPECT_FALSE(IniFile::fLoad(t / "new.ini").fReadFailed());
+  fs::create_symlink(t / "nowhere.ini", t / "dangling.ini");
+  EXPECT_TRUE(fWriteIniString("Mail", "K", "v", t / "dangling.ini"));
+}
+
+// CP932 bytes may happen to be valid UTF-8 ("ﾃｽ" is C3 BD, UTF-8 for "ý"): only a file
+// that carries the byte order mark is UTF-8, and files written before the mark existed
+// still read as they were meant.
+TEST(Ini, EveryTextReadsBackAsWritten) {
+  TempDir t;
+  auto f = t / "set.ini";
+  ASSERT_TRUE(fWriteIniString("Mail", "Account", "ﾃｽ", f));
+  EXPECT_EQ(readBytes(f), "[Mail]\r\nAccount=\xC3\xBD\r\n");
+  EXPECT_EQ(fGetIniString("Mail", "Account", f, ""), "ﾃｽ");
+  ASSERT_TRUE(fWriteIniString("Mail", "Name", "ý😀", f));
+  EXPECT_TRUE(readBytes(f).starts_with("\xEF\xBB\xBF[Mail]\r\n"));
+  EXPECT_EQ(fGetIniString("Mail", "Account", f, ""), "ﾃｽ");
+  EXPECT_EQ(fGetIniString("Mail", "Name", f, ""), "ý😀");
+
+  const std::pair<std::string, std::string> earlier[] = {
+      {*charset::fToCp932("ﾃｽﾄ ｱｶｳﾝﾄ"), "ﾃｽﾄ ｱｶｳﾝﾄ"},
+      {*charset::fToCp932("ﾃｽ"), "ﾃｽ"},
+      {"よろしく😀", "よろしく😀"},  // UTF-8 without a mark, as written for an emoji
+      {"♥ あい", "♥ あい"},
+  };
+  for (const auto& [stored, text] : earlier) {
+    writeBytes(f, "[Form]\r\n1=" + stored + "\r\n");
+    EXPECT_EQ(fGetIniString("Form", "1", f, ""), text);
+  }
 }

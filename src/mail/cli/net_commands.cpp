@@ -64,13 +64,13 @@ int runSendArgs(const std::vector<std::string>& args) {
     return qbmail::kUsageError;
   }
   applyEnvironment();
-  std::string result =
+  mail::SendStatus result =
       args.size() == 9
           ? mail::SendMailEx(args[0], args[1], args[2], args[3], args[4], args[5], args[6], args[7],
                              password(args[8]))
           : mail::SendMailEx(args[0], args[1], args[2], args[3], args[4], args[5], args[6]);
-  printLine(mail::json::fString(result));
-  return result == "送信しました" ? 0 : 1;
+  printLine(mail::json::fString(result.text));
+  return result.sent ? 0 : 1;
 }
 
 const qbmail::CommandRegistration receiveCommand(

@@ -1,7 +1,8 @@
 """SMTP sink for the mail tests: accepts mail on loopback and delivers each message into
 the recipient's dovecot Maildir, so a sent message can be received again over POP3.
 
-Listeners: plain with STARTTLS offered, and implicit TLS. AUTH PLAIN/LOGIN is checked
+Listeners: plain with STARTTLS offered, implicit TLS, and optionally a submission port
+that requires STARTTLS and AUTH before any mail. AUTH PLAIN/LOGIN is checked
 against the dovecot passwd-file. Recipients with the local parts below fail on purpose:
   fail451 -> 451 at RCPT TO, fail554 -> 554 after DATA; unknown users -> 550.
 Prints "ready" on stdout when both listeners accept connections.
@@ -76,6 +77,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--smtp", type=int, required=True)
     ap.add_argument("--smtps", type=int, required=True)
+    ap.add_argument("--submission", type=int)
     ap.add_argument("--cert", required=True)
     ap.add_argument("--key", required=True)
     ap.add_argument("--passwd", required=True)
@@ -97,10 +99,11 @@ def main():
     ctx.load_cert_chain(args.cert, args.key)
     handler = Handler(args.mail_root, args.uid, args.uid)
 
-    def factory(tls_context):
+    def factory(tls_context, strict=False):
         def make():
             return SMTP(handler, hostname="sink.localhost", tls_context=tls_context,
-                        require_starttls=False, auth_require_tls=False,
+                        require_starttls=strict, auth_required=strict,
+                        auth_require_tls=strict,
                         authenticator=authenticator, enable_SMTPUTF8=True,
                         auth_exclude_mechanism=["CRAM-MD5"],
                         command_call_limit=1000000)
@@ -112,12 +115,18 @@ def main():
         loop.create_server(factory(ctx), "127.0.0.1", args.smtp))
     implicit = loop.run_until_complete(
         loop.create_server(factory(None), "127.0.0.1", args.smtps, ssl=ctx))
+    submission = None
+    if args.submission:
+        submission = loop.run_until_complete(
+            loop.create_server(factory(ctx, strict=True), "127.0.0.1", args.submission))
     print("ready", flush=True)
     try:
         loop.run_forever()
     finally:
         plain.close()
         implicit.close()
+        if submission:
+            submission.close()
 
 
 if __name__ == "__main__":

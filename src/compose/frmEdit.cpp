@@ -1,0 +1,539 @@
+// frmEdit: controls, menus, the reply quote, fixed phrases, attachments, focus rules,
+// storing and sending.
+#include "compose/frmEdit.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <chrono>
+#include <system_error>
+
+#include "app/FolderTree.h"
+#include "app/Form1.h"
+#include "app/MailListModel.h"
+#include "compose/phrases.h"
+#include "editor/Footy.h"
+#include "store/folderTree.h"
+#include "store/mailstore.h"
+
+namespace {
+
+struct MenuDef {
+  frmEdit::Menu menu;
+  const char* name;
+  const char* itemName;
+  const char* caption;
+};
+
+constexpr MenuDef kMenus[] = {
+    {frmEdit::Menu::File, "mnuFile", "mnuFileItem", "ファイル(&F)"},
+    {frmEdit::Menu::Footy, "mnuFooty", "mnuFootyItem", "編集(&E)"},
+    {frmEdit::Menu::Attach, "mnuAttach", "mnuAttachItem", "添付ファイル(&A)"},
+};
+
+struct ItemDef {
+  frmEdit::Menu menu;
+  int index;
+  const char* caption;  // "-" for a separator
+  const char* shortcut;
+};
+
+using M = frmEdit::Menu;
+constexpr ItemDef kItems[] = {
+    {M::File, 1, "送信(&S)", ""},
+    {M::File, 2, "送信待ちへ(&L)", ""},
+    {M::File, 3, "下書きへ(&D)", ""},
+    {M::File, 9, "-", ""},
+    {M::File, 10, "閉じる(&C)", ""},
+    {M::Footy, 0, "切り取り(&T)", "Ctrl+X"},
+    {M::Footy, 1, "コピー(&C)", "Ctrl+C"},
+    {M::Footy, 2, "貼り付け(&P)", "Ctrl+V"},
+    {M::Footy, 6, "-", ""},
+    {M::Footy, 7, "アンドゥ(&U)", "Ctrl+Z"},
+    {M::Footy, 8, "リドゥ(&R)", "Ctrl+Y"},
+    {M::Footy, 9, "-", ""},
+    {M::Footy, 10, "全て選択(&A)", "Ctrl+A"},
+    {M::Footy, 11, "-", ""},
+    {M::Attach, 0, "追加(&T)", ""},
+    {M::Attach, 1, "削除(&D)", ""},
+    {M::Attach, 2, "クリア(&C)", ""},
+};
+
+struct ControlDef {
+  int index;
+  const char* caption;
+  const char* tip;
+  QRect rect;
+};
+
+const ControlDef kButtons[] = {
+    {5, "送信", "メールを送信します", {4, 8, 41, 41}},
+    {0, "宛先", "アドレス帳から宛先を入力", {48, 8, 41, 18}},
+    {2, "Cc", "アドレス帳からCcを入力", {296, 8, 41, 18}},
+    {1, "件名", "定型文から件名を入力", {48, 32, 41, 18}},
+    {3, "Bcc", "アドレス帳からBccを入力", {296, 32, 41, 18}},
+    {4, "添付", "ファイル選択ダイアログを表示", {528, 8, 41, 18}},
+};
+
+const QRect kFields[] = {
+    {88, 8, 201, 18}, {88, 32, 201, 18}, {336, 8, 185, 18}, {336, 32, 185, 18}};
+
+constexpr int kPathRole = Qt::UserRole;
+constexpr auto kProgressPause = std::chrono::milliseconds(50);
+
+// The editor's context menu is the composer's Edit menu.
+void editorContextMenu(int /*id*/, int /*reserved*/, void* data) {
+  static_cast<frmEdit*>(data)->fMenu(frmEdit::Menu::Footy)->popup(QCursor::pos());
+}
+
+QString u(const std::string& s) { return QString::fromStdString(s); }
+
+// The viewer's text quoted: a blank line, the marker line, then every CR LF piece behind
+// "> " (so a text that ends in CR LF gives a last line "> ").
+QString fQuote(const QString& text) {
+  QString out;
+  out.reserve(text.size() + text.size() / 8 + 64);
+  out += QStringLiteral("\r\n----- Original Message -----\r\n");
+  qsizetype from = 0;
+  for (;;) {
+    const qsizetype at = text.indexOf(QLatin1String("\r\n"), from);
+    out += QLatin1String("> ");
+    out += QStringView(text).mid(from, at < 0 ? text.size() - from : at - from);
+    out += QLatin1String("\r\n");
+    if (at < 0) break;
+    from = at + 2;
+  }
+  return out;
+}
+
+}  // namespace
+
+// Figures the worker posts while the library sends.
+struct frmEdit::SendState {
+  std::atomic<std::uint64_t> done{0};
+  std::atomic<std::uint64_t> total{0};
+  std::atomic<bool> posted{false};
+  std::chrono::steady_clock::time_point lastPost{};  // worker thread only
+};
+
+frmEdit::frmEdit(Form1* form) : QMainWindow(form, Qt::Window), form_(form) {
+  setObjectName(QStringLiteral("frmEdit"));
+  setWindowIcon(form->windowIcon());
+  // 1. The account folder of the selected node, fixed for the life of the window.
+  QTreeWidgetItem* node = form->fTree()->currentItem();
+  QTreeWidgetItem* root = node ? Form1::fGetRootNode(node) : nullptr;
+  if (root) {
+    const int number = folderTree::fNodeAccount(FolderTree::fKey(root).toStdString());
+    accountFolder_ = mailstore::fAccountFolder(form->fAccountPrefix(), number);
+  }
+  logFile_ = form->fProgramDir() / "MailBox" / "log.txt";
+  sCreateControls();
+  sCreateMenus();
+  // 2. The editor.
+  sCreateEditor();
+  // Sized before any text goes in: a reply is laid out once, at its real width.
+  resize(713, 332 + menuBar()->sizeHint().height());
+  sLayout();
+  // 3. Caption.
+  if (root) setWindowTitle(QStringLiteral("メール作成 - ") + root->text(0));
+  // 4. A reply takes the main window's mail.
+  if (form->Tag == QLatin1String("Re")) sFillReply();
+  // 5. Fixed phrases.
+  sLoadPhrases();
+  // Closing the main window closes the composer too.
+  form->installEventFilter(this);
+}
+
+frmEdit::~frmEdit() {
+  // A send still under way is waited for: the library writes the sent copy itself.
+  if (worker_.joinable()) worker_.join();
+  if (editor_) FootyDelete(kEditorId);
+}
+
+void frmEdit::sCreateControls() {
+  auto* client = new QWidget(this);
+  client->setObjectName(QStringLiteral("client"));
+  setCentralWidget(client);
+  pic_ = new QWidget(client);
+  pic_->setObjectName(QStringLiteral("pic"));
+  for (const ControlDef& b : kButtons) {
+    auto* button = new QPushButton(QString::fromUtf8(b.caption), pic_);
+    button->setObjectName(QStringLiteral("cmd_%1").arg(b.index));
+    button->setToolTip(QString::fromUtf8(b.tip));
+    button->setGeometry(b.rect);
+    cmd_[b.index] = button;
+  }
+  // The address book is not part of this window yet.
+  for (int i : {0, 2, 3}) cmd_[i]->setEnabled(false);
+  connect(cmd_[5], &QPushButton::clicked, this, [this] { sSend(); });
+  connect(cmd_[1], &QPushButton::clicked, this, [this] { cmd1_Click(); });
+  connect(cmd_[4], &QPushButton::clicked, this, [this] { sAddAttachment(); });
+  for (int i = 0; i < 4; ++i) {
+    txt_[i] = new QLineEdit(pic_);
+    txt_[i]->setObjectName(QStringLiteral("txt_%1").arg(i));
+    txt_[i]->setGeometry(kFields[i]);
+    txt_[i]->installEventFilter(this);
+  }
+  lv_ = new QTreeWidget(pic_);
+  lv_->setObjectName(QStringLiteral("lv"));
+  lv_->setGeometry(568, 8, 137, 41);
+  lv_->setColumnCount(1);
+  lv_->setHeaderLabels({QStringLiteral("ファイル名")});
+  lv_->setRootIsDecorated(false);
+  lv_->header()->setStretchLastSection(true);
+  lv_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(lv_, &QTreeWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    fMenu(Menu::Attach)->popup(lv_->viewport()->mapToGlobal(at));
+  });
+  connect(lv_, &QTreeWidget::itemDoubleClicked, this, [this] { sOpenAttachment(); });
+
+  auto* bar = new QStatusBar(this);
+  bar->setObjectName(QStringLiteral("sb"));
+  bar->setSizeGripEnabled(false);
+  sb_ = new QLabel(bar);
+  sb_->setObjectName(QStringLiteral("sbPanel_1"));
+  bar->addWidget(sb_, 1);
+  setStatusBar(bar);
+}
+
+void frmEdit::sCreateMenus() {
+  std::map<Menu, const MenuDef*> defs;
+  for (const MenuDef& m : kMenus) {
+    auto* menu = new QMenu(QString::fromUtf8(m.caption), this);
+    menu->setObjectName(QString::fromUtf8(m.name));
+    menu->menuAction()->setObjectName(QString::fromUtf8(m.name) + QStringLiteral("Title"));
+    menuBar()->addMenu(menu);
+    menus_[m.menu] = menu;
+    defs[m.menu] = &m;
+  }
+  for (const ItemDef& it : kItems) {
+    QMenu* menu = menus_[it.menu];
+    QAction* action = QString::fromUtf8(it.caption) == QLatin1String("-")
+                          ? menu->addSeparator()
+                          : menu->addAction(QString::fromUtf8(it.caption));
+    action->setObjectName(
+        QStringLiteral("%1_%2").arg(QString::fromUtf8(defs[it.menu]->itemName)).arg(it.index));
+    if (*it.shortcut) {
+      action->setShortcut(QKeySequence(QString::fromLatin1(it.shortcut)));
+      action->setShortcutContext(Qt::WindowShortcut);
+    }
+    items_[{it.menu, it.index}] = action;
+  }
+  phraseMenu_ = menus_[Menu::Footy]->addMenu(QStringLiteral("定型文(&F)"));
+  phraseMenu_->setObjectName(QStringLiteral("mnuFootyForm"));
+  phraseMenu_->menuAction()->setObjectName(QStringLiteral("mnuFootyItem_12"));
+  items_[{Menu::Footy, 12}] = phraseMenu_->menuAction();
+
+  sSetMenuHandler(Menu::File, 1, [this] { sSend(); });
+  sSetMenuHandler(Menu::File, 2, [this] { sStore(compose::Box::Pending); });
+  sSetMenuHandler(Menu::File, 3, [this] { sStore(compose::Box::Drafts); });
+  sSetMenuHandler(Menu::File, 10, [this] { sCloseWindow(); });
+  sSetMenuHandler(Menu::Footy, 0, [] { FootyCut(kEditorId); });
+  sSetMenuHandler(Menu::Footy, 1, [] { FootyCopy(kEditorId); });
+  sSetMenuHandler(Menu::Footy, 2, [] { FootyPaste(kEditorId); });
+  sSetMenuHandler(Menu::Footy, 7, [] { FootyUndo(kEditorId); });
+  sSetMenuHandler(Menu::Footy, 8, [] { FootyRedo(kEditorId); });
+  sSetMenuHandler(Menu::Footy, 10, [] { FootySelectAll(kEditorId); });
+  sSetMenuHandler(Menu::Attach, 0, [this] { sAddAttachment(); });
+  sSetMenuHandler(Menu::Attach, 1, [this] { sRemoveAttachment(); });
+  sSetMenuHandler(Menu::Attach, 2, [this] { sClearAttachments(); });
+}
+
+void frmEdit::sSetMenuHandler(Menu menu, int index, std::function<void()> handler) {
+  connect(items_[{menu, index}], &QAction::triggered, this, std::move(handler));
+}
+
+QMenu* frmEdit::fMenu(Menu menu) const {
+  auto it = menus_.find(menu);
+  return it == menus_.end() ? nullptr : it->second;
+}
+
+QAction* frmEdit::fMenuItem(Menu menu, int index) const {
+  auto it = items_.find({menu, index});
+  return it == items_.end() ? nullptr : it->second;
+}
+
+void frmEdit::sCreateEditor() {
+  QWidget* client = centralWidget();
+  if (FootyCreate(kEditorId, client, 0, 0, 0, 0) != FOOTY_OK) return;
+  FootySetFont(kEditorId, QStringLiteral("MS ゴシック"), 9, 1);
+  FootySetMetrics(kEditorId, 8, 4, 1);
+  FootyEventContextMenu(kEditorId, &editorContextMenu, this);
+  if (QPlainTextEdit* edit = FootyWidget(kEditorId)) {
+    editor_ = edit;
+    editorViewport_ = edit->viewport();
+    edit->installEventFilter(this);
+    edit->viewport()->installEventFilter(this);
+  }
+}
+
+void frmEdit::sFillReply() {
+  // To: the sender column of the selected row; Subject: "Re: " even when already there.
+  QTreeView* list = form_->fListView();
+  const QModelIndex current = list->currentIndex();
+  if (current.isValid() && list->selectionModel()->isRowSelected(current.row(), {})) {
+    txt_[To]->setText(form_->fListModel()->fRow(current.row()).party);
+  }
+  txt_[Subject]->setText(QStringLiteral("Re: ") + form_->fHeaderBox(2)->text());
+  QString viewer;
+  if (FootyGetText(0, viewer, 4) != FOOTY_TEXT_OK) viewer.clear();
+  FootySetText(kEditorId, fQuote(viewer));
+}
+
+void frmEdit::sLoadPhrases() {
+  for (const std::string& phrase : phrases::fLoad(form_->fSettingsPath())) {
+    const int index = static_cast<int>(phrases_.size());
+    phrases_.push_back(u(phrase));
+    QAction* item = phraseMenu_->addAction(u(phrases::fCaption(phrase)));
+    item->setObjectName(QStringLiteral("mnuFootyForm_%1").arg(index));
+    connect(item, &QAction::triggered, this, [this, index] { sPhrase(index); });
+  }
+  phraseMenu_->menuAction()->setEnabled(!phrases_.empty());
+}
+
+void frmEdit::sPhrase(int index) {
+  if (index < 0 || index >= static_cast<int>(phrases_.size())) return;
+  if (subjectFill_) {
+    txt_[Subject]->setText(phrases_[index]);
+  } else {
+    FootySetSelText(kEditorId, phrases_[index]);
+  }
+}
+
+void frmEdit::cmd1_Click() {
+  subjectFill_ = true;
+  if (!phrases_.empty()) phraseMenu_->popup(QCursor::pos());
+}
+
+void frmEdit::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  sLayout();
+}
+
+void frmEdit::sLayout() {
+  // Only the editor follows the window: the header strip keeps its controls in place.
+  QWidget* client = centralWidget();
+  if (!client || !pic_) return;
+  pic_->setGeometry(0, 0, client->width(), kHeaderHeight);
+  FootySetPos(kEditorId, 0, kHeaderHeight, client->width(), client->height() - kHeaderHeight);
+}
+
+bool frmEdit::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (watched == form_) {
+    if (type == QEvent::Close) close();
+    return false;
+  }
+  if (editor_ && (watched == editor_ || watched == editorViewport_)) {
+    if (type == QEvent::FocusIn || (type == QEvent::MouseButtonPress &&
+                                    static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)) {
+      menus_[Menu::Footy]->menuAction()->setEnabled(true);
+      subjectFill_ = false;
+    }
+    return false;
+  }
+  for (QLineEdit* field : txt_) {
+    if (watched != field) continue;
+    if (type == QEvent::FocusIn || type == QEvent::MouseButtonPress) {
+      menus_[Menu::Footy]->menuAction()->setEnabled(false);
+    } else if (type == QEvent::FocusOut) {
+      // Leaving the header fields for another control; a menu or another window taking
+      // the focus for a moment is not leaving.
+      const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+      if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
+        subjectFill_ = false;
+    }
+    break;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+QString frmEdit::fStatus() const { return sb_->text(); }
+
+// --- Attachments ---------------------------------------------------------------------
+
+void frmEdit::sAddAttachment() {
+  QString file;
+  if (fileDialog) {
+    file = fileDialog();
+  } else {
+    QFileDialog dialog(this, QStringLiteral("添付ファイル選択"));
+    dialog.setObjectName(QStringLiteral("dlgOpen"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    // "*" so that names without a dot show too (they do on Windows with *.*).
+    dialog.setNameFilter(QStringLiteral("すべてのファイル(*.*) (*)"));
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+      file = dialog.selectedFiles().first();
+  }
+  if (file.isEmpty()) return;
+  const QFileInfo info(file);
+  if (!info.isFile()) return;
+  auto* row = new QTreeWidgetItem(lv_, {info.fileName()});
+  row->setData(0, kPathRole, info.absoluteFilePath());
+}
+
+void frmEdit::sRemoveAttachment() { delete lv_->currentItem(); }
+
+void frmEdit::sClearAttachments() { lv_->clear(); }
+
+void frmEdit::sOpenAttachment() {
+  QTreeWidgetItem* row = lv_->currentItem();
+  if (!row) return;
+  const QString path = row->data(0, kPathRole).toString();
+  form_->fShellOpen(path, QString(), QFileInfo(path).absolutePath());
+}
+
+// --- Storing and sending -------------------------------------------------------------
+
+compose::Draft frmEdit::fDraft() const {
+  compose::Draft d;
+  d.to = txt_[To]->text().toStdString();
+  d.cc = txt_[Cc]->text().toStdString();
+  d.bcc = txt_[Bcc]->text().toStdString();
+  d.subject = txt_[Subject]->text().toStdString();
+  QString body;
+  if (FootyGetText(kEditorId, body, 4) == FOOTY_TEXT_OK) d.body = body.toStdString();
+  for (int i = 0; i < lv_->topLevelItemCount(); ++i)
+    d.attachments.push_back(lv_->topLevelItem(i)->data(0, kPathRole).toString().toStdString());
+  return d;
+}
+
+void frmEdit::sMessage(const QString& title, const QString& text) {
+  if (messageBox) {
+    messageBox(title, text);
+  } else {
+    QMessageBox::warning(this, title, text);
+  }
+}
+
+namespace {
+
+// Refills the main window's list when it shows `folder`, and the counts everywhere.
+void sRefreshForm(Form1* form, const std::filesystem::path& folder) {
+  form->sMailCount();
+  QTreeWidgetItem* node = form->fTree()->currentItem();
+  if (!node || !node->parent() || !form->listFiller) return;
+  std::error_code ec;
+  if (!std::filesystem::equivalent(form->fNodeFolder(node), folder, ec)) return;
+  form->listFiller(folder, folderTree::fIsSentTypeKey(FolderTree::fKey(node).toStdString()));
+  form->sSetStatus(2, QStringLiteral("総メール数 %1件").arg(form->fListModel()->rowCount()));
+}
+
+}  // namespace
+
+void frmEdit::sStore(compose::Box box) {
+  if (sending_) return;
+  const compose::StoreResult r = compose::fStore(accountFolder_, box, fDraft());
+  if (!r.ok) {
+    sMessage(Form1::kTitle, u(r.error));
+    return;
+  }
+  sRefreshForm(form_, r.file.parent_path());
+  sCloseWindow();
+}
+
+void frmEdit::sSetBusy(bool busy) {
+  cmd_[5]->setEnabled(!busy);
+  for (int i : {1, 2, 3}) items_[{Menu::File, i}]->setEnabled(!busy);
+}
+
+void frmEdit::sSend() {
+  if (sending_) return;
+  if (txt_[To]->text().isEmpty()) {
+    sb_->setText(QStringLiteral("宛先を入力してください"));
+    return;
+  }
+  sending_ = true;
+  sSetBusy(true);
+  sb_->setText(QStringLiteral("送信中"));
+  form_->sSetStatus(1, QStringLiteral("送信中"));
+  auto state = std::make_shared<SendState>();
+  send_ = state;
+  // The worker owns copies of everything it reads; the window only hears from it through
+  // queued calls, which are dropped should the window be gone by then.
+  worker_ = std::thread([this, state, log = logFile_, folder = accountFolder_, draft = fDraft()] {
+    compose::SendResult r =
+        compose::fSend(log, folder, draft, [this, state](std::uint64_t done, std::uint64_t total) {
+          state->done = done;
+          state->total = total;
+          const auto now = std::chrono::steady_clock::now();
+          if (now - state->lastPost < kProgressPause && done < total) return;
+          state->lastPost = now;
+          if (!state->posted.exchange(true))
+            QMetaObject::invokeMethod(
+                this, [this] { sShowProgress(); }, Qt::QueuedConnection);
+        });
+    QMetaObject::invokeMethod(
+        this, [this, r = std::move(r)]() mutable { sSendDone(std::move(r)); },
+        Qt::QueuedConnection);
+  });
+}
+
+void frmEdit::sShowProgress() {
+  if (!sending_ || !send_) return;
+  send_->posted = false;
+  form_->sSetStatus(
+      1, QStringLiteral("送信中 %1/%2バイト").arg(send_->done.load()).arg(send_->total.load()));
+}
+
+void frmEdit::sSendDone(compose::SendResult result) {
+  if (worker_.joinable()) worker_.join();
+  sending_ = false;
+  send_.reset();
+  sSetBusy(false);
+  const QString text = u(result.text);
+  form_->sSetStatus(1, text);
+  if (!result.sent) {
+    // Nothing went out: the mail stays here as it was, with the server's words.
+    sb_->setText(text);
+    if (closeAfterSend_) {
+      closeAfterSend_ = false;
+      show();
+      raise();
+    }
+    return;
+  }
+  if (result.copy.ok) {
+    sRefreshForm(form_, result.copy.file.parent_path());
+  } else {
+    form_->sMailCount();
+    sMessage(Form1::kTitle,
+             QStringLiteral("送信しましたが、送信箱に控えを保存できませんでした。\n") +
+                 u(result.copy.error));
+  }
+  sCloseWindow();
+}
+
+void frmEdit::sCloseWindow() { close(); }
+
+void frmEdit::closeEvent(QCloseEvent* event) {
+  if (sending_) {
+    // The send goes on; the window comes back should it fail.
+    closeAfterSend_ = true;
+    event->accept();
+    return;
+  }
+  closed_ = true;
+  if (editor_) {
+    editor_->removeEventFilter(this);
+    if (editorViewport_) editorViewport_->removeEventFilter(this);
+    FootyDelete(kEditorId);
+  }
+  editor_ = nullptr;
+  editorViewport_ = nullptr;
+  event->accept();
+  deleteLater();
+}

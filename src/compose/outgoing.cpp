@@ -1,0 +1,219 @@
+#include "compose/outgoing.h"
+
+#include <array>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <optional>
+#include <system_error>
+
+#include "compose/outgoing_file.h"
+#include "mail/mail.h"
+#include "store/accountsettings.h"
+#include "store/charset.h"
+#include "store/fsutil.h"
+#include "store/mailstore.h"
+
+namespace fs = std::filesystem;
+
+namespace compose {
+namespace {
+
+constexpr int kMaxSuffix = 999;
+
+std::string_view trimSpaces(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+struct LocalTime {
+  std::tm local{};
+  long offsetMinutes = 0;  // east of UTC
+};
+
+LocalTime now() {
+  std::time_t t = std::time(nullptr);
+  LocalTime lt;
+  std::tm utc{};
+#ifdef _WIN32
+  localtime_s(&lt.local, &t);
+  gmtime_s(&utc, &t);
+#else
+  localtime_r(&t, &lt.local);
+  gmtime_r(&t, &utc);
+#endif
+  // The zone's offset from the two broken-down times of one instant (tm_gmtoff is not
+  // everywhere); they are at most a day apart.
+  int days = lt.local.tm_yday - utc.tm_yday;
+  if (lt.local.tm_year != utc.tm_year) days = lt.local.tm_year > utc.tm_year ? 1 : -1;
+  lt.offsetMinutes =
+      days * 1440L + (lt.local.tm_hour - utc.tm_hour) * 60L + (lt.local.tm_min - utc.tm_min);
+  return lt;
+}
+
+// A header field is one line: a pasted line break would start a header of its own.
+std::string oneLine(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c == '\r' || c == '\n') c = ' ';
+  return out;
+}
+
+std::string fileText(const LocalTime& lt, const Draft& d) {
+  std::string text = fOutgoingDateLine(lt.local, lt.offsetMinutes);
+  text += "To: " + oneLine(d.to) + "\r\n";
+  text += "Cc: " + oneLine(d.cc) + "\r\n";
+  text += "Bcc: " + oneLine(d.bcc) + "\r\n";
+  text += "Subject: " + oneLine(d.subject) + "\r\n\r\n";
+  text += d.body;
+  return text;
+}
+
+fs::path boxFolder(const fs::path& accountFolder, Box box) {
+  fs::path folder = accountFolder / mailstore::fPath(mailstore::kSent);
+  if (box == Box::Pending) folder /= mailstore::fPath(mailstore::kPending);
+  if (box == Box::Drafts) folder /= mailstore::fPath(mailstore::kDrafts);
+  return folder;
+}
+
+bool taken(const fs::path& file) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(file, ec));
+}
+
+StoreResult failed(std::string error) {
+  StoreResult r;
+  r.error = std::move(error);
+  return r;
+}
+
+std::string joinTab(const std::vector<std::string>& items) {
+  std::string out;
+  for (const auto& item : items) {
+    if (!out.empty()) out += '\t';
+    out += item;
+  }
+  return out;
+}
+
+// Nothing when every attachment can be read, else the path of the first that cannot.
+std::optional<std::string> unreadableAttachment(const std::vector<std::string>& files) {
+  for (const auto& file : files) {
+    fs::path p = mailstore::fPath(file);
+    std::error_code ec;
+    if (!fs::is_regular_file(p, ec)) return file;
+    std::ifstream in(p, std::ios::binary);
+    if (!in) return file;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string fOutgoingName(const std::tm& tm) {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%02d%d%02d%02d_%02d%02d%02d", tm.tm_year % 100, tm.tm_yday + 1,
+                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  return buf;
+}
+
+// English names: readers of the file parse the line as a mail Date header.
+std::string fOutgoingDateLine(const std::tm& tm, long offsetMinutes) {
+  static constexpr std::array<const char*, 7> kDays = {"Sun", "Mon", "Tue", "Wed",
+                                                       "Thu", "Fri", "Sat"};
+  static constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  long off = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+  char buf[80];
+  std::snprintf(buf, sizeof buf, "Date: %s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld\r\n",
+                kDays[tm.tm_wday], tm.tm_mday, kMonths[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour,
+                tm.tm_min, tm.tm_sec, offsetMinutes < 0 ? '-' : '+', off / 60, off % 60);
+  return buf;
+}
+
+std::string fTabList(std::string_view field) {
+  std::string out;
+  while (true) {
+    std::size_t comma = field.find(',');
+    std::string_view piece = trimSpaces(field.substr(0, comma));
+    if (!piece.empty()) {
+      if (!out.empty()) out += '\t';
+      // A pasted TAB would split the piece into list entries (even "cc" or "bcc" marks).
+      for (char c : piece) out += c == '\t' ? ' ' : c;
+    }
+    if (comma == std::string_view::npos) return out;
+    field.remove_prefix(comma + 1);
+  }
+}
+
+std::string fRecipientList(const Draft& draft) {
+  std::string list = fTabList(draft.to);
+  if (!draft.cc.empty()) list += "\tcc\t" + fTabList(draft.cc);
+  if (!draft.bcc.empty()) list += "\tbcc\t" + fTabList(draft.bcc);
+  return list;
+}
+
+StoreResult fStore(const fs::path& accountFolder, Box box, const Draft& draft) {
+  const fs::path folder = boxFolder(accountFolder, box);
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (!fs::is_directory(folder, ec))
+    return failed("保存先のフォルダを作成できません: " + mailstore::fUtf8(folder));
+
+  const std::string bytes = charset::fEncodeStored(fileText(now(), draft));
+  auto tmp = fsutil::fWriteTempFile(folder, bytes, true);
+  if (!tmp) return failed("メールを保存できません: " + mailstore::fUtf8(folder));
+
+  // Each try names the file after the present time; the file only ever appears under a
+  // name nobody holds, so a stored mail is never replaced, even by a concurrent store.
+  for (int suffix = 0; suffix <= kMaxSuffix; ++suffix) {
+    std::string name = fOutgoingName(now().local);
+    if (suffix > 0) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "_%03d", suffix);
+      name += buf;
+    }
+    fs::path target = folder / name;
+    if (fsutil::fRenameNoReplace(*tmp, target)) {
+      fsutil::sSyncFolder(folder);
+      StoreResult r;
+      r.ok = true;
+      r.file = target;
+      return r;
+    }
+    if (!taken(target)) {
+      fs::remove(*tmp, ec);
+      return failed("メールを保存できません: " + mailstore::fUtf8(target));
+    }
+  }
+  fs::remove(*tmp, ec);
+  return failed("同じ時刻の名前がすべて使われているため、メールを保存できません: " +
+                mailstore::fUtf8(folder));
+}
+
+SendResult fSend(const fs::path& logFile, const fs::path& accountFolder, const Draft& draft,
+                 const SendProgress& progress) {
+  SendResult result;
+  if (auto bad = unreadableAttachment(draft.attachments)) {
+    result.text = "送信に失敗しました: 添付ファイルを読めません: " + *bad;
+    return result;
+  }
+  const accountsettings::AccountSettings account = accountsettings::fLoad(accountFolder);
+  const std::string server = accountsettings::fJoinServer(account.smtpHost, account.smtpPort, ':');
+  // The display name travels as "name <address>"; the library quotes or encodes it.
+  const std::string sender =
+      account.name.empty() ? account.address : account.name + " <" + account.address + ">";
+  mail::SendStatus status = mail::SendMailEx(
+      mailstore::fUtf8(logFile), server, fRecipientList(draft), sender, draft.subject, draft.body,
+      joinTab(draft.attachments), account.user, account.pass, progress);
+  result.sent = status.sent;
+  result.text = std::move(status.text);
+  if (!result.sent) return result;
+  result.copy = fStore(accountFolder, Box::Sent, draft);
+  if (!result.copy.ok)
+    result.copy.error = "送信しましたが、送信箱に控えを保存できませんでした: " + result.copy.error;
+  return result;
+}
+
+}  // namespace compose

@@ -1,0 +1,407 @@
+// The composer over a real program folder: how it opens (reply, new, already open), fixed
+// phrases and the subject-fill rule, attachments, storing, and sending through the test
+// SMTP sink, which delivers into dovecot's Maildirs.
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include "app/FolderTree.h"
+#include "app/Form1.h"
+#include "app/MailListModel.h"
+#include "compose/frmEdit.h"
+#include "compose/phrases.h"
+#include "editor/Footy.h"
+#include "fixture.h"
+#include "mailfactory.h"
+#include "mailservers.h"
+
+using namespace fixture;
+namespace mf = mailfactory;
+
+namespace {
+
+void press(Form1& form, const QString& key) {
+  QTreeWidgetItem* node = form.fNode(key);
+  QTest::mousePress(form.fTree()->viewport(), Qt::LeftButton, {},
+                    form.fTree()->visualItemRect(node).center());
+}
+
+void clickRow(Form1& form, int row) {
+  QTreeView* list = form.fListView();
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                    list->visualRect(form.fListModel()->index(row, 0)).center());
+}
+
+QString body() {
+  QString text;
+  FootyGetText(frmEdit::kEditorId, text, 4);
+  return text;
+}
+
+void focus(QWidget* widget, QEvent::Type type) {
+  QFocusEvent event(type, Qt::MouseFocusReason);
+  QCoreApplication::sendEvent(widget, &event);
+}
+
+std::vector<fs::path> mailsIn(const fs::path& folder) {
+  std::vector<fs::path> files;
+  std::error_code ec;
+  for (auto& e : fs::directory_iterator(folder, ec))
+    if (e.is_regular_file() && e.path().extension() != ".ini") files.push_back(e.path());
+  return files;
+}
+
+std::string readText(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+class ComposerTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void initTestCase();
+  void init();
+  void replyQuotesTheShownMail();
+  void openWhileOpenAndNewAfterReply();
+  void phrasesAndSubjectFill();
+  void attachmentList();
+  void storePendingAndDrafts();
+  void sendDeliversKeepsCopyAndCloses();
+  void failedSendKeepsEverything_data();
+  void failedSendKeepsEverything();
+  void programClosingDuringSendKeepsTheCopy();
+
+ private:
+  std::unique_ptr<Form1> openForm(const QString& key);
+  frmEdit* compose(Form1& form, const std::string& to, const std::string& subject,
+                   const QString& text);
+
+  std::unique_ptr<qbtest::MailServers> servers_;
+  std::unique_ptr<QTemporaryDir> dir_;
+  fs::path program_, a1_;
+};
+
+void ComposerTest::initTestCase() {
+  if (!qbtest::MailServers::dovecotInstalled()) return;
+  std::string why;
+  servers_ = qbtest::MailServers::start(why);
+  QVERIFY2(servers_, why.c_str());
+  servers_->sUseForLibrary(10);
+}
+
+void ComposerTest::init() {
+  dir_ = std::make_unique<QTemporaryDir>();
+  program_ = P(*dir_);
+  a1_ = account(program_, 1, "仕事");
+  modCommon::sSetAccountValue(a1_, "Address", "alice@localhost");
+  if (servers_) modCommon::sSetAccountValue(a1_, "SMTP", servers_->smtpServer());
+}
+
+std::unique_ptr<Form1> ComposerTest::openForm(const QString& key) {
+  auto form = std::make_unique<Form1>(dir_->path());
+  form->resize(900, 600);
+  form->show();
+  if (!QTest::qWaitForWindowExposed(form.get())) return nullptr;
+  form->fTree()->expandAll();
+  if (!key.isEmpty()) press(*form, key);
+  return form;
+}
+
+frmEdit* ComposerTest::compose(Form1& form, const std::string& to, const std::string& subject,
+                               const QString& text) {
+  form.mnuFileItem_Click(0);
+  frmEdit* c = form.fComposer();
+  if (!c) return nullptr;
+  c->fField(frmEdit::To)->setText(QString::fromStdString(to));
+  c->fField(frmEdit::Subject)->setText(QString::fromStdString(subject));
+  FootySetText(frmEdit::kEditorId, text);
+  return c;
+}
+
+void ComposerTest::replyQuotesTheShownMail() {
+  mf::write(
+      a1_ / "受信箱", "a.eml",
+      mf::simple("Re: hello", "Sato <sato@example.jp>", "Mon, 01 Jan 2024 10:00:00 +0000", "x"));
+  auto form = openForm("受信箱01");
+  QVERIFY(form);
+  clickRow(*form, 0);
+  // The quote is built from what the viewer shows, piece by piece at each CR LF.
+  FootyWriteEnable(0, true);
+  FootySetText(0, "first\r\n\r\nthird\r\n");
+  FootyWriteEnable(0, false);
+
+  form->findChild<QPushButton*>("cmd")->click();  // the header panel's "差出人"
+  frmEdit* c = form->fComposer();
+  QVERIFY(c);
+  QCOMPARE(c->windowTitle(), QString("メール作成 - 仕事"));
+  QCOMPARE(c->fField(frmEdit::To)->text(), QString("Sato <sato@example.jp>"));
+  QCOMPARE(c->fField(frmEdit::Subject)->text(), QString("Re: Re: hello"));
+  QCOMPARE(body(),
+           QString("\r\n----- Original Message -----\r\n> first\r\n> \r\n> third\r\n> \r\n"));
+  QVERIFY(c->fField(frmEdit::Cc)->text().isEmpty());
+  // Without phrases the submenu is there but disabled; the address book buttons wait.
+  QVERIFY(!c->fMenuItem(frmEdit::Menu::Footy, 12)->isEnabled());
+  for (const char* name : {"cmd_0", "cmd_2", "cmd_3"})
+    QVERIFY(!c->findChild<QPushButton*>(name)->isEnabled());
+  // The editor fills the window below the header strip.
+  QPlainTextEdit* editor = FootyWidget(frmEdit::kEditorId);
+  QCOMPARE(editor->geometry(), QRect(0, frmEdit::kHeaderHeight, c->centralWidget()->width(),
+                                     c->centralWidget()->height() - frmEdit::kHeaderHeight));
+}
+
+void ComposerTest::openWhileOpenAndNewAfterReply() {
+  mf::write(a1_ / "受信箱", "a.eml",
+            mf::simple("hello", "sato@example.jp", "Mon, 01 Jan 2024 10:00:00 +0000"));
+  {
+    // No node selected: no account, no composer.
+    auto bare = openForm(QString());
+    QVERIFY(bare);
+    bare->fTree()->setCurrentItem(nullptr);
+    bare->mnuFileItem_Click(0);
+    QVERIFY(!bare->fComposer());
+  }
+  auto form = openForm("受信箱01");
+  QVERIFY(form);
+  clickRow(*form, 0);
+  form->sRunMenuItem(Form1::Menu::List, 0);
+  frmEdit* c = form->fComposer();
+  QVERIFY(c);
+  c->fField(frmEdit::To)->setText("typed@example.jp");
+  const QString text = body();
+  // Opening again, in either mode, only brings the open one forward.
+  form->mnuFileItem_Click(0);
+  form->sRunMenuItem(Form1::Menu::List, 0);
+  QCOMPARE(form->fComposer(), c);
+  QCOMPARE(c->fField(frmEdit::To)->text(), QString("typed@example.jp"));
+  QCOMPARE(body(), text);
+
+  c->fMenuItem(frmEdit::Menu::File, 10)->trigger();
+  QVERIFY(!form->fComposer());
+  form->mnuFileItem_Click(0);
+  frmEdit* fresh = form->fComposer();
+  QVERIFY(fresh && fresh != c);
+  for (auto f : {frmEdit::To, frmEdit::Subject, frmEdit::Cc, frmEdit::Bcc})
+    QVERIFY(fresh->fField(f)->text().isEmpty());
+  QCOMPARE(body(), QString());
+}
+
+void ComposerTest::phrasesAndSubjectFill() {
+  const std::string twenty = "あいうえおかきくけこさしすせそたちつてと";  // 20 characters
+  QVERIFY(phrases::fSave(program_ / "setting.ini", {twenty, twenty + "な", "一行目\r\n二行目"}));
+  auto form = openForm("受信箱01");
+  QVERIFY(form);
+  form->mnuFileItem_Click(0);
+  frmEdit* c = form->fComposer();
+  QVERIFY(c);
+  QMenu* menu = c->fPhraseMenu();
+  QVERIFY(c->fMenuItem(frmEdit::Menu::Footy, 12)->isEnabled());
+  QCOMPARE(menu->actions().size(), 3);
+  QCOMPARE(menu->actions()[0]->text(), QString::fromStdString(twenty));
+  QCOMPARE(menu->actions()[1]->text(), QString::fromStdString(twenty) + "...");
+
+  // The subject button: phrases replace the subject until the focus leaves the fields.
+  QLineEdit* subject = c->fField(frmEdit::Subject);
+  focus(subject, QEvent::FocusIn);
+  QVERIFY(!c->fMenu(frmEdit::Menu::Footy)->menuAction()->isEnabled());
+  subject->setText("old");
+  c->cmd1_Click();
+  QVERIFY(c->fSubjectFill());
+  menu->hide();
+  c->findChild<QAction*>("mnuFootyForm_0")->trigger();
+  QCOMPARE(subject->text(), QString::fromStdString(twenty));
+  c->findChild<QAction*>("mnuFootyForm_1")->trigger();
+  QCOMPARE(subject->text(), QString::fromStdString(twenty + "な"));
+  QCOMPARE(body(), QString());
+
+  // Reaching the editor ends it: the phrase goes into the body at the caret.
+  FootySetText(frmEdit::kEditorId, "AB");
+  QPlainTextEdit* editor = FootyWidget(frmEdit::kEditorId);
+  QTextCursor cursor = editor->textCursor();
+  cursor.setPosition(1);
+  editor->setTextCursor(cursor);
+  focus(editor, QEvent::FocusIn);
+  QVERIFY(!c->fSubjectFill());
+  QVERIFY(c->fMenu(frmEdit::Menu::Footy)->menuAction()->isEnabled());
+  c->findChild<QAction*>("mnuFootyForm_2")->trigger();
+  QCOMPARE(body(), QString("A一行目\r\n二行目B"));
+
+  // Leaving a header field for another control clears the flag as well.
+  c->cmd1_Click();
+  menu->hide();
+  focus(c->fField(frmEdit::To), QEvent::FocusOut);
+  QVERIFY(!c->fSubjectFill());
+}
+
+void ComposerTest::attachmentList() {
+  auto form = openForm("受信箱01");
+  QVERIFY(form);
+  form->mnuFileItem_Click(0);
+  frmEdit* c = form->fComposer();
+  QVERIFY(c);
+  const fs::path files = program_ / "files";
+  QStringList offered;
+  for (const char* name : {"a.txt", "b.pdf", "c"}) {
+    mf::write(files, name, name);
+    offered << QString::fromStdString(u8(files / name));
+  }
+  offered << QString::fromStdString(u8(files / "missing.txt")) << QString();  // not added
+  c->fileDialog = [&] { return offered.takeFirst(); };
+  c->findChild<QPushButton*>("cmd_4")->click();
+  for (int i = 0; i < 4; ++i) c->fMenuItem(frmEdit::Menu::Attach, 0)->trigger();
+  auto* lv = c->findChild<QTreeWidget*>("lv");
+  QCOMPARE(lv->topLevelItemCount(), 3);
+  QCOMPARE(lv->topLevelItem(1)->text(0), QString("b.pdf"));
+  QCOMPARE(c->fDraft().attachments,
+           (std::vector<std::string>{u8(files / "a.txt"), u8(files / "b.pdf"), u8(files / "c")}));
+
+  lv->setCurrentItem(lv->topLevelItem(1));
+  c->fMenuItem(frmEdit::Menu::Attach, 1)->trigger();
+  QCOMPARE(c->fDraft().attachments,
+           (std::vector<std::string>{u8(files / "a.txt"), u8(files / "c")}));
+  c->fMenuItem(frmEdit::Menu::Attach, 2)->trigger();
+  QCOMPARE(lv->topLevelItemCount(), 0);
+  c->fMenuItem(frmEdit::Menu::Attach, 1)->trigger();  // nothing selected: nothing happens
+}
+
+void ComposerTest::storePendingAndDrafts() {
+  auto form = openForm("送信待ち01");
+  QVERIFY(form);
+  // Pending: To may be empty; the shown folder lists the new mail at once.
+  frmEdit* c = compose(*form, "", "保留の件", "本文\r\n");
+  QVERIFY(c);
+  c->fMenuItem(frmEdit::Menu::File, 2)->trigger();
+  QVERIFY(!form->fComposer());
+  QCOMPARE(mailsIn(a1_ / "送信箱" / "送信待ち").size(), size_t(1));
+  QCOMPARE(form->fListModel()->rowCount(), 1);
+  QCOMPARE(form->fListModel()->fRow(0).subject, QString("保留の件"));
+
+  c = compose(*form, "bob@example.jp", "下書きの件", "x");
+  c->fMenuItem(frmEdit::Menu::File, 3)->trigger();
+  const auto drafts = mailsIn(a1_ / "送信箱" / "下書き");
+  QCOMPARE(drafts.size(), size_t(1));
+  press(*form, "下書き01");
+  QCOMPARE(form->fListModel()->rowCount(), 1);
+  QCOMPARE(form->fListModel()->fRow(0).party, QString("bob@example.jp"));
+  QVERIFY(mailsIn(a1_ / "送信箱").empty());
+
+  // A store that cannot write says so and keeps the composer with its content.
+  fs::remove_all(a1_ / "送信箱" / "下書き");
+  mf::write(a1_ / "送信箱", "下書き", "a file where the folder was");
+  c = compose(*form, "", "残る", "kept");
+  QStringList messages;
+  c->messageBox = [&](const QString&, const QString& text) { messages << text; };
+  c->fMenuItem(frmEdit::Menu::File, 3)->trigger();
+  QCOMPARE(messages.size(), 1);
+  QCOMPARE(form->fComposer(), c);
+  QCOMPARE(c->fField(frmEdit::Subject)->text(), QString("残る"));
+  QCOMPARE(body(), QString("kept"));
+}
+
+void ComposerTest::sendDeliversKeepsCopyAndCloses() {
+  if (!servers_) QSKIP("dovecot is not installed");
+  mf::write(program_ / "files", "memo.txt", "attached text");
+  auto form = openForm("送信箱01");
+  QVERIFY(form);
+  frmEdit* c = compose(*form, "", "送信テスト", "こんにちは\r\n");
+  // No recipient: refused in the composer, nothing sent or written.
+  c->findChild<QPushButton*>("cmd_5")->click();
+  QCOMPARE(c->fStatus(), QString("宛先を入力してください"));
+  QVERIFY(!c->fSending());
+
+  c->fField(frmEdit::To)->setText("bob@localhost");
+  c->fileDialog = [&] { return QString::fromStdString(u8(program_ / "files" / "memo.txt")); };
+  c->sAddAttachment();
+  c->fMenuItem(frmEdit::Menu::File, 1)->trigger();
+  QVERIFY(c->fSending());
+  QVERIFY(!c->findChild<QPushButton*>("cmd_5")->isEnabled());
+  for (int i : {1, 2, 3}) QVERIFY(!c->fMenuItem(frmEdit::Menu::File, i)->isEnabled());
+  c->sSend();  // a second send cannot start
+  c->sStore(compose::Box::Drafts);
+  QTRY_VERIFY_WITH_TIMEOUT(!form->fComposer(), 15000);
+
+  const QString status = form->fStatus(1);
+  QVERIFY2(!status.isEmpty() && !status.startsWith("送信中"), qPrintable(status));
+  const auto sent = mailsIn(a1_ / "送信箱");
+  QCOMPARE(sent.size(), size_t(1));
+  QVERIFY(readText(sent[0]).find("To: bob@localhost\r\n") != std::string::npos);
+  QVERIFY(mailsIn(a1_ / "送信箱" / "下書き").empty());
+  QCOMPARE(form->fListModel()->rowCount(), 1);  // the shown 送信箱 was listed again
+  QCOMPARE(form->fListModel()->fRow(0).subject, QString("送信テスト"));
+  const auto delivered = servers_->stored("bob");
+  QCOMPARE(delivered.size(), size_t(1));
+  QVERIFY(readText(delivered[0]).find("attached text") != std::string::npos ||
+          readText(delivered[0]).find("YXR0YWNoZWQgdGV4dA") != std::string::npos);
+  for (const auto& f : delivered) fs::remove(f);
+}
+
+void ComposerTest::failedSendKeepsEverything_data() {
+  QTest::addColumn<bool>("serverDown");
+  QTest::newRow("recipient refused") << false;
+  QTest::newRow("server down") << true;
+}
+
+void ComposerTest::failedSendKeepsEverything() {
+  if (!servers_) QSKIP("dovecot is not installed");
+  QFETCH(bool, serverDown);
+  if (serverDown) {
+    // A port nobody listens on.
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    modCommon::sSetAccountValue(a1_, "SMTP", "127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+  }
+  auto form = openForm("受信箱01");
+  QVERIFY(form);
+  frmEdit* c =
+      compose(*form, serverDown ? "bob@localhost" : "fail451@localhost", "届かない", "本文");
+  c->findChild<QPushButton*>("cmd_5")->click();
+  QTRY_VERIFY_WITH_TIMEOUT(!c->fSending(), 15000);
+
+  QCOMPARE(form->fComposer(), c);
+  QVERIFY(c->isVisible());
+  QVERIFY(!c->fStatus().isEmpty());
+  QCOMPARE(form->fStatus(1), c->fStatus());
+  if (!serverDown) QVERIFY2(c->fStatus().contains("451"), qPrintable(c->fStatus()));
+  QCOMPARE(c->fField(frmEdit::To)->text(),
+           QString(serverDown ? "bob@localhost" : "fail451@localhost"));
+  QCOMPARE(body(), QString("本文"));
+  QVERIFY(mailsIn(a1_ / "送信箱").empty());
+  // The commands are back for another try.
+  QVERIFY(c->findChild<QPushButton*>("cmd_5")->isEnabled());
+  QVERIFY(c->fMenuItem(frmEdit::Menu::File, 1)->isEnabled());
+}
+
+void ComposerTest::programClosingDuringSendKeepsTheCopy() {
+  if (!servers_) QSKIP("dovecot is not installed");
+  mf::write(program_ / "files", "big.bin", std::string(8 << 20, 'z'));
+  auto form = openForm("受信箱01");
+  QVERIFY(form);
+  frmEdit* c = compose(*form, "bob@localhost", "閉じても届く", "x");
+  c->fileDialog = [&] { return QString::fromStdString(u8(program_ / "files" / "big.bin")); };
+  c->sAddAttachment();
+  c->sSend();
+  // Closing the composer hides it while the send goes on; closing the program waits for it.
+  c->close();
+  QVERIFY(c->fSending() && !c->isVisible());
+  form->close();
+  form.reset();
+  QCOMPARE(mailsIn(a1_ / "送信箱").size(), size_t(1));
+  QCOMPARE(servers_->stored("bob").size(), size_t(1));
+  for (const auto& f : servers_->stored("bob")) fs::remove(f);
+}
+
+QTEST_MAIN(ComposerTest)
+#include "tst_frmEdit.moc"
