@@ -159,7 +159,11 @@ std::string fIconvName(std::string_view label) {
 
 std::optional<std::string> fToCp932(std::string_view utf8) {
   if (fIsAscii(utf8)) return std::string(utf8);
-  return run(converter("CP932", "UTF-8"), utf8, false, {});
+  auto cp = run(converter("CP932", "UTF-8"), utf8, false, {});
+  // The converter also takes characters that only look alike ("¥" becomes "\\", "¬" reads
+  // back as "￢"); such a text has no CP932 form that keeps it.
+  if (cp && fFromCp932(*cp) != utf8) return std::nullopt;
+  return cp;
 }
 
 std::optional<std::string> fDecode(std::string_view charsetName, std::string_view bytes) {

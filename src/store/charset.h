@@ -11,7 +11,8 @@ namespace charset {
 bool fIsValidUtf8(std::string_view bytes);
 bool fIsAscii(std::string_view bytes);
 
-// UTF-8 text to CP932 bytes; nothing when a character has no CP932 form.
+// UTF-8 text to CP932 bytes; nothing when a character has no CP932 form that reads back
+// as the same character.
 std::optional<std::string> fToCp932(std::string_view utf8);
 
 // Bytes in the named charset to UTF-8. Invalid sequences become U+FFFD; an unknown

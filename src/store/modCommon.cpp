@@ -72,7 +72,9 @@ std::string fEncodeSetting(std::string_view text, unsigned char key) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   // Text CP932 cannot hold goes as UTF-8 behind a byte order mark, which no CP932
   // text begins with.
+  // CP932 bytes that would be taken for UTF-8 on reading go that way too.
   auto cp932 = charset::fToCp932(text);
+  if (cp932 && charset::fIsUnmarkedUtf8(*cp932)) cp932.reset();
   std::string bytes = cp932 ? std::move(*cp932) : std::string(charset::kUtf8Mark) + std::string(text);
   std::string out;
   out.reserve(bytes.size() * 3);

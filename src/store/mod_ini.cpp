@@ -27,6 +27,11 @@ std::string fold(std::string_view s) {
 
 std::string beforeNul(std::string_view s) { return std::string(s.substr(0, s.find('\0'))); }
 
+// How a file's bytes after its byte order mark (if any) are read.
+bool fReadsAsUtf8(bool marked, std::string_view bytes) {
+  return marked ? charset::fIsValidUtf8(bytes) : charset::fIsUnmarkedUtf8(bytes);
+}
+
 }  // namespace
 
 IniFile::Line IniFile::fMakeLine(std::string raw, bool utf8) {
@@ -72,7 +77,7 @@ IniFile IniFile::fParse(std::string_view bytes) {
     ini.bom_ = true;
     bytes.remove_prefix(3);
   }
-  ini.utf8_ = ini.bom_ ? charset::fIsValidUtf8(bytes) : charset::fIsUnmarkedUtf8(bytes);
+  ini.utf8_ = fReadsAsUtf8(ini.bom_, bytes);
   ini.lines_.reserve(static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
   size_t pos = 0;
   while (pos < bytes.size()) {
@@ -80,7 +85,9 @@ IniFile IniFile::fParse(std::string_view bytes) {
     size_t end = nl == std::string_view::npos ? bytes.size() : nl;
     size_t cut = end;
     if (cut > pos && bytes[cut - 1] == '\r') --cut;
-    ini.lines_.push_back(fMakeLine(std::string(bytes.substr(pos, cut - pos)), ini.utf8_));
+    Line& line = ini.lines_.emplace_back(fMakeLine(std::string(bytes.substr(pos, cut - pos)), ini.utf8_));
+    if (nl != std::string_view::npos) line.eol = cut < end ? Eol::CrLf : Eol::Lf;
+    else line.eol = cut < end ? Eol::Cr : Eol::None;
     pos = end + 1;
   }
   return ini;
@@ -313,10 +320,11 @@ void IniFile::sClearSection(std::string_view section) {
                lines_.begin() + static_cast<std::ptrdiff_t>(range->second));
 }
 
-std::string IniFile::fSerialize() const {
+std::string IniFile::fSerialize() const { return fSerializeAs(utf8_); }
+
+std::string IniFile::fSerializeAs(bool utf8) const {
   // A CP932 file stays CP932 while every new line fits; otherwise the whole file turns
   // to UTF-8 so that no character is lost.
-  bool utf8 = utf8_;
   std::vector<std::string> encoded;  // new lines in CP932; the others keep their bytes
   if (!utf8) {
     encoded.resize(lines_.size());
@@ -330,16 +338,24 @@ std::string IniFile::fSerialize() const {
       }
     }
   }
-  // UTF-8 always carries its mark: without it the file would read as CP932.
-  std::string out = utf8 ? "\xEF\xBB\xBF" : "";
+  // UTF-8 always carries its mark, or the file would read as CP932. A mark that was there
+  // stays even on CP932: dropped, text that followed it could read as a mark next time.
+  std::string out = utf8 || bom_ ? "\xEF\xBB\xBF" : "";
   size_t size = out.size();
   for (const Line& l : lines_) size += l.raw.size() + l.decoded.size() + 2;
   out.reserve(size);
   for (size_t i = 0; i < lines_.size(); ++i) {
     const Line& l = lines_[i];  // in UTF-8 files the text is the stored bytes
     out += utf8 ? l.text() : l.dirty ? encoded[i] : l.raw;
-    out += "\r\n";
+    // New and changed lines end in CR LF, and so does a last line once lines follow it.
+    bool last = i + 1 == lines_.size();
+    if (l.dirty || l.eol == Eol::CrLf || (!last && l.eol != Eol::Lf)) out += "\r\n";
+    else if (l.eol == Eol::Lf) out += '\n';
+    else if (l.eol == Eol::Cr) out += '\r';
   }
+  // CP932 bytes that would be taken for UTF-8 (new text, or old text once the lines that
+  // ruled UTF-8 out are gone) would read back as other text.
+  if (!utf8 && fReadsAsUtf8(bom_, std::string_view(out).substr(bom_ ? 3 : 0))) return fSerializeAs(true);
   return out;
 }
 

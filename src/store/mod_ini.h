@@ -59,6 +59,9 @@ class IniFile {
 
  private:
   enum class Kind { Other, Section, Key };
+  // A line's end as read, so that an untouched file is written back byte for byte; a
+  // lone CR or no end at all can only be the file's last line.
+  enum class Eol : unsigned char { CrLf, Lf, Cr, None };
   struct Line {
     std::string raw;      // bytes as stored (without the line end)
     std::string decoded;  // the UTF-8 text, when it is not `raw` itself
@@ -68,12 +71,14 @@ class IniFile {
     std::string name;   // section or key name, lower-cased, trimmed
     size_t valuePos = 0;  // offset of the value in text()
     bool dirty = false;
+    Eol eol = Eol::CrLf;
   };
   static Line fMakeLine(std::string raw, bool utf8);
   static Line fNewLine(std::string text);
   // [first, last) line range of the first section of that name; nothing when absent.
   std::optional<std::pair<size_t, size_t>> fFindSection(std::string_view section) const;
   static std::string fValueOf(const Line& line);
+  std::string fSerializeAs(bool utf8) const;
 
   std::vector<Line> lines_;
   bool utf8_ = false;

@@ -327,8 +327,7 @@ void FilesTest::accountSettingsStopsAndRearmsTheTimer() {
     opened = true;
     w->close();
   });
-  form.mnuFileItem_Click(8);
-  QTest::qWait(50);
+  form.mnuFileItem_Click(8);  // the dialog would run modally inside this call
   delete watcher;
   QVERIFY(!opened);
   QVERIFY(form.fTimer()->isActive());

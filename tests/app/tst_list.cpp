@@ -373,15 +373,19 @@ void ListTest::attachmentsOpenAndSave() {
   // Save: the dialog proposes the line's name; the extracted file moves to the choice.
   const QString target = dir_->path() + "/saved.txt";
   QString proposed;
-  QTimer::singleShot(100, [&] {
+  QTimer answer;  // answers the dialog once it is up, however long that takes
+  answer.setInterval(10);
+  QObject::connect(&answer, &QTimer::timeout, [&] {
     auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-    if (!dialog) return;
+    if (!dialog || !dialog->isVisible()) return;
+    answer.stop();
     proposed = dialog->windowTitle();
     auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
     proposed += "|" + name->text();
     name->setText(target);
     QMetaObject::invokeMethod(dialog, "accept");
   });
+  answer.start();
   list1->setCurrentRow(1);
   form.sRunMenuItem(Form1::Menu::Attach, 1);
   QCOMPARE(proposed, QString("名前を付けて保存|second.txt"));

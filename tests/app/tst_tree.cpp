@@ -209,7 +209,7 @@ bool renameWithKeys(Form1& form, QTreeWidgetItem* node, const QString& text) {
   QTest::keyClick(editor, Qt::Key_Return);
   // The edit is committed from the event loop.
   QPointer<QLineEdit> open(editor);
-  for (int i = 0; i < 50 && open && open->isVisible(); ++i) QTest::qWait(10);
+  for (int i = 0; i < 1000 && open && open->isVisible(); ++i) QTest::qWait(10);
   QTest::qWait(0);
   return true;
 }

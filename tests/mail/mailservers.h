@@ -45,6 +45,14 @@ class MailServers {
       {"alice", "secret"}, {"bob", "hunter2"}, {"carol", "c4r0l!"}};
 
   static bool dovecotInstalled() { return access(kDovecot, X_OK) == 0; }
+  // A server test that cannot run fails, unless the developer asked for skips
+  // (QB_ALLOW_SKIP=1 in the environment).
+  static bool skipAllowed() {
+    const char* allow = std::getenv("QB_ALLOW_SKIP");
+    return allow && std::string(allow) == "1";
+  }
+  static constexpr const char* kNoDovecot =
+      "dovecot is not installed (install packages.txt, or set QB_ALLOW_SKIP=1 to skip)";
 
   // For benchmarks: started servers the mail library points at, or nothing with the
   // reason printed.

@@ -14,7 +14,10 @@ class ServerTest : public ::testing::Test {
   explicit ServerTest(long timeoutSeconds = 10) : timeoutSeconds_(timeoutSeconds) {}
 
   void SetUp() override {
-    if (!MailServers::dovecotInstalled()) GTEST_SKIP() << "dovecot is not installed";
+    if (!MailServers::dovecotInstalled()) {
+      if (MailServers::skipAllowed()) GTEST_SKIP() << MailServers::kNoDovecot;
+      FAIL() << MailServers::kNoDovecot;
+    }
     std::string why;
     servers = MailServers::start(why);
     ASSERT_TRUE(servers) << why;

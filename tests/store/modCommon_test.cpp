@@ -44,7 +44,7 @@ TEST(Cipher, KnownBytesAndSingleDigitGroups) {
 }
 
 TEST(Cipher, RoundTripsAnyText) {
-  for (std::string s : {"pop.example.jp\t995", "パスワード①～－ソ表", "x", "😀 emoji", "a&b&c"}) {
+  for (std::string s : {"pop.example.jp\t995", "パスワード①～－ソ表", "x", "😀 emoji", "a&b&c", "ﾃｩ", "¥"}) {
     EXPECT_EQ(fDecodeSetting(fEncodeSetting(s, kSettingKey), kSettingKey), s) << s;
   }
   std::string all;

@@ -111,6 +111,47 @@ TEST(Ini, ByteOrderMarkIsNotPartOfTheFirstSection) {
   EXPECT_EQ(readBytes(f), "\xEF\xBB\xBF[Mail]\r\nNotify=1\r\nSpeech=2\r\n");
 }
 
+TEST(Ini, UntouchedFileIsWrittenBackByteForByte) {
+  TempDir t;
+  auto f = t / "setting.ini";
+  const std::string cp932 = *charset::fToCp932("[受信]\r\n名前=ソ表示\r\n");
+  const std::string bom = "\xEF\xBB\xBF";
+  for (const std::string& bytes : {std::string("[Mail]\nA=1\nB=2\n"),  // LF only
+                                   std::string("[Mail]\rA=1\r\nB=2\r"),   // lone CRs
+                                   cp932,
+                                   std::string("[Mail]\r\nA=1"),  // no final newline
+                                   bom + "[Mail]\r\nA=値\r\n",
+                                   bom + cp932,
+                                   bom + bom + "[Mail]\nA=\xEA\n",  // a second mark is text
+                                   std::string("\n\r\n\r\r\n\r")}) {
+    SCOPED_TRACE(testing::PrintToString(bytes));
+    writeBytes(f, bytes);
+    ASSERT_TRUE(IniFile::fLoad(f).fSave(f));
+    EXPECT_EQ(readBytes(f), bytes);
+  }
+}
+
+TEST(Ini, WrittenValuesReadBackUnchanged) {
+  TempDir t;
+  auto f = t / "setting.ini";
+  // "ﾃｩ" is C3 A9 in CP932, "é" when taken for UTF-8; CP932 has only look-alikes of "¥"
+  // and "〜". The last file starts with two byte order marks and holds an invalid byte.
+  for (const std::string& file : {std::string(), std::string("[Mail]\r\nKey=old\r\n"),
+                                  std::string("\xEF\xBB\xBF\xEF\xBB\xBF[Mail]\nSpl[\n\xEA\n")}) {
+    for (const std::string value : {"値", "ﾃｩ", "¥100", "10〜12", "😀"}) {
+      SCOPED_TRACE(testing::PrintToString(file) + " " + value);
+      writeBytes(f, file);
+      ASSERT_TRUE(fWriteIniString("Mail", "Key", value, f));
+      EXPECT_EQ(fGetIniString("Mail", "Key", f, ""), value);
+    }
+  }
+  // Removing the only line that was not valid UTF-8 must not change how the rest reads.
+  writeBytes(f, "[Mail]\r\nA=\xC3\xA9\r\nB=\x82\r\n");
+  ASSERT_EQ(fGetIniString("Mail", "A", f, ""), "ﾃｩ");
+  ASSERT_TRUE(fWriteIniString("Mail", "B", std::nullopt, f));
+  EXPECT_EQ(fGetIniString("Mail", "A", f, ""), "ﾃｩ");
+}
+
 TEST(Ini, LineEndsInValuesCannotInjectKeys) {
   TempDir t;
   auto f = t / "set.ini";

@@ -1,5 +1,5 @@
-// Compiled with only the core's include path: it must fail, because the core never
-// sees Qt's headers.
+// Compiled with the core's own flags: it must fail, because the core never sees Qt's
+// headers.
 #include <QString>
 #include "store/mod_ini.h"
 int main() { return QString().size(); }
