@@ -128,7 +128,7 @@ std::string timeoutText(long seconds) {
 std::string asn1Date(const ASN1_TIME* t) {
   std::tm tm{};
   if (!t || ASN1_TIME_to_tm(t, &tm) != 1) return "";
-  char buf[16];
+  char buf[40];  // room for any int, so no output can be cut
   std::snprintf(buf, sizeof buf, "%04d/%02d/%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
   return buf;
 }
