@@ -25,12 +25,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QStringList g_spoken;
-
-class RecordingSpeech : public SpeechEngine {
- public:
-  void sPlay(const std::string& phonetic) override { g_spoken << QString::fromStdString(phonetic); }
-};
 
 std::string bytesOf(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);

@@ -1,6 +1,7 @@
 #pragma once
 // Real program folders for window tests: setting.ini, MailBox, accounts, mails, icon.ini.
 #include <QList>
+#include <QStringList>
 #include <QObject>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -8,11 +9,20 @@
 #include <fstream>
 #include <string>
 
+#include "app/SpeechEngine.h"
 #include "store/mailstore.h"
 #include "store/mod_ini.h"
 #include "store/modCommon.h"
 
 namespace fixture {
+
+// Everything the program said, in order (install with Form1::sSetSpeechFactory).
+inline QStringList g_spoken;
+
+class RecordingSpeech : public SpeechEngine {
+ public:
+  void sPlay(const std::string& phonetic) override { g_spoken << QString::fromStdString(phonetic); }
+};
 
 // Records the URLs handed to the desktop's opener (install it with
 // QDesktopServices::setUrlHandler(scheme, &recorder, "open")).

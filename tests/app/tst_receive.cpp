@@ -28,13 +28,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Everything the program said, in order.
-QStringList g_spoken;
-
-class RecordingSpeech : public SpeechEngine {
- public:
-  void sPlay(const std::string& phonetic) override { g_spoken << QString::fromStdString(phonetic); }
-};
 
 std::string message(const std::string& from, const std::string& subject, const std::string& body) {
   static int n = 0;

@@ -368,16 +368,8 @@ void ComposerTest::failedSendKeepsEverything() {
   if (!servers_) QSKIP(qbtest::MailServers::kNoDovecot);
   QFETCH(bool, serverDown);
   if (serverDown) {
-    // A port nobody listens on.
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    modCommon::sSetAccountValue(a1_, "SMTP", "127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+    modCommon::sSetAccountValue(
+        a1_, "SMTP", "127.0.0.1:" + std::to_string(qbtest::MailServers::freePort()));
   }
   auto form = openForm("受信箱01");
   QVERIFY(form);

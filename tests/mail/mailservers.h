@@ -157,9 +157,7 @@ class MailServers {
     return files;
   }
 
- private:
-  MailServers() = default;
-
+  // A loopback port nobody listens on (free when asked).
   static int freePort() {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
@@ -171,6 +169,9 @@ class MailServers {
     close(fd);
     return ntohs(a.sin_port);
   }
+
+ private:
+  MailServers() = default;
 
   static bool accepting(int port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
