@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <future>
 #include <optional>
 #include <system_error>
 
@@ -154,17 +155,37 @@ std::string fRecipientList(const Draft& draft) {
   return list;
 }
 
-StoreResult fStore(const fs::path& accountFolder, Box box, const Draft& draft) {
-  const fs::path folder = boxFolder(accountFolder, box);
+namespace {
+
+// An outgoing file written and flushed under a hidden temporary name in its box, waiting
+// to be given its real name.
+struct Prepared {
+  fs::path folder;
+  std::optional<fs::path> temp;
+  std::string error;  // when temp is empty
+};
+
+Prepared prepare(const fs::path& accountFolder, Box box, const Draft& draft) {
+  Prepared p;
+  p.folder = boxFolder(accountFolder, box);
   std::error_code ec;
-  fs::create_directories(folder, ec);
-  if (!fs::is_directory(folder, ec))
-    return failed("保存先のフォルダを作成できません: " + mailstore::fUtf8(folder));
+  fs::create_directories(p.folder, ec);
+  if (!fs::is_directory(p.folder, ec)) {
+    p.error = "保存先のフォルダを作成できません: " + mailstore::fUtf8(p.folder);
+    return p;
+  }
+  p.temp = fsutil::fWriteTempFile(p.folder, charset::fEncodeStored(fileText(now(), draft)), true);
+  if (!p.temp) p.error = "メールを保存できません: " + mailstore::fUtf8(p.folder);
+  return p;
+}
 
-  const std::string bytes = charset::fEncodeStored(fileText(now(), draft));
-  auto tmp = fsutil::fWriteTempFile(folder, bytes, true);
-  if (!tmp) return failed("メールを保存できません: " + mailstore::fUtf8(folder));
+void discard(const Prepared& p) {
+  std::error_code ec;
+  if (p.temp) fs::remove(*p.temp, ec);
+}
 
+StoreResult commit(const Prepared& p) {
+  if (!p.temp) return failed(p.error);
   // Each try names the file after the present time; the file only ever appears under a
   // name nobody holds, so a stored mail is never replaced, even by a concurrent store.
   for (int suffix = 0; suffix <= kMaxSuffix; ++suffix) {
@@ -174,22 +195,28 @@ StoreResult fStore(const fs::path& accountFolder, Box box, const Draft& draft) {
       std::snprintf(buf, sizeof buf, "_%03d", suffix);
       name += buf;
     }
-    fs::path target = folder / name;
-    if (fsutil::fRenameNoReplace(*tmp, target)) {
-      fsutil::sSyncFolder(folder);
+    fs::path target = p.folder / name;
+    if (fsutil::fRenameNoReplace(*p.temp, target)) {
+      fsutil::sSyncFolder(p.folder);
       StoreResult r;
       r.ok = true;
       r.file = target;
       return r;
     }
     if (!taken(target)) {
-      fs::remove(*tmp, ec);
+      discard(p);
       return failed("メールを保存できません: " + mailstore::fUtf8(target));
     }
   }
-  fs::remove(*tmp, ec);
+  discard(p);
   return failed("同じ時刻の名前がすべて使われているため、メールを保存できません: " +
-                mailstore::fUtf8(folder));
+                mailstore::fUtf8(p.folder));
+}
+
+}  // namespace
+
+StoreResult fStore(const fs::path& accountFolder, Box box, const Draft& draft) {
+  return commit(prepare(accountFolder, box, draft));
 }
 
 SendResult fSend(const fs::path& logFile, const fs::path& accountFolder, const Draft& draft,
@@ -206,13 +233,21 @@ SendResult fSend(const fs::path& logFile, const fs::path& accountFolder, const D
       account.name.empty() ? account.address : account.name + " <" + account.address + ">";
   // A certificate the user chose to trust for this account's SMTP server.
   mail::CertificatePin pin(account.smtpCertPin);
+  // The copy is written and flushed while the server takes the mail; it gets its name in
+  // 送信箱 only once the mail was accepted, and is removed otherwise.
+  auto copy =
+      std::async(std::launch::async, [&] { return prepare(accountFolder, Box::Sent, draft); });
   mail::SendStatus status = mail::SendMailEx(
       mailstore::fUtf8(logFile), server, fRecipientList(draft), sender, draft.subject, draft.body,
       joinTab(draft.attachments), account.user, account.pass, progress);
+  const Prepared prepared = copy.get();
   result.sent = status.sent;
   result.text = std::move(status.text);
-  if (!result.sent) return result;
-  result.copy = fStore(accountFolder, Box::Sent, draft);
+  if (!result.sent) {
+    discard(prepared);
+    return result;
+  }
+  result.copy = commit(prepared);
   if (!result.copy.ok)
     result.copy.error = "送信しましたが、送信箱に控えを保存できませんでした: " + result.copy.error;
   return result;

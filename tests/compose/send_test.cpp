@@ -232,6 +232,14 @@ TEST_F(Send, FailuresSendNothingAndKeepNoCopy) {
   auto ok = compose::fSend(log(), account, {"bob@localhost", "", "", "件名", "本文", {}});
   EXPECT_TRUE(ok.sent) << ok.text;
   EXPECT_EQ(sentCount(), 1u);
+  // A mail the server took stays reported as sent when its copy cannot be kept.
+  const fs::path sentBox = account / mailstore::fPath(mailstore::kSent);
+  fs::remove_all(sentBox);
+  std::ofstream(sentBox) << "not a folder";
+  auto noCopy = compose::fSend(log(), account, {"bob@localhost", "", "", "件名", "本文", {}});
+  EXPECT_TRUE(noCopy.sent) << noCopy.text;
+  EXPECT_FALSE(noCopy.copy.ok);
+  EXPECT_EQ(noCopy.copy.error.rfind("送信しましたが", 0), 0u) << noCopy.copy.error;
 }
 
 }  // namespace
