@@ -1,7 +1,11 @@
 // The filing thread: each queued mail's work once, in order, on its own thread; stopping
 // drops what it did not start; finishing shares the rest with the caller; copies of the
 // mails' bytes only while they are small.
+#include "receive/filer.h"
+
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -13,11 +17,6 @@
 #include <stdexcept>
 #include <thread>
 #include <vector>
-
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include "receive/filer.h"
 
 using receive::Filer;
 using namespace std::chrono_literals;
@@ -85,7 +84,8 @@ bool blocked(pid_t tid) {
   std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
   std::string text((std::istreambuf_iterator<char>(stat)), {});
   auto close = text.rfind(')');
-  return close != std::string::npos && close + 2 < text.size() && (text[close + 2] == 'S' || text[close + 2] == 'D');
+  return close != std::string::npos && close + 2 < text.size() &&
+         (text[close + 2] == 'S' || text[close + 2] == 'D');
 }
 
 }  // namespace
@@ -97,7 +97,8 @@ TEST(Filer, EachMailOnceInOrderOnItsThread) {
     Filer filer([&](std::size_t index, const std::string& path, const std::string* bytes) {
       log.add(path, bytes, index);
     });
-    for (int i = 0; i < 500; ++i) filer.sAdd("mail" + std::to_string(i), "bytes " + std::to_string(i));
+    for (int i = 0; i < 500; ++i)
+      filer.sAdd("mail" + std::to_string(i), "bytes " + std::to_string(i));
     ASSERT_TRUE(log.waitFor(500));
     for (int i = 0; i < 500; ++i) {
       EXPECT_EQ(log.paths[i], "mail" + std::to_string(i));
@@ -113,7 +114,7 @@ TEST(Filer, EachMailOnceInOrderOnItsThread) {
     EXPECT_EQ(log.indexes.back(), 500u);
     EXPECT_EQ(log.threads.back(), log.threads[0]);
   }
-  EXPECT_EQ(log.size(), 501u);  // the thread has ended: nothing ran twice
+  EXPECT_EQ(log.size(), 501u);            // the thread has ended: nothing ran twice
   EXPECT_EQ(threadCount(), tasksBefore);  // the thread ended with the filer
 }
 
@@ -131,6 +132,7 @@ TEST(Filer, AFailingMailDoesNotStopTheRest) {
 }
 
 TEST(Filer, StopLetsTheMailInHandFinishAndDropsTheRest) {
+  const std::size_t tasksBefore = threadCount();
   Log log;
   Gate gate;
   std::atomic<bool> firstDone{false};
@@ -156,22 +158,25 @@ TEST(Filer, StopLetsTheMailInHandFinishAndDropsTheRest) {
   const auto limit = std::chrono::steady_clock::now() + 10s;
   while ((stopperTid == 0 || !blocked(stopperTid)) && std::chrono::steady_clock::now() < limit)
     std::this_thread::sleep_for(1ms);
-  std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(blocked(stopperTid));
   EXPECT_FALSE(stopped);
   gate.release();
   stopper.join();
   EXPECT_TRUE(firstDone);  // finished, and visible after the stop
   EXPECT_EQ(log.paths, std::vector<std::string>{"first"});
 
-  // After the stop nothing is taken any more.
+  // After the stop nothing is taken any more: the thread is gone and none comes back.
+  EXPECT_EQ(threadCount(), tasksBefore);
   filer.sAdd("after");
+  EXPECT_TRUE(filer.fQueueEmpty());
   filer.sStop();  // a second stop is harmless
-  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(threadCount(), tasksBefore);
   EXPECT_EQ(log.paths, std::vector<std::string>{"first"});
 }
 
 TEST(Filer, FinishSharesTheQueueWithTheCaller) {
   for (int round = 0; round < 5; ++round) {
+    const std::size_t tasksBefore = threadCount();
     Log log;
     const auto caller = std::this_thread::get_id();
     std::atomic<int> byCaller{0};
@@ -197,9 +202,11 @@ TEST(Filer, FinishSharesTheQueueWithTheCaller) {
     EXPECT_GT(byCaller.load(), 0);
     for (std::size_t i = 0; i < log.paths.size(); ++i) EXPECT_EQ(log.bytes[i], "x");
 
-    // The thread has ended: a mail added now is never filed.
+    // The thread has ended and none comes back: a mail added now is never filed.
+    EXPECT_EQ(threadCount(), tasksBefore);
     filer.sAdd("after");
-    std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(filer.fQueueEmpty());
+    EXPECT_EQ(threadCount(), tasksBefore);
     EXPECT_EQ(log.size(), static_cast<std::size_t>(count));
   }
 }
