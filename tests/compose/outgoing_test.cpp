@@ -161,15 +161,8 @@ TEST_F(Store, SameSecondTakesCountedNames) {
 TEST_F(Store, AllNamesOfTheSecondTakenFailsAndKeepsEveryFile) {
   // Thousands of names are made: in memory where the system has such a folder, so a busy
   // disk does not outlast the seconds they are made for.
-  struct Scratch {
-    fs::path path;
-    ~Scratch() {
-      std::error_code ec;
-      fs::remove_all(path, ec);
-    }
-  } scratch{(fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : dir.path()) /
-            ("qb-names-" + std::to_string(::getpid()))};
-  const fs::path account = scratch.path / "Account01";
+  const qbtest::TempDir scratch("qb-names", fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : dir.path());
+  const fs::path account = scratch.path() / "Account01";
   fs::path folder = sentFolder(account);
   fs::create_directories(folder);
   // Every name of two seconds a little ahead (each try reads the clock anew); the store

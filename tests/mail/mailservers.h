@@ -4,7 +4,7 @@
 // Real mail servers on loopback for the mail tests and benchmarks: dovecot (POP3 with
 // STLS, and POP3S) and an aiosmtpd sink (STARTTLS and implicit TLS, AUTH) that delivers
 // into dovecot's Maildirs. Each gets free ports, a throwaway CA and a certificate for
-// localhost made at start, all inside one short /tmp folder that is removed at the end.
+// localhost made at start, all inside one short temporary folder that is removed at the end.
 // Header-only so tests and benchmarks share it without a library of their own.
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -20,9 +20,12 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "../common/tempdir.h"
 
 extern char** environ;
 
@@ -99,10 +102,6 @@ class MailServers {
   ~MailServers() {
     stopProcess(sinkPid_);
     stopProcess(dovecotPid_);
-    if (!dir.empty()) {
-      std::error_code ec;
-      std::filesystem::remove_all(dir, ec);
-    }
   }
 
   std::string popServer(bool implicitTls = false) const {
@@ -253,12 +252,13 @@ class MailServers {
   }
 
   bool setUp(std::string& why) {
-    char tmpl[] = "/tmp/qbXXXXXX";
-    if (!mkdtemp(tmpl)) {
-      why = "no temporary folder";
+    try {
+      tmp_.emplace("qbs");
+    } catch (const std::exception& e) {
+      why = std::string("no temporary folder: ") + e.what();
       return false;
     }
-    dir = tmpl;
+    dir = tmp_->str();
     chmod(dir.c_str(), 0755);
     if (!makeCertificates(why)) return false;
     pop3 = freePort();
@@ -335,6 +335,7 @@ class MailServers {
     return true;
   }
 
+  std::optional<TempDir> tmp_;  // removed after the servers have stopped
   pid_t dovecotPid_ = -1;
   pid_t sinkPid_ = -1;
 };

@@ -5,9 +5,9 @@
 
 #include <fstream>
 #include <map>
-#include <random>
 #include <stdexcept>
 
+#include "../common/tempdir.h"
 #include "mail/mail.h"
 #include "mail/uidlstore.h"
 #include "servertest.h"
@@ -23,21 +23,16 @@ namespace {
 class Notes : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device rd;
-    root = fs::temp_directory_path() / ("qb-notes-" + std::to_string(rd()) + std::to_string(rd()));
-    inbox = root / mailstore::fPath("受信箱");
+    inbox = tmp.path() / mailstore::fPath("受信箱");
     sub = inbox / "sub";
     fs::create_directories(sub);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root, ec);
   }
   std::string journal() const { return fsutil::fReadFile(UidlStore::journalPath(inbox)).value_or("<none>"); }
   void save(const std::string& name) { std::ofstream(inbox / name, std::ios::binary) << name; }
   void moveToSub(const std::string& name) { fs::rename(inbox / name, sub / name); }
 
-  fs::path root, inbox, sub;
+  qbtest::TempDir tmp{"qb-notes"};
+  fs::path inbox, sub;
 };
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <variant>
 #include <vector>
 
+#include "../common/tempdir.h"
 #include "mail/mail.h"
 
 namespace readtest {
@@ -39,24 +40,7 @@ class LocalZone {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() {
-    std::random_device rd;
-    path_ = fs::temp_directory_path() / ("qb-read-" + std::to_string(rd()) + std::to_string(rd()));
-    fs::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-  std::string str() const { return path_.string(); }
-
- private:
-  fs::path path_;
-};
+using qbtest::TempDir;
 
 // LF line ends in the test sources become the CR LF that servers send.
 inline std::string crlf(std::string_view text) {

@@ -7,10 +7,10 @@
 #include <fstream>
 #include <map>
 #include <mutex>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "../common/tempdir.h"
 #include "receive/desktop.h"
 #include "receive/receive.h"
 #include "store/fsutil.h"
@@ -31,18 +31,10 @@ struct Recorder : receive::DesktopServices {
 class ProgramDir : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device rd;
-    dir_ =
-        fs::temp_directory_path() / ("qb-receive-" + std::to_string(rd()) + std::to_string(rd()));
-    fs::create_directories(dir_);
+    dir_ = tmp_.path();
     prefix_ = mailstore::fAccountPrefix(dir_);
     settingIni_ = dir_ / "setting.ini";
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
   fs::path newAccount() {
     int n = mailstore::fCreateAccount(prefix_);
     EXPECT_GT(n, 0);
@@ -64,6 +56,7 @@ class ProgramDir : public ::testing::Test {
     mod_ini::fWriteIniString("Mail", "Distribute", distribute, account / "set.ini");
   }
 
+  qbtest::TempDir tmp_{"qb-receive"};
   fs::path dir_, prefix_, settingIni_;
 };
 

@@ -4,12 +4,13 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRandomGenerator>
 #include <QSpinBox>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
+#include "../common/tempdir.h"
 #include "settings_ui/frmSetC.h"
 #include "store/mod_ini.h"
 
@@ -17,6 +18,7 @@ namespace fs = std::filesystem;
 
 class FrmSetCTest : public QObject {
   Q_OBJECT
+  std::optional<qbtest::TempDir> tmp_;
   fs::path dir_, ini_;
 
   template <typename T>
@@ -29,11 +31,12 @@ class FrmSetCTest : public QObject {
 
  private slots:
   void init() {
-    dir_ = fs::temp_directory_path() / ("qbfrmsetc-" + std::to_string(QRandomGenerator::global()->generate()));
+    tmp_.emplace("qbfrmsetc");
+    dir_ = tmp_->path();
     fs::create_directories(dir_);
     ini_ = dir_ / "setting.ini";
   }
-  void cleanup() { fs::remove_all(dir_); }
+  void cleanup() { tmp_.reset(); }
 
   void defaultsThenSaveEveryKey() {
     frmSetC dlg(ini_);

@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -16,7 +15,9 @@
 #include <QTreeWidget>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
+#include "../common/tempdir.h"
 #include "mailservers.h"
 #include "settings_ui/frmSet.h"
 #include "store/mailstore.h"
@@ -27,6 +28,7 @@ namespace fs = std::filesystem;
 
 class FrmSetTest : public QObject {
   Q_OBJECT
+  std::optional<qbtest::TempDir> tmp_;
   fs::path dir_;
 
   template <typename T>
@@ -56,12 +58,13 @@ class FrmSetTest : public QObject {
 
  private slots:
   void init() {
-    dir_ = fs::temp_directory_path() / ("qbfrmset-" + std::to_string(QRandomGenerator::global()->generate()));
+    tmp_.emplace("qbfrmset");
+    dir_ = tmp_->path();
     for (const char* d : {"受信箱/仕事", "送信箱/下書き", "送信箱/送信待ち", "ごみ箱"}) {
       fs::create_directories(dir_ / mailstore::fPath(d));
     }
   }
-  void cleanup() { fs::remove_all(dir_); }
+  void cleanup() { tmp_.reset(); }
 
   void loadsAndSavesEveryValue() {
     modCommon::sSetAccountValue(dir_, "Account", "旧名");

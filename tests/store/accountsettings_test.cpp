@@ -47,16 +47,16 @@ TEST(AccountSettings, SaveWritesScrambledValuesAndPlainRules) {
   s.user = "taro";
   s.pass = "pw";
   s.keepOnServer = true;
-  ASSERT_TRUE(fSave(t.path, s));
-  auto ini = t.path / "set.ini";
+  ASSERT_TRUE(fSave(t.path(), s));
+  auto ini = t.path() / "set.ini";
   EXPECT_EQ(mod_ini::fGetIniString("Mail", "SMTP", ini, ""),
             modCommon::fEncodeSetting("smtp.example.jp:587", modCommon::kSettingKey));
-  EXPECT_EQ(modCommon::fGetAccountValue(t.path, "POP3"), "pop.example.jp");
+  EXPECT_EQ(modCommon::fGetAccountValue(t.path(), "POP3"), "pop.example.jp");
   EXPECT_EQ(mod_ini::fGetIniString("Mail", "SvrDel", ini, ""), "1");
   // "Distribute" is written even when there are no rules.
   auto keys = mod_ini::fGetIniKeys("Mail", ini);
   EXPECT_NE(std::find(keys.begin(), keys.end(), "Distribute"), keys.end());
-  auto back = fLoad(t.path);
+  auto back = fLoad(t.path());
   EXPECT_EQ(back.account, "仕事");
   EXPECT_EQ(back.smtpPort, "587");
   EXPECT_EQ(back.pop3Port, "");
@@ -66,10 +66,10 @@ TEST(AccountSettings, SaveWritesScrambledValuesAndPlainRules) {
 TEST(AccountSettings, DestinationFoldersListChildrenBeforeDescending) {
   TempDir t;
   for (const char* d : {"受信箱/a/deep", "受信箱/b", "送信箱/下書き", "ごみ箱"}) {
-    std::filesystem::create_directories(t.path / mailstore::fPath(d));
+    std::filesystem::create_directories(t.path() / mailstore::fPath(d));
   }
   writeBytes(t / "set.ini", "[Mail]\r\n");
-  auto folders = fListDestinationFolders(t.path);
+  auto folders = fListDestinationFolders(t.path());
   // Order: the account's own folders, then each searched in turn (depth first).
   std::vector<std::string> expected{"ごみ箱", "受信箱", "送信箱", "受信箱\\a", "受信箱\\b",
                                     "受信箱\\a\\deep", "送信箱\\下書き"};

@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 
 TEST(ReadFile, DirectoriesAndMissingFilesGiveNothingEmptyFilesGiveEmpty) {
   TempDir t;
-  EXPECT_FALSE(fsutil::fReadFile(t.path));
+  EXPECT_FALSE(fsutil::fReadFile(t.path()));
   EXPECT_FALSE(fsutil::fReadFile(t / "missing"));
   writeBytes(t / "empty", "");
   ASSERT_TRUE(fsutil::fReadFile(t / "empty"));

@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "../common/tempdir.h"
 #include "store/mailstore.h"
 #include "store/modCommon.h"
 
@@ -14,13 +15,6 @@ namespace {
 
 class FolderTreeTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    program = fs::temp_directory_path() / ("qb_tree_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                           "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(program);
-    fs::create_directories(program);
-  }
-  void TearDown() override { fs::remove_all(program); }
   fs::path account(int n) {
     fs::path prefix = mailstore::fAccountPrefix(program);
     fs::path a = mailstore::fAccountFolder(prefix, n);
@@ -31,7 +25,8 @@ class FolderTreeTest : public ::testing::Test {
     for (const Node& n : nodes) if (n.key == key) return &n;
     return nullptr;
   }
-  fs::path program;
+  qbtest::TempDir tmp{"qb-tree"};
+  const fs::path program = tmp.path();
 };
 
 }  // namespace

@@ -129,13 +129,13 @@ TEST(IconBatch, MissingTargetOrMailChangesNothing) {
   {
     IconBatch batch;
     EXPECT_FALSE(batch.fMove(inbox / "a.eml", inbox / "nowhere"));
-    EXPECT_FALSE(batch.fMove(inbox / "gone.eml", t.path));
+    EXPECT_FALSE(batch.fMove(inbox / "gone.eml", t.path()));
     ASSERT_TRUE(batch.fSave());
   }
   EXPECT_TRUE(fs::exists(inbox / "a.eml"));
   EXPECT_FALSE(fs::exists(inbox / "nowhere"));
-  EXPECT_FALSE(fs::exists(t.path / "icon.ini"));
-  EXPECT_FALSE(fs::exists(t.path / "gone.eml"));
+  EXPECT_FALSE(fs::exists(t.path() / "icon.ini"));
+  EXPECT_FALSE(fs::exists(t.path() / "gone.eml"));
   EXPECT_EQ(iconIni(inbox), before);
 }
 

@@ -46,7 +46,7 @@ TEST(Store, MailFileRule) {
 
 TEST(Store, AccountsScanStopsAtGapAndNewTakesLowestFree) {
   TempDir t;
-  fs::path prefix = fAccountPrefix(t.path);
+  fs::path prefix = fAccountPrefix(t.path());
   EXPECT_TRUE(fScanAccounts(prefix).empty());
   EXPECT_EQ(fCreateAccount(prefix), 1);
   EXPECT_TRUE(fs::is_directory(fAccountFolder(prefix, 1) / fPath("送信箱/送信待ち")));
@@ -65,7 +65,7 @@ TEST(Store, AccountsScanStopsAtGapAndNewTakesLowestFree) {
 
 TEST(Store, DeleteAccountRenumbersWithoutGap) {
   TempDir t;
-  fs::path prefix = fAccountPrefix(t.path);
+  fs::path prefix = fAccountPrefix(t.path());
   for (int i = 0; i < 4; ++i) ASSERT_EQ(fCreateAccount(prefix), i + 1);
   for (int n = 1; n <= 4; ++n) mail(fAccountFolder(prefix, n) / "marker" / std::to_string(n));
   ASSERT_TRUE(fDeleteAccount(prefix, 2));

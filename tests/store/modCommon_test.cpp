@@ -81,14 +81,14 @@ TEST(Cipher, ClearTextAndMalformedValues) {
 
 TEST(AccountValues, StoredScrambledAndReadBack) {
   TempDir t;
-  ASSERT_TRUE(sSetAccountValue(t.path, "Account", "仕事用"));
-  ASSERT_TRUE(sSetAccountValue(t.path, "Pass", "s3cret"));
-  std::string raw = mod_ini::fGetIniString("Mail", "Pass", t.path / "set.ini", "");
+  ASSERT_TRUE(sSetAccountValue(t.path(), "Account", "仕事用"));
+  ASSERT_TRUE(sSetAccountValue(t.path(), "Pass", "s3cret"));
+  std::string raw = mod_ini::fGetIniString("Mail", "Pass", t.path() / "set.ini", "");
   EXPECT_EQ(raw, fEncodeSetting("s3cret", kSettingKey));
   EXPECT_EQ(raw.find("s3cret"), std::string::npos);
-  EXPECT_EQ(fGetAccountValue(t.path, "Account"), "仕事用");
-  EXPECT_EQ(fGetAccountValue(t.path, "Pass"), "s3cret");
-  EXPECT_EQ(fGetAccountValue(t.path, "Name"), "");
+  EXPECT_EQ(fGetAccountValue(t.path(), "Account"), "仕事用");
+  EXPECT_EQ(fGetAccountValue(t.path(), "Pass"), "s3cret");
+  EXPECT_EQ(fGetAccountValue(t.path(), "Name"), "");
 }
 
 TEST(TextFile, Cp932UnlessItCannotHoldTheText) {

@@ -164,7 +164,7 @@ TEST(Ini, WriteIsAtomicAndLeavesNoTemporaryFiles) {
   auto f = t / "setting.ini";
   for (int i = 0; i < 20; ++i) ASSERT_TRUE(fWriteIniString("Mail", "K" + std::to_string(i), "v", f));
   int entries = 0;
-  for (auto& e : std::filesystem::directory_iterator(t.path)) {
+  for (auto& e : std::filesystem::directory_iterator(t.path())) {
     (void)e;
     ++entries;
   }

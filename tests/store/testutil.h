@@ -1,28 +1,15 @@
 #pragma once
-// A fresh temporary folder per test, removed afterwards.
+// Scratch folders and file bytes for the store tests.
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
 #include <string_view>
 
+#include "../common/tempdir.h"
 #include "store/fsutil.h"
 
-struct TempDir {
-  std::filesystem::path path;
-  TempDir() {
-    std::random_device rd;
-    path = std::filesystem::temp_directory_path() / ("qbtest-" + std::to_string(rd()) + std::to_string(rd()));
-    std::filesystem::create_directories(path);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-  std::filesystem::path operator/(std::string_view name) const {
-    return path / std::filesystem::path(std::u8string(name.begin(), name.end()));
-  }
-};
+using qbtest::TempDir;
 
 inline void writeBytes(const std::filesystem::path& p, std::string_view bytes) {
   std::filesystem::create_directories(p.parent_path());
