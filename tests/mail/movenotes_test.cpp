@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <map>
 #include <stdexcept>
 
 #include "../common/tempdir.h"
@@ -27,7 +26,9 @@ class Notes : public ::testing::Test {
     sub = inbox / "sub";
     fs::create_directories(sub);
   }
-  std::string journal() const { return fsutil::fReadFile(UidlStore::journalPath(inbox)).value_or("<none>"); }
+  std::string journal() const {
+    return fsutil::fReadFile(UidlStore::journalPath(inbox)).value_or("<none>");
+  }
   void save(const std::string& name) { std::ofstream(inbox / name, std::ios::binary) << name; }
   void moveToSub(const std::string& name) { fs::rename(inbox / name, sub / name); }
 
@@ -98,7 +99,8 @@ TEST_F(Notes, NamesThatCannotBeOneFieldAreRefused) {
   ASSERT_TRUE(run.fJournal("u1", "1.eml"));
   const std::string before = journal();
   MoveNotes notes(mailstore::fUtf8(inbox));
-  for (std::string_view bad : {"", "sub/1.eml", "a\tb.eml", "a\rb.eml", "a\nb.eml", "../1.eml", "/1.eml"})
+  for (std::string_view bad :
+       {"", "sub/1.eml", "a\tb.eml", "a\rb.eml", "a\nb.eml", "../1.eml", "/1.eml"})
     EXPECT_FALSE(notes.fNote(bad)) << bad;
   EXPECT_EQ(journal(), before);
   // A refused name cannot slip a forged line into the journal either.
@@ -128,7 +130,8 @@ TEST_F(Notes, NotesLeaveOtherLinesAndOlderReadersAlone) {
   moveToSub("1.eml");
   // One whole line per note, its key field empty: a reader that knows nothing of notes
   // takes it for nobody's entry.
-  EXPECT_EQ(journal(), "alice@host\ta1\t1.eml\n\tmoved\t1.eml\nbob@host\tb1\t2.eml\n\tmoved\t日本語.eml\n");
+  EXPECT_EQ(journal(),
+            "alice@host\ta1\t1.eml\n\tmoved\t1.eml\nbob@host\tb1\t2.eml\n\tmoved\t日本語.eml\n");
   UidlStore bob(inbox, "bob@host");
   bob.load();
   EXPECT_TRUE(bob.known("b1"));
@@ -144,10 +147,7 @@ TEST_F(Notes, NotesLeaveOtherLinesAndOlderReadersAlone) {
 // arrive ends before it could record itself; the next run fetches only what is missing.
 namespace {
 
-std::string message(int i) {
-  return "From: a@example.com\nSubject: filed " + std::to_string(i) + "\n\nbody of message " + std::to_string(i) +
-         "\n";
-}
+const qbtest::NumberedMails message([](int i) { return qbtest::fNumberedMail(i, "filed"); });
 
 struct Killed : std::runtime_error {
   Killed() : std::runtime_error("killed") {}
@@ -169,7 +169,8 @@ class FilingWhileReceiving : public qbtest::ServerTest {
   void cutRun(bool note, int stopAfter) {
     MoveNotes notes(mailstore::fUtf8(inbox));
     int seen = 0;
-    auto r = mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", "<" + mailstore::fUtf8(inbox), {},
+    auto r = mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL",
+                           "<" + mailstore::fUtf8(inbox), {},
                            [&](const std::string& path, std::string_view bytes) {
                              ++seen;
                              EXPECT_EQ(*fsutil::fReadFile(path), bytes);
@@ -186,13 +187,6 @@ class FilingWhileReceiving : public qbtest::ServerTest {
     ASSERT_TRUE(fs::exists(UidlStore::journalPath(inbox))) << "the run was to end unrecorded";
   }
 
-  std::map<std::string, int> contents() {
-    std::map<std::string, int> seen;
-    for (const fs::path& folder : {inbox, sub})
-      for (auto& p : mailstore::fListMailFiles(folder)) ++seen[*fsutil::fReadFile(p)];
-    return seen;
-  }
-
   fs::path inbox, sub;
 };
 
@@ -200,33 +194,33 @@ class FilingWhileReceiving : public qbtest::ServerTest {
 
 TEST_F(FilingWhileReceiving, NotedMovesAreNeitherFetchedAgainNorLost) {
   const int count = 9;
-  for (int i = 1; i <= count; ++i) servers->seed("alice", message(i));
+  message.seed(*servers, "alice", count);
   cutRun(true, 6);
   EXPECT_EQ(mailstore::fListMailFiles(sub).size(), 3u);
 
-  auto second = mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", "<" + mailstore::fUtf8(inbox));
+  auto second = mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL",
+                              "<" + mailstore::fUtf8(inbox));
   auto* paths = std::get_if<std::vector<std::string>>(&second);
   ASSERT_TRUE(paths);
   EXPECT_EQ(paths->size(), static_cast<std::size_t>(count - 6));
-  auto seen = contents();
-  EXPECT_EQ(seen.size(), static_cast<std::size_t>(count));
-  for (int i = 1; i <= count; ++i)
-    EXPECT_EQ(seen[qbtest::MailServers::crlf(message(i))], 1) << "message " << i;
+  message.expectEachOnce({inbox, sub}, count);
   EXPECT_FALSE(fs::exists(UidlStore::journalPath(inbox)));
-  auto third = mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", "<" + mailstore::fUtf8(inbox));
+  auto third = mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL",
+                             "<" + mailstore::fUtf8(inbox));
   EXPECT_EQ(std::get<std::string>(third), "");
 }
 
 TEST_F(FilingWhileReceiving, UnnotedMovesComeAgain) {
   // Without the notes the same cut brings the moved mails a second time: what the notes
   // are for.
-  for (int i = 1; i <= 4; ++i) servers->seed("alice", message(i));
+  message.seed(*servers, "alice", 4);
   cutRun(false, 4);
-  auto second = mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", "<" + mailstore::fUtf8(inbox));
+  auto second = mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL",
+                              "<" + mailstore::fUtf8(inbox));
   auto* paths = std::get_if<std::vector<std::string>>(&second);
   ASSERT_TRUE(paths);
   EXPECT_EQ(paths->size(), 2u);
-  auto seen = contents();
-  EXPECT_EQ(seen[qbtest::MailServers::crlf(message(2))], 2);
-  EXPECT_EQ(seen[qbtest::MailServers::crlf(message(1))], 1);
+  auto copies = message.fCopies({inbox, sub}, 4);
+  EXPECT_EQ(copies[2], 2);
+  EXPECT_EQ(copies[1], 1);
 }

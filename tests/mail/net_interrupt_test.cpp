@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <map>
 
 #include "cuttingproxy.h"
 #include "mail/mail.h"
@@ -21,11 +20,7 @@ using qbtest::ServerTest;
 
 namespace {
 
-std::string message(int i) {
-  std::string m = "From: a@example.com\nSubject: cut " + std::to_string(i) + "\n\n";
-  for (int l = 0; l < 40; ++l) m += "line " + std::to_string(l) + " of message " + std::to_string(i) + " ........\n";
-  return m;
-}
+const qbtest::NumberedMails message([](int i) { return qbtest::fNumberedMail(i, "cut", 40); });
 
 class Interrupted : public ServerTest {
  protected:
@@ -50,15 +45,10 @@ class Interrupted : public ServerTest {
   // Each seeded message must be in the inbox exactly once, whole; nothing else but
   // our hidden bookkeeping may be there.
   void expectEachOnce(int count) {
-    std::map<std::string, int> seen;
-    for (auto& p : mailstore::fListMailFiles(inbox)) ++seen[*fsutil::fReadFile(p)];
-    EXPECT_EQ(seen.size(), static_cast<std::size_t>(count));
-    for (int i = 1; i <= count; ++i) EXPECT_EQ(seen[MailServers::crlf(message(i))], 1) << "message " << i;
+    message.expectEachOnce({inbox}, count);
     for (auto& e : fs::directory_iterator(inbox)) {
       std::string name = e.path().filename().string();
-      if (!mailstore::fIsMailFileName(name)) {
-        EXPECT_TRUE(name == ".qbuidl") << name;
-      }
+      EXPECT_TRUE(mailstore::fIsMailFileName(name) || name == ".qbuidl") << name;
     }
   }
 
@@ -67,7 +57,7 @@ class Interrupted : public ServerTest {
 
 TEST_F(Interrupted, CutConnectionsNeitherLoseNorDuplicate) {
   const int count = 12;
-  for (int i = 1; i <= count; ++i) servers->seed("alice", message(i));
+  message.seed(*servers, "alice", count);
   for (const char* command : {"SAVEALL", "SAVEALLD"}) {
     // Cuts fall during the greeting, the TLS handshake, the listing and inside RETRs.
     int failures = 0;
@@ -78,14 +68,16 @@ TEST_F(Interrupted, CutConnectionsNeitherLoseNorDuplicate) {
       if (auto* t = std::get_if<std::string>(&r); t && !t->empty()) ++failures;
     }
     EXPECT_GE(failures, 2) << "cut runs must say that they failed";
-    auto last = mail::RcvMail(servers->popServer(), "alice", "secret", command, "<" + inbox.string());
+    auto last =
+        mail::RcvMail(servers->popServer(), "alice", "secret", command, "<" + inbox.string());
     if (auto* t = std::get_if<std::string>(&last)) {
       EXPECT_EQ(*t, "");
     }
     expectEachOnce(count);
   }
   EXPECT_TRUE(servers->stored("alice").empty());
-  auto again = mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", "<" + inbox.string());
+  auto again =
+      mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", "<" + inbox.string());
   EXPECT_EQ(std::get<std::string>(again), "");
 }
 
@@ -93,7 +85,7 @@ TEST_F(Interrupted, CutConnectionsNeitherLoseNorDuplicate) {
 // sent, QUIT not yet): nothing lost, nothing saved twice, nothing deleted unsaved.
 TEST_F(Interrupted, DeletingRunsCutMidRetrAndMidDele) {
   const int count = 10;
-  for (int i = 1; i <= count; ++i) servers->seed("alice", message(i));
+  message.seed(*servers, "alice", count);
   for (const char* command : {"SAVD 1-6", "SAVEALLD"}) {
     SCOPED_TRACE(command);
     // Plain dialogue, so the proxy can see where the commands are.
@@ -118,7 +110,7 @@ TEST_F(Interrupted, DeletingRunsCutMidRetrAndMidDele) {
 // A server that stops answering: the run ends after the timeout with a text that says
 // so, and the next run gets everything once.
 TEST_F(Interrupted, StalledServerTimesOutAndLosesNothing) {
-  for (int i = 1; i <= 3; ++i) servers->seed("alice", message(i));
+  message.seed(*servers, "alice", 3);
   mail::LibrarySettings s = mail::fGetLibrarySettings();
   s.timeoutSeconds = 1;
   mail::sSetLibrarySettings(s);
@@ -131,7 +123,10 @@ TEST_F(Interrupted, StalledServerTimesOutAndLosesNothing) {
   }
   EXPECT_TRUE(mailstore::fListMailFiles(inbox).empty());
   EXPECT_EQ(servers->stored("alice").size(), 3u);
-  EXPECT_EQ(std::get<0>(mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALLD", "<" + inbox.string())).size(), 3u);
+  EXPECT_EQ(std::get<0>(mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALLD",
+                                      "<" + inbox.string()))
+                .size(),
+            3u);
   expectEachOnce(3);
 }
 
@@ -164,10 +159,14 @@ TEST_F(Interrupted, CutsAreToldInPlainWords) {
 TEST_F(Interrupted, ServerClosingIsNotALoginRefusal) {
   servers->seed("alice", message(1));
   for (const char* at : {"USER ", "PASS ", "RETR "}) {
-    CuttingProxy closing(servers->pop3, Cut::plainAfter(at, 0).answering("-ERR Server shutting down.\r\n"));
-    EXPECT_EQ(text(receiveVia(closing, "SAVEALLD")), "POP3: サーバが接続を閉じました: Server shutting down.") << at;
+    CuttingProxy closing(servers->pop3,
+                         Cut::plainAfter(at, 0).answering("-ERR Server shutting down.\r\n"));
+    EXPECT_EQ(text(receiveVia(closing, "SAVEALLD")),
+              "POP3: サーバが接続を閉じました: Server shutting down.")
+        << at;
   }
-  std::string wrong = text(mail::RcvMail(servers->popServer(), "alice", "nope", "SAVEALL", "<" + inbox.string()));
+  std::string wrong =
+      text(mail::RcvMail(servers->popServer(), "alice", "nope", "SAVEALL", "<" + inbox.string()));
   EXPECT_EQ(wrong.rfind("POP3: ログインを拒否されました", 0), 0u) << wrong;
   EXPECT_EQ(servers->stored("alice").size(), 1u);
 }
@@ -184,12 +183,15 @@ TEST_F(Interrupted, JournalOfAKilledRunIsHonoured) {
   // name, message 2 was cut before its rename (its file is gone).
   std::string journal;
   std::size_t i = 0;
-  for (std::size_t start = 0, nl; (nl = list.find('\n', start)) != std::string::npos; start = nl + 1, ++i)
-    journal += list.substr(start, nl - start) + "\t" + fs::path(first[i]).filename().string() + "\n";
+  for (std::size_t start = 0, nl; (nl = list.find('\n', start)) != std::string::npos;
+       start = nl + 1, ++i)
+    journal +=
+        list.substr(start, nl - start) + "\t" + fs::path(first[i]).filename().string() + "\n";
   fs::remove(inbox / ".qbuidl");
   fs::remove(first[1]);
   fsutil::fWriteFileAtomic(inbox / ".qbuidl.journal", journal);
-  auto second = mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", "<" + inbox.string());
+  auto second =
+      mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", "<" + inbox.string());
   auto* paths = std::get_if<std::vector<std::string>>(&second);
   ASSERT_TRUE(paths);
   ASSERT_EQ(paths->size(), 1u);

@@ -21,11 +21,10 @@ using qbtest::ServerTest;
 
 namespace {
 
-std::string message(int i, std::size_t bodyLines = 3) {
-  std::string m = "From: sender@example.com\nTo: alice@localhost\nSubject: test " +
-                  std::to_string(i) + "\nMessage-ID: <m" + std::to_string(i) + "@example.com>\n\n";
-  for (std::size_t l = 0; l < bodyLines; ++l) m += "line " + std::to_string(l) + " of message " + std::to_string(i) + "\n";
-  return m;
+std::string message(int i) {
+  return qbtest::fNumberedMail(i, "test", 3,
+                               "From: sender@example.com\nTo: alice@localhost\nMessage-ID: <m" +
+                                   std::to_string(i) + "@example.com>\n");
 }
 
 class Receive : public ServerTest {
@@ -39,7 +38,8 @@ class Receive : public ServerTest {
 
   mail::MailResult receive(const std::string& command, const std::string& user = "alice",
                            const std::string& pass = "secret", bool implicitTls = false) {
-    return mail::RcvMail(servers->popServer(implicitTls), user, pass, command, "<" + inbox.string());
+    return mail::RcvMail(servers->popServer(implicitTls), user, pass, command,
+                         "<" + inbox.string());
   }
 
   std::vector<std::string> paths(const mail::MailResult& r) {
@@ -50,7 +50,8 @@ class Receive : public ServerTest {
 
   std::string text(const mail::MailResult& r) {
     if (auto* t = std::get_if<std::string>(&r)) return *t;
-    ADD_FAILURE() << "expected a text, got " << std::get<std::vector<std::string>>(r).size() << " paths";
+    ADD_FAILURE() << "expected a text, got " << std::get<std::vector<std::string>>(r).size()
+                  << " paths";
     return "<paths>";
   }
 
@@ -77,7 +78,9 @@ TEST_F(Receive, SaveAllKeepsBytesAndOrderAndFetchesOnlyNewMailNextTime) {
     EXPECT_TRUE(mailstore::fIsMailFileName(fs::path(p).filename().string()));
     got.insert(*fsutil::fReadFile(p));
   }
-  EXPECT_EQ(got, (std::multiset<std::string>{MailServers::crlf(message(1)), MailServers::crlf(dotted), MailServers::crlf(message(3))}));
+  EXPECT_EQ(got,
+            (std::multiset<std::string>{MailServers::crlf(message(1)), MailServers::crlf(dotted),
+                                        MailServers::crlf(message(3))}));
   // Server order: the file names sort the same way.
   EXPECT_TRUE(std::is_sorted(first.begin(), first.end()));
 
@@ -107,10 +110,12 @@ TEST_F(Receive, DeletingCommandsRemoveWhatTheInboxHolds) {
 
 TEST_F(Receive, ImplicitTlsAndStlsBothWork) {
   servers->seed("bob", message(1));
-  auto viaStls = mail::RcvMail(servers->popServer(false), "bob", "hunter2", "SAVEALL", "<" + inbox.string());
+  auto viaStls =
+      mail::RcvMail(servers->popServer(false), "bob", "hunter2", "SAVEALL", "<" + inbox.string());
   EXPECT_EQ(paths(viaStls).size(), 1u);
   servers->seed("bob", message(2));
-  auto viaPop3s = mail::RcvMail(servers->popServer(true), "bob", "hunter2", "SAVEALL", "<" + inbox.string());
+  auto viaPop3s =
+      mail::RcvMail(servers->popServer(true), "bob", "hunter2", "SAVEALL", "<" + inbox.string());
   EXPECT_EQ(paths(viaPop3s).size(), 1u);
 }
 
@@ -129,15 +134,18 @@ TEST_F(Receive, FailuresComeBackAsJapaneseTextWithTheCause) {
   EXPECT_NE(bad.find("ログインを拒否されました"), std::string::npos) << bad;
   EXPECT_NE(bad.find("Authentication failed"), std::string::npos) << bad;
 
-  std::string refused = text(mail::RcvMail("127.0.0.1\t1", "alice", "secret", "SAVEALL", "<" + inbox.string()));
+  std::string refused =
+      text(mail::RcvMail("127.0.0.1\t1", "alice", "secret", "SAVEALL", "<" + inbox.string()));
   EXPECT_NE(refused.find("接続できません"), std::string::npos) << refused;
   EXPECT_NE(refused.find("refused"), std::string::npos) << refused;
 
-  std::string unknown = text(mail::RcvMail("no-such-host.invalid", "alice", "secret", "SAVEALL", "<" + inbox.string()));
+  std::string unknown = text(
+      mail::RcvMail("no-such-host.invalid", "alice", "secret", "SAVEALL", "<" + inbox.string()));
   EXPECT_NE(unknown.find("見つかりません"), std::string::npos) << unknown;
 
   EXPECT_NE(text(receive("FETCH")).find("コマンド"), std::string::npos);
-  EXPECT_NE(text(mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", inbox.string())).find("受信先"),
+  EXPECT_NE(text(mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", inbox.string()))
+                .find("受信先"),
             std::string::npos);
 }
 
@@ -160,7 +168,8 @@ TEST_F(Receive, StaleTemporariesOfAKilledRunAreRemoved) {
   // state being replaced) only once it is old enough to be surely dead.
   for (const char* name : {".qbrcv-999-1", ".qbrcv-5e1f.tmp", ".3fa9c0.tmp", ".77aa01.tmp"})
     std::ofstream(inbox / name) << "half a mess";
-  fs::last_write_time(inbox / ".3fa9c0.tmp", fs::file_time_type::clock::now() - std::chrono::hours(1));
+  fs::last_write_time(inbox / ".3fa9c0.tmp",
+                      fs::file_time_type::clock::now() - std::chrono::hours(1));
   servers->seed("alice", message(1));
   EXPECT_EQ(paths(receive("SAVEALL")).size(), 1u);
   auto names = inboxNames();

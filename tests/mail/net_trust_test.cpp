@@ -16,9 +16,7 @@ using qbtest::ServerTest;
 
 namespace {
 
-std::string message(int i) {
-  return "From: a@example.com\nSubject: trust " + std::to_string(i) + "\n\nbody " + std::to_string(i) + "\n";
-}
+std::string message(int i) { return qbtest::fNumberedMail(i, "trust"); }
 
 // How a user might type it: lower case, no colons.
 std::string typed(std::string fingerprint) {
@@ -40,15 +38,17 @@ class Trust : public ServerTest {
   }
 
   mail::MailResult receive(bool implicitTls) {
-    return mail::RcvMail(servers->popServer(implicitTls), "alice", "secret", "SAVEALL", "<" + inbox.string());
+    return mail::RcvMail(servers->popServer(implicitTls), "alice", "secret", "SAVEALL",
+                         "<" + inbox.string());
   }
   static std::string text(const mail::MailResult& r) {
     auto* t = std::get_if<std::string>(&r);
     return t ? *t : "<" + std::to_string(std::get<0>(r).size()) + " mails>";
   }
   std::string send(bool implicitTls, const std::string& subject) {
-    return mail::SendMailEx((fs::path(servers->dir) / "log.txt").string(), servers->smtpServer(implicitTls),
-                            "bob@localhost", "alice@localhost", subject, "body", "")
+    return mail::SendMailEx((fs::path(servers->dir) / "log.txt").string(),
+                            servers->smtpServer(implicitTls), "bob@localhost", "alice@localhost",
+                            subject, "body", "")
         .text;
   }
 
@@ -119,8 +119,10 @@ TEST_F(Trust, FetchingShowsTheCertificateOnEveryTlsRoute) {
   struct Route {
     std::string server;
     bool smtp;
-  } routes[] = {{servers->popServer(false), false}, {servers->popServer(true), false},
-                {servers->smtpServer(false), true}, {servers->smtpServer(true), true}};
+  } routes[] = {{servers->popServer(false), false},
+                {servers->popServer(true), false},
+                {servers->smtpServer(false), true},
+                {servers->smtpServer(true), true}};
   for (const auto& r : routes) {
     auto got = mail::fFetchServerCertificate(r.server, r.smtp);
     auto* cert = std::get_if<mail::ServerCertificate>(&got);

@@ -23,12 +23,14 @@ namespace {
 
 // Odd mails stay in the inbox, even ones go to 受信箱\Even marked read, and every fourth
 // one on from there to 受信箱\Four.
-std::string message(int i) {
-  std::string m = "From: Sender <s" + std::to_string(i) + "@example.jp>\nSubject: mail " + std::to_string(i) +
-                  (i % 2 == 0 ? " even" : " odd") + (i % 4 == 0 ? " four" : "") + "\n\n";
-  for (int l = 0; l < 30; ++l) m += "line " + std::to_string(l) + " of mail " + std::to_string(i) + " ........\n";
+const qbtest::NumberedMails message([](int i) {
+  std::string m = "From: Sender <s" + std::to_string(i) + "@example.jp>\nSubject: mail " +
+                  std::to_string(i) + (i % 2 == 0 ? " even" : " odd") +
+                  (i % 4 == 0 ? " four" : "") + "\n\n";
+  for (int l = 0; l < 30; ++l)
+    m += "line " + std::to_string(l) + " of mail " + std::to_string(i) + " ........\n";
   return m;
-}
+});
 
 class InterruptedFiling : public qbtest::ServerTest {
  protected:
@@ -51,11 +53,14 @@ class InterruptedFiling : public qbtest::ServerTest {
     four_ = inbox_ / "Four";
     fs::create_directories(even_);
     fs::create_directories(four_);
-    mod_ini::fWriteIniString("Mail", "Distribute", "件名|even|受信箱\\Even|2||[件名|four|受信箱\\Four|0||[",
+    mod_ini::fWriteIniString("Mail", "Distribute",
+                             "件名|even|受信箱\\Even|2||[件名|four|受信箱\\Four|0||[",
                              account_.folder / "set.ini");
     mod_ini::fWriteIniString("Mail", "SvrDel", "1", account_.folder / "set.ini");  // keep on server
   }
-  void useServer(const std::string& server) { modCommon::sSetAccountValue(account_.folder, "POP3", server); }
+  void useServer(const std::string& server) {
+    modCommon::sSetAccountValue(account_.folder, "POP3", server);
+  }
 
   AccountRun receive(const RcvMailFn& rcvMail = mail::RcvMail) {
     return fReceiveAccount(account_, settingIni_, "", desktop_, {}, {}, rcvMail);
@@ -68,14 +73,11 @@ class InterruptedFiling : public qbtest::ServerTest {
   // Where each seeded mail is, as place and file name; each must be in one place, once.
   using Places = std::map<int, std::vector<std::pair<std::string, std::string>>>;
   Places places(int count) {
-    std::map<std::string, int> byBytes;
-    for (int i = 1; i <= count; ++i) byBytes[qbtest::MailServers::crlf(message(i))] = i;
     Places found;
     for (const char* place : {"inbox", "even", "four"}) {
-      for (const fs::path& file : mailstore::fListMailFiles(folderOf(place))) {
-        auto it = byBytes.find(*fsutil::fReadFile(file));
-        EXPECT_TRUE(it != byBytes.end()) << "a file that is no seeded mail: " << file;
-        if (it != byBytes.end()) found[it->second].emplace_back(place, mailstore::fUtf8(file.filename()));
+      for (const auto& [i, file] : message.fFiles({folderOf(place)}, count)) {
+        EXPECT_NE(i, 0) << "a file that is no seeded mail: " << file;
+        if (i != 0) found[i].emplace_back(place, mailstore::fUtf8(file.filename()));
       }
     }
     return found;
@@ -112,7 +114,7 @@ class InterruptedFiling : public qbtest::ServerTest {
 
 TEST_F(InterruptedFiling, CutConnectionsThenAFullRun) {
   const int count = 16;
-  for (int i = 1; i <= count; ++i) servers->seed("alice", message(i));
+  message.seed(*servers, "alice", count);
   int received = 0;
   // Cuts fall in the greeting, the listing and inside the transfers.
   for (std::size_t limit : {40u, 1500u, 5000u, 9000u, 14000u, 26000u}) {
@@ -140,29 +142,32 @@ TEST_F(InterruptedFiling, CutConnectionsThenAFullRun) {
   // Read marks went with the moved mails: the rules' mark on the even ones.
   EXPECT_EQ(mailstore::fCountUnread(even_), 0);
   EXPECT_EQ(mailstore::fCountUnread(four_), 0);
-  EXPECT_EQ(mailstore::fCountUnread(inbox_), count / 2);  // the odd ones; even ones are read wherever they are
+  EXPECT_EQ(mailstore::fCountUnread(inbox_),
+            count / 2);  // the odd ones; even ones are read wherever they are
   EXPECT_FALSE(fs::exists(mail::UidlStore::journalPath(inbox_)));
   EXPECT_EQ(receive().count, 0);
 }
 
 TEST_F(InterruptedFiling, KilledWhileFilingThenAFullRun) {
   const int count = 12;
-  for (int i = 1; i <= count; ++i) servers->seed("alice", message(i));
+  message.seed(*servers, "alice", count);
   const int stopAfter = 7;
   // The run goes on in a child process that is killed part way, once the filing thread
   // has moved at least one mail out of the inbox.
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    RcvMailFn killedPartWay = [&](std::string_view server, std::string_view user, std::string_view pass,
-                                  std::string_view command, std::string_view dest, const mail::Progress& progress,
+    RcvMailFn killedPartWay = [&](std::string_view server, std::string_view user,
+                                  std::string_view pass, std::string_view command,
+                                  std::string_view dest, const mail::Progress& progress,
                                   const mail::Saved& saved) {
       int seen = 0;
       return mail::RcvMail(server, user, pass, command, dest, progress,
                            [&](const std::string& path, std::string_view bytes) {
                              saved(path, bytes);
                              if (++seen < stopAfter) return;
-                             const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+                             const auto limit =
+                                 std::chrono::steady_clock::now() + std::chrono::seconds(10);
                              while (mailstore::fListMailFiles(even_).empty() &&
                                     mailstore::fListMailFiles(four_).empty()) {
                                if (std::chrono::steady_clock::now() > limit) _exit(3);
