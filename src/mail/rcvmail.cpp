@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -80,7 +81,8 @@ std::string sha256Hex(std::string_view bytes) {
 }
 
 bool isOtherWritersTemp(const std::string& name) {
-  if (name.size() < 6 || name[0] != '.' || name.compare(name.size() - 4, 4, ".tmp") != 0) return false;
+  if (name.size() < 6 || name[0] != '.' || name.compare(name.size() - 4, 4, ".tmp") != 0)
+    return false;
   return std::all_of(name.begin() + 1, name.end() - 4,
                      [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
 }
@@ -107,11 +109,25 @@ void cleanStaleTemps(const fs::path& folder) {
 class MailWriter {
  public:
   MailWriter(fs::path folder, UidlStore& uidl) : folder_(std::move(folder)), uidl_(uidl) {
-    std::time_t now = std::time(nullptr);
+    // The run's names start with its time to the millisecond, later than any earlier
+    // run of this process: the names of a run that moved its mails out of the inbox are
+    // never given again by the next run (in the same second), so filing into the
+    // folder that holds them finds its name free.
+    static std::atomic<long long> lastMs{0};
+    long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                       .count();
+    long long last = lastMs.load(), chosen = 0;
+    do {
+      chosen = std::max(ms, last + 1);
+    } while (!lastMs.compare_exchange_weak(last, chosen));
+    ms = chosen;
+    const std::time_t now = static_cast<std::time_t>(ms / 1000);
     std::tm tm{};
     localtime_r(&now, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y%m%d_%H%M%S", &tm);
+    char buf[40];
+    const std::size_t n = std::strftime(buf, sizeof buf, "%Y%m%d_%H%M%S", &tm);
+    std::snprintf(buf + n, sizeof buf - n, "%03lld", ms % 1000);
     stamp_ = buf;
   }
 
@@ -284,7 +300,9 @@ std::string failText(std::string_view what, std::string_view words) {
 // The connection's own text (already plain) when it broke.
 std::string brokenText(std::string_view words) { return "POP3: " + std::string(words); }
 
-std::string closedText(std::string_view words) { return failText("サーバが接続を閉じました", words); }
+std::string closedText(std::string_view words) {
+  return failText("サーバが接続を閉じました", words);
+}
 
 // A refused USER or PASS, told apart by the response codes servers give.
 std::string loginFailure(Pop3Session& pop, std::string_view words) {
@@ -313,7 +331,8 @@ class Receiver {
       if (!uidl.fCommit(gotList_ ? &onServer_ : nullptr) && error.empty())
         error = "受信済み一覧を書けません (" + folder_.string() + ")";
     }
-    if (error.empty() && cmd_.del && !pop.broken()) error = deleteAndQuit(pop, uidl);
+    if (error.empty() && cmd_.del && !pop.broken())
+      error = deleteAndQuit(pop, uidl);
     else if (!pop.broken()) {
       std::string words;
       pop.command("QUIT", words);
@@ -393,7 +412,8 @@ class Receiver {
         if (sp == std::string_view::npos) continue;
         std::size_t n = 0;
         bool ok = sp > 0 && sp < 10;
-        for (char c : line.substr(0, sp)) ok = ok && c >= '0' && c <= '9', n = n * 10 + static_cast<std::size_t>(c - '0');
+        for (char c : line.substr(0, sp))
+          ok = ok && c >= '0' && c <= '9', n = n * 10 + static_cast<std::size_t>(c - '0');
         std::string uid(line.substr(sp + 1));
         if (!ok || n == 0 || uid.empty() || uid.find('\t') != std::string::npos) continue;
         messages.push_back({n, uid});

@@ -83,18 +83,12 @@ class InterruptedFiling : public qbtest::ServerTest {
     return found;
   }
 
-  // The folder the rules send mail i to: the last one that takes it. The library names
-  // files by the second, so a run soon after another may reuse a name already taken in a
-  // subfolder; the move never overwrites, and the mail then stays one folder short.
+  // Mail i lies in the folder its rules send it to: the last one that takes it. Runs
+  // follow each other within the same second here, and no file name of one run is used
+  // again by the next, so no move finds its name taken.
   void expectFiled(int i, const std::pair<std::string, std::string>& at) {
-    std::vector<std::string> chain = {"inbox"};
-    if (i % 2 == 0) chain.push_back("even");
-    if (i % 4 == 0) chain.push_back("four");
-    auto pos = std::find(chain.begin(), chain.end(), at.first);
-    ASSERT_NE(pos, chain.end()) << "mail " << i << " in " << at.first;
-    for (auto later = pos + 1; later != chain.end(); ++later)
-      EXPECT_TRUE(fs::exists(folderOf(*later) / mailstore::fPath(at.second)))
-          << "mail " << i << " stopped in " << at.first << " though " << *later << " had room";
+    const char* last = i % 4 == 0 ? "four" : i % 2 == 0 ? "even" : "inbox";
+    EXPECT_EQ(at.first, last) << "mail " << i << " (" << at.second << ")";
   }
 
   void expectEachOnceInItsFolder(int count) {
