@@ -235,12 +235,18 @@ SendResult fSend(const fs::path& logFile, const fs::path& accountFolder, const D
   mail::CertificatePin pin(account.smtpCertPin);
   // The copy is written and flushed while the server takes the mail; it gets its name in
   // 送信箱 only once the mail was accepted, and is removed otherwise.
-  auto copy =
-      std::async(std::launch::async, [&] { return prepare(accountFolder, Box::Sent, draft); });
+  std::future<Prepared> copy;
+  try {
+    copy = std::async(std::launch::async, [&] { return prepare(accountFolder, Box::Sent, draft); });
+  } catch (const std::system_error&) {
+    // No thread to spare: the copy is written after the send instead.
+  }
   mail::SendStatus status = mail::SendMailEx(
       mailstore::fUtf8(logFile), server, fRecipientList(draft), sender, draft.subject, draft.body,
       joinTab(draft.attachments), account.user, account.pass, progress);
-  const Prepared prepared = copy.get();
+  const Prepared prepared = copy.valid()  ? copy.get()
+                            : status.sent ? prepare(accountFolder, Box::Sent, draft)
+                                          : Prepared{};
   result.sent = status.sent;
   result.text = std::move(status.text);
   if (!result.sent) {
