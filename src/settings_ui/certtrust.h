@@ -2,6 +2,8 @@
 // Trusting a server's certificate from the account settings dialog: look at what the
 // server shows, tell the user, and keep its fingerprint only when the user says so.
 #include <QString>
+
+class QWidget;
 #include <functional>
 #include <string>
 
@@ -11,7 +13,9 @@ namespace certtrust {
 using AskFn = std::function<bool(const QString& text, bool question)>;
 
 // The fingerprint to keep for the server ("POP3" with "host" TAB "port", or "SMTP" with
-// "host:port"): a newly confirmed one, else `pin` as it was.
-QString fConfirm(const QString& kind, const std::string& server, const QString& pin, const AskFn& ask);
+// "host:port"): a newly confirmed one, else `pin` as it was. While the server is asked,
+// `busy` (the window the command came from) takes no input.
+QString fConfirm(const QString& kind, const std::string& server, const QString& pin,
+                 const AskFn& ask, QWidget* busy = nullptr);
 
 }  // namespace certtrust

@@ -404,10 +404,10 @@ void frmSet::cmdCert_Click() {
   // The servers as the boxes hold them now, as receiving and sending would reach them.
   if (!txt_[4]->text().isEmpty())
     pop3CertPin_ = certtrust::fConfirm(
-        "POP3", accountsettings::fJoinServer(ss(txt_[4]->text()), ss(txt_[9]->text()), '\t'), pop3CertPin_, ask);
+        "POP3", accountsettings::fJoinServer(ss(txt_[4]->text()), ss(txt_[9]->text()), '\t'), pop3CertPin_, ask, this);
   if (!txt_[3]->text().isEmpty())
     smtpCertPin_ = certtrust::fConfirm(
-        "SMTP", accountsettings::fJoinServer(ss(txt_[3]->text()), ss(txt_[8]->text()), ':'), smtpCertPin_, ask);
+        "SMTP", accountsettings::fJoinServer(ss(txt_[3]->text()), ss(txt_[8]->text()), ':'), smtpCertPin_, ask, this);
 }
 
 bool frmSet::eventFilter(QObject* watched, QEvent* event) {

@@ -1,5 +1,11 @@
 // The account settings dialog against a real account folder: what it loads, what it
 // writes to set.ini (byte for byte), and the rule editor.
+#include "settings_ui/frmSet.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,10 +25,9 @@
 
 #include "../common/tempdir.h"
 #include "mailservers.h"
-#include "settings_ui/frmSet.h"
 #include "store/mailstore.h"
-#include "store/mod_ini.h"
 #include "store/modCommon.h"
+#include "store/mod_ini.h"
 
 namespace fs = std::filesystem;
 
@@ -54,7 +59,9 @@ class FrmSetTest : public QObject {
     });
   }
   std::string plain(const char* key) const { return modCommon::fGetAccountValue(dir_, key); }
-  std::string raw(const char* key) const { return mod_ini::fGetIniString("Mail", key, dir_ / "set.ini", "<none>"); }
+  std::string raw(const char* key) const {
+    return mod_ini::fGetIniString("Mail", key, dir_ / "set.ini", "<none>");
+  }
 
  private slots:
   void init() {
@@ -72,7 +79,8 @@ class FrmSetTest : public QObject {
     modCommon::sSetAccountValue(dir_, "POP3", "pop.example.jp");
     modCommon::sSetAccountValue(dir_, "Pass", "secret");
     mod_ini::fWriteIniString("Mail", "SvrDel", "1", dir_ / "set.ini");
-    mod_ini::fWriteIniString("Mail", "Distribute", "差出人|boss|受信箱\\仕事|2||[", dir_ / "set.ini");
+    mod_ini::fWriteIniString("Mail", "Distribute", "差出人|boss|受信箱\\仕事|2||[",
+                             dir_ / "set.ini");
 
     frmSet dlg(dir_, "旧名");
     QCOMPARE(dlg.windowTitle(), QString("アカウント設定 - 旧名"));
@@ -157,7 +165,8 @@ class FrmSetTest : public QObject {
 
     // A row click loads it back; edit replaces it.
     lv->setCurrentItem(lv->topLevelItem(0));
-    QTest::mouseClick(lv->viewport(), Qt::LeftButton, {}, lv->visualItemRect(lv->topLevelItem(0)).center());
+    QTest::mouseClick(lv->viewport(), Qt::LeftButton, {},
+                      lv->visualItemRect(lv->topLevelItem(0)).center());
     QCOMPARE(target->currentText(), QString("差出人"));
     QVERIFY(find<QCheckBox>(dlg, "chkDis_2")->isChecked());
     QCOMPARE(find<QLineEdit>(dlg, "txt_50")->text(), QString("/usr/bin/prog"));
@@ -290,7 +299,8 @@ class FrmSetTest : public QObject {
       find<QPushButton>(dlg, "cmdCert")->click();
       QCOMPARE(asked.size(), 2);
       QVERIFY(asked[0].startsWith("POP3") && asked[1].startsWith("SMTP"));
-      for (const QString& a : asked) QVERIFY2(a.contains(QString::fromStdString(fingerprint)), qPrintable(a));
+      for (const QString& a : asked)
+        QVERIFY2(a.contains(QString::fromStdString(fingerprint)), qPrintable(a));
       find<QPushButton>(dlg, "cmdOK")->click();
       QCOMPARE(raw("POP3CertPin"), yes ? fingerprint : std::string("<none>"));
       QCOMPARE(raw("SMTPCertPin"), yes ? fingerprint : std::string("<none>"));
@@ -305,6 +315,46 @@ class FrmSetTest : public QObject {
     find<QPushButton>(dlg, "cmdCert")->click();
     QCOMPARE(told.size(), 2);
     QVERIFY(told[0].contains("信頼済み"));
+  }
+
+  // A server that never answers: the dialog keeps painting but takes no input until the
+  // wait ends, and the user is told what went wrong.
+  void certificateCheckOfASilentServerKeepsTheWindowAlive() {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+            ::listen(listener, 4) == 0 &&
+            ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) == 0);
+    mail::LibrarySettings saved = mail::fGetLibrarySettings(), quick = saved;
+    quick.timeoutSeconds = 1;
+    mail::sSetLibrarySettings(quick);
+    modCommon::sSetAccountValue(dir_, "POP3", "127.0.0.1\t" + std::to_string(ntohs(addr.sin_port)));
+    frmSet dlg(dir_, "x");
+    QStringList told;
+    dlg.ask = [&](const QString& text, bool) {
+      told << text;
+      return false;
+    };
+    int ticks = 0;
+    bool enabledWhileWaiting = true;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+      ++ticks;
+      enabledWhileWaiting = enabledWhileWaiting && dlg.isEnabled();
+    });
+    tick.start(50);
+    find<QPushButton>(dlg, "cmdCert")->click();
+    tick.stop();
+    mail::sSetLibrarySettings(saved);
+    ::close(listener);
+    QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
+    QVERIFY(!enabledWhileWaiting);
+    QVERIFY(dlg.isEnabled());
+    QCOMPARE(told.size(), 1);
+    QVERIFY2(!told[0].isEmpty(), qPrintable(told[0]));
   }
 };
 
