@@ -26,7 +26,8 @@ constexpr std::string_view kSentKeys = "subject:to:date:nofile:nobody:";
 // The value of a labelled element: the text after its fixed-length label.
 QString cut(const std::vector<std::string>& result, size_t index, size_t label) {
   if (index >= result.size() || result[index].size() <= label) return {};
-  return QString::fromUtf8(result[index].data() + label, static_cast<qsizetype>(result[index].size() - label));
+  return QString::fromUtf8(result[index].data() + label,
+                           static_cast<qsizetype>(result[index].size() - label));
 }
 
 // One row read from a message file; nothing for an unreadable sent-type mail.
@@ -105,8 +106,9 @@ int Form1::fFillList(const std::filesystem::path& folder, bool sentType) {
       std::transform(name.begin(), name.end(), name.begin(),
                      [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
       auto it = states.find(name);
-      rows[i]->icon = it != states.end() && it->second == mailstore::kStateRead ? MailListModel::kRead
-                                                                                 : MailListModel::kUnread;
+      rows[i]->icon = it != states.end() && it->second == mailstore::kStateRead
+                          ? MailListModel::kRead
+                          : MailListModel::kUnread;
       list.push_back(std::move(*rows[i]));
     }
     added = static_cast<int>(list.size());
@@ -126,22 +128,26 @@ int Form1::fFillList(const std::filesystem::path& folder, bool sentType) {
   return added;
 }
 
-int Form1::sFillReceivedList(const std::filesystem::path& folder) { return fFillList(folder, false); }
+int Form1::sFillReceivedList(const std::filesystem::path& folder) {
+  return fFillList(folder, false);
+}
 
 int Form1::sFillSentList(const std::filesystem::path& folder) { return fFillList(folder, true); }
 
 void Form1::sAddReceivedItem(const std::filesystem::path& file) {
   std::optional<MailRow> row = readRow(file, false);
-  row->icon = mailstore::fIsRead(file.parent_path(), mailstore::fUtf8(file.filename())) ? MailListModel::kRead
-                                                                                        : MailListModel::kUnread;
+  row->icon = mailstore::fIsRead(file.parent_path(), mailstore::fUtf8(file.filename()))
+                  ? MailListModel::kRead
+                  : MailListModel::kUnread;
   listModel_->sAppendRow(std::move(*row));
 }
 
 void Form1::sAddSentItem(const std::filesystem::path& file) {
   std::optional<MailRow> row = readRow(file, true);
   if (!row) return;
-  row->icon = mailstore::fIsRead(file.parent_path(), mailstore::fUtf8(file.filename())) ? MailListModel::kRead
-                                                                                        : MailListModel::kUnread;
+  row->icon = mailstore::fIsRead(file.parent_path(), mailstore::fUtf8(file.filename()))
+                  ? MailListModel::kRead
+                  : MailListModel::kUnread;
   listModel_->sAppendRow(std::move(*row));
 }
 
@@ -150,7 +156,8 @@ void Form1::sSortByColumn(int column) {
   if (k < 0 || k > 2) return;
   Qt::SortOrder order = Qt::AscendingOrder;
   if (listModel_->fSortColumn() == k) {
-    order = listModel_->fSortOrder() == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+    order =
+        listModel_->fSortOrder() == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
   }
   listModel_->sSetSort(k, order);
   ListView1_->header()->setSortIndicator(k, order);
@@ -162,7 +169,9 @@ QString Form1::fSelectedMailPath() const {
   return listModel_->fRow(current.row()).path;
 }
 
-QString Form1::fShownMailPath() const { return shownPath_.isEmpty() ? fSelectedMailPath() : shownPath_; }
+QString Form1::fShownMailPath() const {
+  return shownPath_.isEmpty() ? fSelectedMailPath() : shownPath_;
+}
 
 void Form1::sSelectAllMails() { ListView1_->selectAll(); }
 
@@ -171,7 +180,8 @@ void Form1::sDeleteSelectedMails() {
   // rows listed from the trash are deleted for good.
   if (listedKey_.isEmpty()) return;  // an account node lists nothing to delete
   const std::string key = listedKey_.toStdString();
-  const bool trash = key.rfind(mailstore::kTrash, 0) == 0 && key.size() == mailstore::kTrash.size() + 2;
+  const bool trash =
+      key.rfind(mailstore::kTrash, 0) == 0 && key.size() == mailstore::kTrash.size() + 2;
   std::vector<int> rows;
   for (const QModelIndex& i : ListView1_->selectionModel()->selectedRows()) rows.push_back(i.row());
   if (rows.empty()) return;
@@ -184,8 +194,8 @@ void Form1::sDeleteSelectedMails() {
     failed = mailstore::fDeleteMails(files);
   } else {
     const int number = folderTree::fNodeAccount(key);
-    failed = mailstore::fMoveMails(
-        files, mailstore::fAccountFolder(accountPrefix_, number) / mailstore::fPath(mailstore::kTrash));
+    failed = mailstore::fMoveMails(files, mailstore::fAccountFolder(accountPrefix_, number) /
+                                              mailstore::fPath(mailstore::kTrash));
   }
   std::vector<int> gone;
   for (size_t i = 0; i < rows.size(); ++i) {
@@ -195,6 +205,11 @@ void Form1::sDeleteSelectedMails() {
   listModel_->sRemoveRows(gone);
   sMailCount();
   sSetStatus(2, QStringLiteral("総メール数 %1件").arg(listModel_->rowCount()));
+  if (!failed.empty()) {
+    sSetStatus(1, (trash ? QStringLiteral("%1件のメールを削除できませんでした")
+                         : QStringLiteral("%1件のメールをごみ箱へ移動できませんでした"))
+                      .arg(failed.size()));
+  }
   // The row now at the place of the first deleted one becomes current and is shown.
   const int n = listModel_->rowCount();
   if (n == 0) {
@@ -203,8 +218,8 @@ void Form1::sDeleteSelectedMails() {
   }
   int row = firstGone < 0 ? ListView1_->currentIndex().row() : std::min(firstGone, n - 1);
   if (row < 0) return;
-  ListView1_->selectionModel()->setCurrentIndex(listModel_->index(row, 0),
-                                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  ListView1_->selectionModel()->setCurrentIndex(
+      listModel_->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   ListView1_ItemClick();
 }
 
@@ -219,7 +234,8 @@ void Form1::sInstallMailCommands() {
   header->setSectionsClickable(true);
   header->setSortIndicatorShown(true);
   header->setSortIndicator(listModel_->fSortColumn(), listModel_->fSortOrder());
-  connect(header, &QHeaderView::sectionClicked, this, [this](int section) { sSortByColumn(section + 1); });
+  connect(header, &QHeaderView::sectionClicked, this,
+          [this](int section) { sSortByColumn(section + 1); });
 
   ListView1_->setDragEnabled(true);
   ListView1_->setDragDropMode(QAbstractItemView::DragOnly);
@@ -237,15 +253,16 @@ void Form1::sInstallMailCommands() {
     switch (event->type()) {
       case QEvent::FocusIn:
       case QEvent::FocusOut:
-        if (edit && watched == ListView1_) edit->menuAction()->setEnabled(event->type() == QEvent::FocusOut);
+        if (edit && watched == ListView1_)
+          edit->menuAction()->setEnabled(event->type() == QEvent::FocusOut);
         break;
       case QEvent::MouseButtonPress:
         if (edit) edit->menuAction()->setEnabled(false);
         break;
       case QEvent::MouseButtonRelease: {
         auto* me = static_cast<QMouseEvent*>(event);
-        if (watched == ListView1_->viewport() && me->button() == Qt::RightButton && listModel_->rowCount() > 0 &&
-            ListView1_->selectionModel()->hasSelection()) {
+        if (watched == ListView1_->viewport() && me->button() == Qt::RightButton &&
+            listModel_->rowCount() > 0 && ListView1_->selectionModel()->hasSelection()) {
           fMenu(Menu::List)->popup(me->globalPosition().toPoint());
         }
         break;
@@ -253,7 +270,8 @@ void Form1::sInstallMailCommands() {
       case QEvent::ShortcutOverride: {
         // Ctrl+A and Delete belong to the list while it has the focus, not to the menus.
         auto* ke = static_cast<QKeyEvent*>(event);
-        if (watched == ListView1_ && (ke->matches(QKeySequence::SelectAll) || ke->key() == Qt::Key_Delete)) {
+        if (watched == ListView1_ &&
+            (ke->matches(QKeySequence::SelectAll) || ke->key() == Qt::Key_Delete)) {
           event->accept();
           return true;
         }

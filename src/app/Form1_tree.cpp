@@ -27,10 +27,18 @@ QIcon Form1::fImage(int number) const {
   QStyle* st = style();
   QIcon icon;
   switch (number) {
-    case folderTree::kImageAccount: icon = st->standardIcon(QStyle::SP_DriveNetIcon); break;
-    case folderTree::kImageFolderOpen: icon = st->standardIcon(QStyle::SP_DirOpenIcon); break;
-    case folderTree::kImageTrash: icon = st->standardIcon(QStyle::SP_TrashIcon); break;
-    default: icon = st->standardIcon(QStyle::SP_DirClosedIcon); break;
+    case folderTree::kImageAccount:
+      icon = st->standardIcon(QStyle::SP_DriveNetIcon);
+      break;
+    case folderTree::kImageFolderOpen:
+      icon = st->standardIcon(QStyle::SP_DirOpenIcon);
+      break;
+    case folderTree::kImageTrash:
+      icon = st->standardIcon(QStyle::SP_TrashIcon);
+      break;
+    default:
+      icon = st->standardIcon(QStyle::SP_DirClosedIcon);
+      break;
   }
   return cache[number] = icon;
 }
@@ -50,9 +58,11 @@ QTreeWidgetItem* Form1::fAddNode(const QString& parentKey, const QString& key, c
   if (selectedImage && selectedImage != image) {
     // The open folder while the node is selected.
     QIcon both;
-    for (const QSize& size : icon.availableSizes()) both.addPixmap(icon.pixmap(size), QIcon::Normal);
+    for (const QSize& size : icon.availableSizes())
+      both.addPixmap(icon.pixmap(size), QIcon::Normal);
     QIcon open = fImage(selectedImage);
-    for (const QSize& size : open.availableSizes()) both.addPixmap(open.pixmap(size), QIcon::Selected);
+    for (const QSize& size : open.availableSizes())
+      both.addPixmap(open.pixmap(size), QIcon::Selected);
     icon = both;
   }
   node->setIcon(0, icon);
@@ -66,7 +76,8 @@ void Form1::sBuildFolderTree() {
   nodes_.clear();
   dragOriginNode = nullptr;
   for (const folderTree::Node& n : folderTree::fBuildNodes(programDir_)) {
-    QTreeWidgetItem* node = fAddNode(qs(n.parentKey), qs(n.key), qs(n.text), n.image, n.selectedImage, n.count);
+    QTreeWidgetItem* node =
+        fAddNode(qs(n.parentKey), qs(n.key), qs(n.text), n.image, n.selectedImage, n.count);
     if (node && !node->parent()) node->setExpanded(true);
   }
   tv_->viewport()->update();
@@ -107,7 +118,8 @@ std::function<Form1::MailCounts()> Form1::fMailCounter() const {
   return [folders = std::move(folders)] {
     MailCounts counts;
     counts.reserve(folders.size());
-    for (const auto& [key, folder] : folders) counts.emplace_back(key, folderTree::fCountFor(key, folder));
+    for (const auto& [key, folder] : folders)
+      counts.emplace_back(key, folderTree::fCountFor(key, folder));
     return counts;
   };
 }
@@ -149,8 +161,8 @@ void Form1::sShowNode(QTreeWidgetItem* node) {
     listedKey_ = FolderTree::fKey(node);
     sSetStatus(2, QStringLiteral("総メール数 %1件").arg(listModel_->rowCount()));
   }
-  setWindowTitle(kTitle + QStringLiteral(" ： ") + fGetRootNode(node)->text(0) + QStringLiteral(" - ") +
-                 node->text(0));
+  setWindowTitle(kTitle + QStringLiteral(" ： ") + fGetRootNode(node)->text(0) +
+                 QStringLiteral(" - ") + node->text(0));
 }
 
 void Form1::tv_MouseDown(QTreeWidgetItem* node, Qt::MouseButton button, const QPoint& globalPos) {
@@ -215,6 +227,9 @@ void Form1::tv_Drop(QTreeWidgetItem* node, const QList<QUrl>& urls) {
       for (const auto& f : failed) paths.removeAll(qs(mailstore::fUtf8(f)));
       listModel_->sRemovePaths(paths);
       sMailCount();
+      // A mail whose name the folder holds already stays where it was.
+      if (!failed.empty())
+        sSetStatus(1, QStringLiteral("%1件のメールを移動できませんでした").arg(failed.size()));
     }
   }
   sEndTreeDrag();

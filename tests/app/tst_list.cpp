@@ -308,6 +308,7 @@ void ListTest::deleteToTrashAndForGood() {
   QCOMPARE(column(form, 0), QStringList({"clash", "kept"}));
   QCOMPARE(count(form, "ごみ箱01"), QString("3"));
   QCOMPARE(form.fStatus(2), QString("総メール数 2件"));
+  QCOMPARE(form.fStatus(1), QString("1件のメールをごみ箱へ移動できませんでした"));
   // The row now in the place of the first deleted row is shown.
   QCOMPARE(list->currentIndex().row(), 1);
   QCOMPARE(form.fHeaderBox(2)->text(), QString("kept"));

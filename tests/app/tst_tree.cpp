@@ -324,6 +324,7 @@ void TreeTest::dropMovesMailsWithTheirState() {
   QVERIFY(drag({"m4.eml"}, target));
   QVERIFY(fs::exists(a1_ / "受信箱" / "m4.eml"));
   QCOMPARE(form.fListModel()->rowCount(), 1);
+  QCOMPARE(form.fStatus(1), QString("1件のメールを移動できませんでした"));
 }
 
 QTEST_MAIN(TreeTest)
