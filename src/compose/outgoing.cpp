@@ -1,6 +1,7 @@
 #include "compose/outgoing.h"
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -165,6 +166,23 @@ struct Prepared {
   std::string error;  // when temp is empty
 };
 
+// Outgoing files wait under this prefix until they get their name; one left by a program
+// killed meanwhile (a send in progress, say) is removed by a later store once surely dead.
+constexpr std::string_view kTempPrefix = ".qbout-";
+constexpr auto kStaleTempAge = std::chrono::hours(24);
+
+void removeStaleTemps(const fs::path& folder) {
+  std::error_code ec;
+  const auto staleBefore = fs::file_time_type::clock::now() - kStaleTempAge;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.compare(0, kTempPrefix.size(), kTempPrefix) != 0) continue;
+    std::error_code rm;
+    const auto when = fs::last_write_time(it->path(), rm);
+    if (!rm && when < staleBefore) fs::remove(it->path(), rm);
+  }
+}
+
 Prepared prepare(const fs::path& accountFolder, Box box, const Draft& draft) {
   Prepared p;
   p.folder = boxFolder(accountFolder, box);
@@ -174,7 +192,9 @@ Prepared prepare(const fs::path& accountFolder, Box box, const Draft& draft) {
     p.error = "保存先のフォルダを作成できません: " + mailstore::fUtf8(p.folder);
     return p;
   }
-  p.temp = fsutil::fWriteTempFile(p.folder, charset::fEncodeStored(fileText(now(), draft)), true);
+  removeStaleTemps(p.folder);
+  p.temp = fsutil::fWriteTempFile(p.folder, charset::fEncodeStored(fileText(now(), draft)), true,
+                                  kTempPrefix);
   if (!p.temp) p.error = "メールを保存できません: " + mailstore::fUtf8(p.folder);
   return p;
 }

@@ -123,6 +123,19 @@ TEST_F(Store, ExactContentInCp932InEachBox) {
   EXPECT_EQ(namesIn(sentFolder(account())).size(), 3u);  // the mail and the two box folders
 }
 
+TEST_F(Store, OutgoingFilesLeftByAKilledProgramGoOnceSurelyDead) {
+  const fs::path box = sentFolder(account()) / mailstore::fPath(mailstore::kDrafts);
+  fs::create_directories(box);
+  for (const char* name : {".qbout-dead.tmp", ".qbout-sending.tmp", ".other.tmp"})
+    std::ofstream(box / name) << name;
+  fs::last_write_time(box / ".qbout-dead.tmp",
+                      fs::file_time_type::clock::now() - std::chrono::hours(25));
+  ASSERT_TRUE(compose::fStore(account(), Box::Drafts, {"a@x", "", "", "s", "b", {}}).ok);
+  EXPECT_FALSE(fs::exists(box / ".qbout-dead.tmp"));
+  EXPECT_TRUE(fs::exists(box / ".qbout-sending.tmp"));  // may be a send still going on
+  EXPECT_TRUE(fs::exists(box / ".other.tmp"));          // not ours
+}
+
 TEST_F(Store, TextBeyondCp932IsKeptAsUtf8AndHeaderFieldsStayOneLine) {
   Draft d{"a@x", "", "", "絵文字😀\r\nBcc: evil@x", "本文😀", {}};
   auto r = compose::fStore(account(), Box::Drafts, d);
@@ -161,7 +174,8 @@ TEST_F(Store, SameSecondTakesCountedNames) {
 TEST_F(Store, AllNamesOfTheSecondTakenFailsAndKeepsEveryFile) {
   // Thousands of names are made: in memory where the system has such a folder, so a busy
   // disk does not outlast the seconds they are made for.
-  const qbtest::TempDir scratch("qb-names", fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : dir.path());
+  const qbtest::TempDir scratch("qb-names",
+                                fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : dir.path());
   const fs::path account = scratch.path() / "Account01";
   fs::path folder = sentFolder(account);
   fs::create_directories(folder);
