@@ -25,12 +25,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-
-std::string bytesOf(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 void writeBytes(const fs::path& p, const std::string& bytes) {
   std::ofstream(p, std::ios::binary) << bytes;
 }

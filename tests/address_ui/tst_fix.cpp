@@ -13,15 +13,6 @@
 using namespace fixture;
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string bytesOf(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-}  // namespace
-
 class FixTest : public QObject {
   Q_OBJECT
  private slots:

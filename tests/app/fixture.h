@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/SpeechEngine.h"
+#include "store/fsutil.h"
 #include "store/mailstore.h"
 #include "store/mod_ini.h"
 #include "store/modCommon.h"
@@ -67,5 +68,8 @@ inline fs::path mail(const fs::path& folder, const std::string& name, bool read 
 }
 
 inline std::string u8(const fs::path& p) { return mailstore::fUtf8(p); }
+
+// The whole file; empty when it cannot be read.
+inline std::string bytesOf(const fs::path& file) { return fsutil::fReadFile(file).value_or(""); }
 
 }  // namespace fixture

@@ -86,11 +86,6 @@ QStringList allDirs(const fs::path& program) {
   return dirs;
 }
 
-std::string fileBytes(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // Runs `act` on the next modal window (a dialog opened with exec) once it is up. The
 // returned watcher is deleted by the caller when no window is expected after all.
 QTimer* onModal(std::function<void(QWidget*)> act) {
@@ -357,7 +352,7 @@ void FilesTest::accountSettingsStopsAndRearmsTheTimer() {
   QVERIFY(form.fTimer()->isActive());
 
   select(form, "送信待ち02");
-  const std::string before = fileBytes(a2 / "set.ini");
+  const std::string before = bytesOf(a2 / "set.ini");
   bool timerWhileOpen = true;
   QString title;
   onModal([&](QWidget* dialog) {
@@ -373,7 +368,7 @@ void FilesTest::accountSettingsStopsAndRearmsTheTimer() {
   QVERIFY(!timerWhileOpen);
   QCOMPARE(title, QString("アカウント設定 - 旧名"));
   QCOMPARE(form.Tag, QString("02"));
-  QCOMPARE(fileBytes(a2 / "set.ini"), before);  // Cancel writes nothing
+  QCOMPARE(bytesOf(a2 / "set.ini"), before);  // Cancel writes nothing
   QCOMPARE(form.fNode("root02")->text(0), QString("旧名"));
   // Re-armed from the values on disk now.
   QVERIFY(form.fTimer()->isActive());

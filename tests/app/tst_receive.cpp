@@ -45,15 +45,10 @@ std::vector<fs::path> mailsIn(const fs::path& folder) {
   return files;
 }
 
-std::string readText(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // The file (among `files`) whose bytes contain `text`.
 fs::path withText(const std::vector<fs::path>& files, const std::string& text) {
   for (const auto& f : files)
-    if (readText(f).find(text) != std::string::npos) return f;
+    if (bytesOf(f).find(text) != std::string::npos) return f;
   return {};
 }
 
@@ -201,8 +196,8 @@ void ReceiveTest::receiveOneFilesStartsAndAnnounces() {
   QVERIFY(!markedRead(withText(left, "rec: radio")));
   // Desktop: the program started once, the https address went to the sibling browser as
   // one argument, the http address to the default browser, the file: text nowhere.
-  QTRY_COMPARE_WITH_TIMEOUT(readText(program_ / "recorded.txt"), std::string("started\n"), 10000);
-  QTRY_COMPARE_WITH_TIMEOUT(readText(program_ / "browser.txt"), std::string("1|https://example.jp/a?b=1\n"), 10000);
+  QTRY_COMPARE_WITH_TIMEOUT(bytesOf(program_ / "recorded.txt"), std::string("started\n"), 10000);
+  QTRY_COMPARE_WITH_TIMEOUT(bytesOf(program_ / "browser.txt"), std::string("1|https://example.jp/a?b=1\n"), 10000);
   QCOMPARE(urls_.opened, QStringList{"http://open.example/x"});
   // Announced once, in this order; the list of the selected folder reloaded; counts redone.
   QCOMPARE(g_spoken, QStringList{"アカウント<NUM VAL=1>わ、<NUMK  VAL=6  COUNTER=けん>;じゅしんしまし'た"});

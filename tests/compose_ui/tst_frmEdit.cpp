@@ -58,11 +58,6 @@ std::vector<fs::path> mailsIn(const fs::path& folder) {
   return files;
 }
 
-std::string readText(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 }  // namespace
 
 class ComposerTest : public QObject {
@@ -347,14 +342,14 @@ void ComposerTest::sendDeliversKeepsCopyAndCloses() {
   QVERIFY2(!status.isEmpty() && !status.startsWith("送信中"), qPrintable(status));
   const auto sent = mailsIn(a1_ / "送信箱");
   QCOMPARE(sent.size(), size_t(1));
-  QVERIFY(readText(sent[0]).find("To: bob@localhost\r\n") != std::string::npos);
+  QVERIFY(bytesOf(sent[0]).find("To: bob@localhost\r\n") != std::string::npos);
   QVERIFY(mailsIn(a1_ / "送信箱" / "下書き").empty());
   QCOMPARE(form->fListModel()->rowCount(), 1);  // the shown 送信箱 was listed again
   QCOMPARE(form->fListModel()->fRow(0).subject, QString("送信テスト"));
   const auto delivered = servers_->stored("bob");
   QCOMPARE(delivered.size(), size_t(1));
-  QVERIFY(readText(delivered[0]).find("attached text") != std::string::npos ||
-          readText(delivered[0]).find("YXR0YWNoZWQgdGV4dA") != std::string::npos);
+  QVERIFY(bytesOf(delivered[0]).find("attached text") != std::string::npos ||
+          bytesOf(delivered[0]).find("YXR0YWNoZWQgdGV4dA") != std::string::npos);
   for (const auto& f : delivered) fs::remove(f);
 }
 
