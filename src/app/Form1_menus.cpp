@@ -9,6 +9,7 @@
 #include "app/FolderTree.h"
 #include "app/Form1.h"
 #include "editor/Footy.h"
+#include "settings_ui/dialogparts.h"
 #include "store/mailstore.h"
 
 namespace {
@@ -107,27 +108,18 @@ void Form1::sCreateMenus() {
   auto* menuStyle = new MenuStyle;
   menuStyle->setParent(this);
   for (const MenuDef& m : kMenus) {
-    auto* menu = new QMenu(QString::fromUtf8(m.caption), this);
-    menu->setObjectName(QString::fromUtf8(m.name));
+    QMenu* menu = dialogparts::fNewMenu(this, m.caption, m.name);
     menu->setStyle(menuStyle);
     // A pop-up menu is a window of its own: its hover texts do not travel up to us.
     menu->installEventFilter(this);
-    menu->menuAction()->setObjectName(QString::fromUtf8(m.name) + QStringLiteral("Title"));
     if (m.inMenuBar) bar->addMenu(menu);
     menus_[m.menu] = menu;
     defs[m.menu] = &m;
   }
   for (const ItemDef& it : kItems) {
-    QMenu* menu = menus_[it.menu];
-    QAction* action = QString::fromUtf8(it.caption) == QLatin1String("-")
-                          ? menu->addSeparator()
-                          : menu->addAction(QString::fromUtf8(it.caption));
-    action->setObjectName(QStringLiteral("%1_%2").arg(QString::fromUtf8(defs[it.menu]->itemName)).arg(it.index));
+    QAction* action = dialogparts::fAddMenuItem(menus_[it.menu], it.caption, defs[it.menu]->itemName,
+                                                it.index, it.shortcut, Qt::WidgetWithChildrenShortcut);
     action->setStatusTip(QString::fromUtf8(it.tip));
-    if (*it.shortcut) {
-      action->setShortcut(QKeySequence(QString::fromLatin1(it.shortcut)));
-      action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    }
     if (!action->isSeparator()) action->setEnabled(false);  // until its command is installed
     connect(action, &QAction::triggered, this, [this, m = it.menu, i = it.index] { sRunMenuItem(m, i); });
     items_[{it.menu, it.index}] = action;

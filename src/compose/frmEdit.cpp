@@ -27,6 +27,7 @@
 #include "app/MailListModel.h"
 #include "compose/phrases.h"
 #include "editor/Footy.h"
+#include "settings_ui/dialogparts.h"
 #include "store/folderTree.h"
 #include "store/mailstore.h"
 
@@ -218,24 +219,14 @@ void frmEdit::sCreateControls() {
 void frmEdit::sCreateMenus() {
   std::map<Menu, const MenuDef*> defs;
   for (const MenuDef& m : kMenus) {
-    auto* menu = new QMenu(QString::fromUtf8(m.caption), this);
-    menu->setObjectName(QString::fromUtf8(m.name));
-    menu->menuAction()->setObjectName(QString::fromUtf8(m.name) + QStringLiteral("Title"));
+    QMenu* menu = dialogparts::fNewMenu(this, m.caption, m.name);
     menuBar()->addMenu(menu);
     menus_[m.menu] = menu;
     defs[m.menu] = &m;
   }
   for (const ItemDef& it : kItems) {
-    QMenu* menu = menus_[it.menu];
-    QAction* action = QString::fromUtf8(it.caption) == QLatin1String("-")
-                          ? menu->addSeparator()
-                          : menu->addAction(QString::fromUtf8(it.caption));
-    action->setObjectName(
-        QStringLiteral("%1_%2").arg(QString::fromUtf8(defs[it.menu]->itemName)).arg(it.index));
-    if (*it.shortcut) {
-      action->setShortcut(QKeySequence(QString::fromLatin1(it.shortcut)));
-      action->setShortcutContext(Qt::WindowShortcut);
-    }
+    QAction* action = dialogparts::fAddMenuItem(menus_[it.menu], it.caption, defs[it.menu]->itemName,
+                                                it.index, it.shortcut, Qt::WindowShortcut);
     items_[{it.menu, it.index}] = action;
   }
   phraseMenu_ = menus_[Menu::Footy]->addMenu(QStringLiteral("定型文(&F)"));

@@ -1,7 +1,10 @@
 #include "settings_ui/dialogparts.h"
 
+#include <QAction>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 
 namespace dialogparts {
@@ -32,6 +35,26 @@ QHBoxLayout* fOkCancelRow(QDialog* dialog, std::function<void()> onOk) {
   row->addWidget(ok);
   row->addWidget(cancel);
   return row;
+}
+
+QMenu* fNewMenu(QWidget* owner, const char* caption, const char* name) {
+  auto* menu = new QMenu(QString::fromUtf8(caption), owner);
+  menu->setObjectName(QString::fromUtf8(name));
+  menu->menuAction()->setObjectName(QString::fromUtf8(name) + QStringLiteral("Title"));
+  return menu;
+}
+
+QAction* fAddMenuItem(QMenu* menu, const char* caption, const char* itemName, int index,
+                      const char* shortcut, Qt::ShortcutContext context) {
+  QAction* action = QString::fromUtf8(caption) == QLatin1String("-")
+                        ? menu->addSeparator()
+                        : menu->addAction(QString::fromUtf8(caption));
+  action->setObjectName(QStringLiteral("%1_%2").arg(QString::fromUtf8(itemName)).arg(index));
+  if (*shortcut) {
+    action->setShortcut(QKeySequence(QString::fromLatin1(shortcut)));
+    action->setShortcutContext(context);
+  }
+  return action;
 }
 
 }  // namespace dialogparts

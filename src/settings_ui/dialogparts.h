@@ -1,10 +1,12 @@
 #pragma once
-// Pieces both settings dialogs share: the focus colours of an input and its label, and
-// the OK / Cancel row.
+// Pieces the windows share: the focus colours of an input and its label, the OK / Cancel
+// row, and menus built from their tables.
 #include <QDialog>
 
+class QAction;
 class QHBoxLayout;
 class QLabel;
+class QMenu;
 class QPushButton;
 
 namespace dialogparts {
@@ -16,5 +18,14 @@ void sMarkFocus(QWidget* box, QLabel* label, bool focused);
 // "OK" (saves and closes, via `onOk`) and "キャンセル" (closes without saving), with their
 // tool tips and object names cmdOK / cmdCancel, right-aligned.
 QHBoxLayout* fOkCancelRow(QDialog* dialog, std::function<void()> onOk);
+
+// A menu of `owner` with its caption and object name; its title action is named
+// `name` + "Title".
+QMenu* fNewMenu(QWidget* owner, const char* caption, const char* name);
+
+// An item of a menu table: a separator for the caption "-"; named `itemName` + "_" +
+// `index`; its shortcut (when not empty) acts within `context`.
+QAction* fAddMenuItem(QMenu* menu, const char* caption, const char* itemName, int index,
+                      const char* shortcut, Qt::ShortcutContext context);
 
 }  // namespace dialogparts
