@@ -26,14 +26,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t nl = bytes.find('\n');
   std::string_view list = bytes.substr(0, nl);
 
-  auto rules = receive::fParseRules(list);
+  auto stored = rulelist::readRuleList(list);
+  // Writing the whole list back keeps every rule, usable or not, as it was read.
+  auto rewritten = rulelist::readRuleList(rulelist::writeRuleList(stored));
+  check(rewritten.size() == stored.size());
+  for (size_t i = 0; i < stored.size(); ++i) check(rewritten[i].fault == stored[i].fault);
+
+  auto rules = rulelist::usableRules(list);
   for (const auto& r : rules) {
     for (const std::string* field : {&r.target, &r.search, &r.destination, &r.program})
       check(field->find('|') == std::string::npos);
     check(r.flags >= 0);
   }
   // Writing the rules back and reading them again gives the same rules.
-  auto again = receive::fParseRules(receive::fFormatRules(rules));
+  auto again = rulelist::usableRules(rulelist::writeRuleList(rules));
   check(again.size() == rules.size());
   for (size_t i = 0; i < rules.size(); ++i) {
     check(again[i].target == rules[i].target && again[i].search == rules[i].search &&

@@ -76,7 +76,7 @@ int main() {
     return it == headers.end() ? mail::MailResult(std::string()) : mail::MailResult(it->second);
   };
 
-  auto parsed = receive::fParseRules(rules);
+  auto parsed = rulelist::usableRules(rules);
   auto t0 = Clock::now();
   size_t actions = 0;
   for (const auto& [name, h] : headers) actions += receive::fMatchRules(parsed, h).size();

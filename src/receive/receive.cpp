@@ -27,7 +27,7 @@ std::string fReceiveCommand(long receiveCount, long svrDel) {
 FilingContext FilingContext::fLoad(const fs::path& accountFolder, const fs::path& settingIni) {
   FilingContext context;
   context.rules =
-      fParseRules(mod_ini::fGetIniString("Mail", "Distribute", accountFolder / "set.ini", ""));
+      rulelist::usableRules(mod_ini::fGetIniString("Mail", "Distribute", accountFolder / "set.ini", ""));
   context.readings = mod_ini::IniFile::fLoad(settingIni).fSectionValues("Speech");
   bool bodyRule = false;
   for (const Rule& rule : context.rules) bodyRule = bodyRule || fTargetElement(rule.target) == kElementBody;

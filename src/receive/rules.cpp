@@ -14,30 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view kRuleEnd = "|[";
-
-std::vector<std::string_view> splitFields(std::string_view rule) {
-  std::vector<std::string_view> fields;
-  size_t start = 0;
-  while (true) {
-    size_t bar = rule.find('|', start);
-    fields.push_back(rule.substr(start, bar == std::string_view::npos ? rule.npos : bar - start));
-    if (bar == std::string_view::npos) return fields;
-    start = bar + 1;
-  }
-}
-
-std::optional<int> parseFlags(std::string_view text) {
-  // The dialog writes a plain sum of four bits; anything longer or not a number is junk.
-  if (text.empty() || text.size() > 9) return std::nullopt;
-  int value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  return value;
-}
-
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
   for (size_t i = 0; i < prefix.size(); ++i) {
@@ -107,34 +83,6 @@ bool isFile(const fs::path& p) {
 }
 
 }  // namespace
-
-std::vector<Rule> fParseRules(std::string_view distribute) {
-  std::vector<Rule> rules;
-  size_t start = 0;
-  while (start <= distribute.size()) {
-    size_t end = distribute.find(kRuleEnd, start);
-    std::string_view piece =
-        distribute.substr(start, end == std::string_view::npos ? distribute.npos : end - start);
-    start = end == std::string_view::npos ? distribute.size() + 1 : end + kRuleEnd.size();
-    if (piece.empty()) continue;
-    auto fields = splitFields(piece);
-    if (fields.size() < 5) continue;
-    auto flags = parseFlags(fields[3]);
-    if (!flags) continue;
-    rules.push_back(Rule{std::string(fields[0]), std::string(fields[1]), std::string(fields[2]),
-                         *flags, std::string(fields[4])});
-  }
-  return rules;
-}
-
-std::string fFormatRules(const std::vector<Rule>& rules) {
-  std::string out;
-  for (const auto& r : rules) {
-    out += r.target + "|" + r.search + "|" + r.destination + "|" + std::to_string(r.flags) + "|" +
-           r.program + std::string(kRuleEnd);
-  }
-  return out;
-}
 
 std::optional<size_t> fTargetElement(std::string_view target) {
   if (target == "件名") return kElementSubject;

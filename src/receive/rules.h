@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "receive/desktop.h"
+#include "store/rulelist.h"
 
 namespace mailstore {
 class IconBatch;
@@ -15,11 +16,12 @@ class IconBatch;
 
 namespace receive {
 
-// Action flag bits as the account dialog writes them.
-inline constexpr int kFlagOpenUrl = 1;
-inline constexpr int kFlagMarkRead = 2;
-inline constexpr int kFlagRunProgram = 4;
-inline constexpr int kFlagBrowser = 8;
+// The rule model is the stored one, shared with the account dialog.
+using rulelist::kFlagBrowser;
+using rulelist::kFlagMarkRead;
+using rulelist::kFlagOpenUrl;
+using rulelist::kFlagRunProgram;
+using rulelist::Rule;
 
 // ReadMail's key list for the distribution step and the elements it yields.
 inline constexpr std::string_view kRuleKeys = "subject:from:date:to:nofile:";
@@ -31,21 +33,6 @@ inline constexpr size_t kElementFrom = 1;
 inline constexpr size_t kElementDate = 2;
 inline constexpr size_t kElementTo = 3;
 inline constexpr size_t kElementBody = 5;
-
-struct Rule {
-  std::string target;       // "件名", "差出人", "宛先", "本文"
-  std::string search;       // case-sensitive; empty matches every mail
-  std::string destination;  // folder below the account folder ("受信箱\x"); empty = stay
-  int flags = 0;
-  std::string program;
-};
-
-// Rules end in "|[". Empty pieces are skipped, a last rule without the end mark still
-// counts; a rule with fewer than five fields or flags that are not a decimal number is
-// dropped (the dialog never writes one).
-std::vector<Rule> fParseRules(std::string_view distribute);
-// The rule list written back the way the account dialog stores it.
-std::string fFormatRules(const std::vector<Rule>& rules);
 
 // The ReadMail element a target searches; nothing for an unknown target.
 std::optional<size_t> fTargetElement(std::string_view target);

@@ -27,8 +27,10 @@ namespace {
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 std::string ss(const QString& s) { return s.toStdString(); }
 
-const char* const kTargets[] = {"差出人", "宛先", "件名", "本文"};
-constexpr int kBodyTarget = 3;
+// What a rule row keeps beside its shown texts.
+constexpr int kFlagsRole = Qt::UserRole;
+constexpr int kProgramRole = Qt::UserRole + 1;
+constexpr int kStoredTextRole = Qt::UserRole + 2;  // set only for a rule receiving passes over
 
 struct Provider {
   const char* caption;
@@ -246,30 +248,44 @@ void frmSet::sLoad() {
   chk_0->setChecked(s.keepOnServer);
   pop3CertPin_ = qs(s.pop3CertPin);
   smtpCertPin_ = qs(s.smtpCertPin);
-  for (const char* t : kTargets) cbo_[0]->addItem(t);
+  for (std::string_view t : rulelist::kTargets) cbo_[0]->addItem(QString::fromUtf8(t.data(), qsizetype(t.size())));
   cbo_[1]->addItem(QString());
   for (const auto& f : accountsettings::fListDestinationFolders(accountFolder_)) cbo_[1]->addItem(qs(f));
-  for (const auto& r : s.rules) sAddRuleRow(r);
+  for (const auto& r : s.rules) addRuleRow(r);
   cbo_0_Change();
 }
 
-void frmSet::sAddRuleRow(const accountsettings::RuleRow& rule) {
+void frmSet::addRuleRow(const rulelist::StoredRule& stored) {
   auto* item = new QTreeWidgetItem(lv);
+  const rulelist::Rule& rule = stored.rule;
   item->setText(0, qs(rule.target));
   item->setText(1, qs(rule.search));
   item->setText(2, qs(rule.destination));
-  item->setData(0, Qt::UserRole, qs(rule.flags + "|" + rule.program));
-  item->setText(3, qs(accountsettings::fDescribeActions(QString::fromStdString(rule.flags).toInt(), rule.program)));
+  item->setData(0, kFlagsRole, rule.flags);
+  item->setData(0, kProgramRole, qs(rule.program));
+  if (stored.fault == rulelist::RuleFault::none) {
+    item->setText(3, qs(rulelist::describeActions(rule.flags, rule.program)));
+    return;
+  }
+  // Shown as it is stored and as receiving treats it; written back unchanged unless edited.
+  item->setData(0, kStoredTextRole, qs(stored.text));
+  item->setText(3, qs(rulelist::faultText(stored.fault)));
+  for (int column = 0; column < 4; ++column) item->setForeground(column, Qt::gray);
 }
 
-std::vector<accountsettings::RuleRow> frmSet::fRules() const {
-  std::vector<accountsettings::RuleRow> rules;
+std::vector<rulelist::StoredRule> frmSet::rules() const {
+  std::vector<rulelist::StoredRule> rules;
   for (int i = 0; i < lv->topLevelItemCount(); ++i) {
     auto* item = lv->topLevelItem(i);
-    QString tag = item->data(0, Qt::UserRole).toString();
-    int bar = tag.indexOf('|');
-    rules.push_back({ss(item->text(0)), ss(item->text(1)), ss(item->text(2)),
-                     ss(bar < 0 ? tag : tag.left(bar)), ss(bar < 0 ? QString() : tag.mid(bar + 1))});
+    QString stored = item->data(0, kStoredTextRole).toString();
+    if (!stored.isEmpty()) {
+      rules.push_back(rulelist::readRuleList(ss(stored)).front());
+      continue;
+    }
+    rulelist::StoredRule row;
+    row.rule = {ss(item->text(0)), ss(item->text(1)), ss(item->text(2)), item->data(0, kFlagsRole).toInt(),
+                ss(item->data(0, kProgramRole).toString())};
+    rules.push_back(std::move(row));
   }
   return rules;
 }
@@ -286,7 +302,7 @@ void frmSet::cmdOK_Click() {
   s.user = ss(txt_[5]->text());
   s.pass = ss(txt_[6]->text());
   s.keepOnServer = chk_0->isChecked();
-  s.rules = fRules();
+  s.rules = rules();
   s.pop3CertPin = ss(pop3CertPin_);
   s.smtpCertPin = ss(smtpCertPin_);
   if (!accountsettings::fSave(accountFolder_, s)) {
@@ -304,14 +320,18 @@ void frmSet::sSetUrlOption(int which) {
   opGroup_->setExclusive(true);
 }
 
+bool frmSet::isBodyTarget() const {
+  return cbo_[0]->currentText() == QString::fromUtf8(rulelist::kBodyTarget.data(), qsizetype(rulelist::kBodyTarget.size()));
+}
+
 void frmSet::cbo_0_Change() {
-  bool body = cbo_[0]->currentIndex() == kBodyTarget;
+  bool body = isBodyTarget();
   for (auto* op : opDis_) op->setEnabled(body);
   if (!body) sSetUrlOption(-1);
 }
 
 int frmSet::fInputFlags() const {
-  using namespace accountsettings;
+  using namespace rulelist;
   return (opDis_[0]->isChecked() ? kFlagOpenUrl : 0) | (chkDis_[1]->isChecked() ? kFlagMarkRead : 0) |
          (chkDis_[2]->isChecked() ? kFlagRunProgram : 0) | (opDis_[1]->isChecked() ? kFlagBrowser : 0);
 }
@@ -322,10 +342,13 @@ void frmSet::sSetRowFromInputs(QTreeWidgetItem* item) {
   item->setText(0, cbo_[0]->currentText());
   item->setText(1, txt_[7]->text());
   item->setText(2, cbo_[1]->currentText());
-  item->setData(0, Qt::UserRole, QString::number(flags) + "|" + program);
+  item->setData(0, kFlagsRole, flags);
+  item->setData(0, kProgramRole, program);
+  item->setData(0, kStoredTextRole, QVariant());
+  for (int column = 0; column < 4; ++column) item->setData(column, Qt::ForegroundRole, QVariant());
   // The program is described only when it is to run and a path is given.
-  int described = program.isEmpty() ? flags & ~accountsettings::kFlagRunProgram : flags;
-  item->setText(3, qs(accountsettings::fDescribeActions(described, ss(program))));
+  int described = program.isEmpty() ? flags & ~rulelist::kFlagRunProgram : flags;
+  item->setText(3, qs(rulelist::describeActions(described, ss(program))));
 }
 
 void frmSet::sClearInputs() {
@@ -381,15 +404,13 @@ void frmSet::lv_Click(QTreeWidgetItem* item) {
   cbo_0_Change();
   cbo_[1]->setCurrentText(item->text(2));
   txt_[7]->setText(item->text(1));
-  QString tag = item->data(0, Qt::UserRole).toString();
-  int bar = tag.indexOf('|');
-  int flags = (bar < 0 ? tag : tag.left(bar)).toInt();
-  using namespace accountsettings;
+  int flags = item->data(0, kFlagsRole).toInt();
+  using namespace rulelist;
   sSetUrlOption((flags & kFlagOpenUrl) ? 0 : (flags & kFlagBrowser) ? 1 : -1);
-  if (cbo_[0]->currentIndex() != kBodyTarget) sSetUrlOption(-1);
+  if (!isBodyTarget()) sSetUrlOption(-1);
   chkDis_[1]->setChecked(flags & kFlagMarkRead);
   chkDis_[2]->setChecked(flags & kFlagRunProgram);
-  txt_[50]->setText(bar < 0 ? QString() : tag.mid(bar + 1));
+  txt_[50]->setText(item->data(0, kProgramRole).toString());
 }
 
 void frmSet::easySetup(int provider) {

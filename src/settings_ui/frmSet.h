@@ -24,7 +24,7 @@ class frmSet : public QDialog {
   frmSet(std::filesystem::path accountFolder, const QString& rootCaption, QWidget* parent = nullptr);
 
   // The rule list's rows in the stored form (for the list and for saving).
-  std::vector<accountsettings::RuleRow> fRules() const;
+  std::vector<rulelist::StoredRule> rules() const;
 
   // Tells the user or asks yes/no about a server certificate (a message box; tests
   // answer it themselves).
@@ -50,7 +50,8 @@ class frmSet : public QDialog {
   QWidget* fBuildRulesPage();
   void sLoad();
   void sSetRowFromInputs(QTreeWidgetItem* item);
-  void sAddRuleRow(const accountsettings::RuleRow& rule);
+  void addRuleRow(const rulelist::StoredRule& rule);
+  bool isBodyTarget() const;
   void sClearInputs();
   void sSetUrlOption(int which);  // -1 = none
   int fInputFlags() const;

@@ -8,21 +8,6 @@
 #include "store/modCommon.h"
 
 namespace accountsettings {
-namespace {
-
-std::vector<std::string> split(std::string_view text, std::string_view sep) {
-  std::vector<std::string> parts;
-  size_t pos = 0;
-  while (true) {
-    size_t at = text.find(sep, pos);
-    parts.emplace_back(text.substr(pos, at == std::string_view::npos ? text.npos : at - pos));
-    if (at == std::string_view::npos) return parts;
-    pos = at + sep.size();
-  }
-}
-
-}  // namespace
-
 std::string fJoinServer(std::string_view host, std::string_view port, char separator) {
   std::string out(host);
   if (!port.empty()) {
@@ -38,34 +23,6 @@ std::pair<std::string, std::string> fSplitServer(std::string_view value, char se
   return {std::string(value.substr(0, at)), std::string(value.substr(at + 1))};
 }
 
-std::vector<RuleRow> fParseRuleText(std::string_view text) {
-  std::vector<RuleRow> rules;
-  for (const std::string& piece : split(text, "|[")) {
-    if (piece.empty()) continue;
-    auto f = split(piece, "|");
-    f.resize(std::max<size_t>(f.size(), 5));
-    rules.push_back({f[0], f[1], f[2], f[3], f[4]});
-  }
-  return rules;
-}
-
-std::string fFormatRuleText(const std::vector<RuleRow>& rules) {
-  std::string out;
-  for (const auto& r : rules) {
-    out += r.target + "|" + r.search + "|" + r.destination + "|" + r.flags + "|" + r.program + "|[";
-  }
-  return out;
-}
-
-std::string fDescribeActions(int flags, std::string_view program) {
-  std::string out;
-  if (flags & kFlagOpenUrl) out += "URLを開く ";
-  if (flags & kFlagBrowser) out += "Lanternhouseで開く ";
-  if (flags & kFlagMarkRead) out += "既読にする ";
-  if (flags & kFlagRunProgram) out += std::string(program) + " ";
-  return out;
-}
-
 AccountSettings fLoad(const std::filesystem::path& accountFolder) {
   using modCommon::fGetAccountValue;
   AccountSettings s;
@@ -78,7 +35,7 @@ AccountSettings fLoad(const std::filesystem::path& accountFolder) {
   s.pass = fGetAccountValue(accountFolder, "Pass");
   auto ini = mod_ini::IniFile::fLoad(accountFolder / "set.ini");
   s.keepOnServer = mod_ini::fParseIniInt(ini.fGet("Mail", "SvrDel").value_or(""), 0) != 0;
-  s.rules = fParseRuleText(ini.fGet("Mail", "Distribute").value_or(""));
+  s.rules = rulelist::readRuleList(ini.fGet("Mail", "Distribute").value_or(""));
   s.pop3CertPin = ini.fGet("Mail", kPop3CertPinKey).value_or("");
   s.smtpCertPin = ini.fGet("Mail", kSmtpCertPinKey).value_or("");
   return s;
@@ -98,7 +55,7 @@ bool fSave(const std::filesystem::path& accountFolder, const AccountSettings& s)
   put("POP3", fJoinServer(s.pop3Host, s.pop3Port, '\t'));
   put("User", s.user);
   put("Pass", s.pass);
-  ini.sSet("Mail", "Distribute", fFormatRuleText(s.rules));
+  ini.sSet("Mail", "Distribute", rulelist::writeRuleList(s.rules));
   ini.sSet("Mail", "SvrDel", s.keepOnServer ? "1" : "0");
   // Only an account that trusts a certificate gets the key.
   for (auto [key, pin] : {std::pair{kPop3CertPinKey, &s.pop3CertPin}, std::pair{kSmtpCertPinKey, &s.smtpCertPin}}) {

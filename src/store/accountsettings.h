@@ -6,16 +6,9 @@
 #include <string_view>
 #include <vector>
 
-namespace accountsettings {
+#include "store/rulelist.h"
 
-// One filing rule as stored: target|search|destination|flags|program.
-struct RuleRow {
-  std::string target;
-  std::string search;
-  std::string destination;
-  std::string flags;  // decimal text as stored
-  std::string program;
-};
+namespace accountsettings {
 
 struct AccountSettings {
   std::string account, address, name;
@@ -23,7 +16,7 @@ struct AccountSettings {
   std::string pop3Host, pop3Port;
   std::string user, pass;
   bool keepOnServer = false;  // "SvrDel" 1: received mail stays on the server
-  std::vector<RuleRow> rules;
+  std::vector<rulelist::StoredRule> rules;
   // SHA-256 fingerprints of server certificates the user trusts beyond the system's
   // store (self-signed, private CA); plain text, empty when none.
   std::string pop3CertPin, smtpCertPin;
@@ -33,12 +26,6 @@ struct AccountSettings {
 inline constexpr std::string_view kPop3CertPinKey = "POP3CertPin";
 inline constexpr std::string_view kSmtpCertPinKey = "SMTPCertPin";
 
-// Action flag bits of a rule.
-inline constexpr int kFlagOpenUrl = 1;
-inline constexpr int kFlagMarkRead = 2;
-inline constexpr int kFlagRunProgram = 4;
-inline constexpr int kFlagBrowser = 8;
-
 AccountSettings fLoad(const std::filesystem::path& accountFolder);
 // Writes every key ("Distribute" even when empty). False when a write failed.
 bool fSave(const std::filesystem::path& accountFolder, const AccountSettings& settings);
@@ -47,14 +34,6 @@ bool fSave(const std::filesystem::path& accountFolder, const AccountSettings& se
 std::string fJoinServer(std::string_view host, std::string_view port, char separator);
 // Splits at the first separator: {host, port}; no separator gives an empty port.
 std::pair<std::string, std::string> fSplitServer(std::string_view value, char separator);
-
-// The rules of a "Distribute" value: split at "|[", empty pieces skipped, each piece
-// split at "|" into its five fields (missing fields empty).
-std::vector<RuleRow> fParseRuleText(std::string_view text);
-// Every rule followed by "|[", in order.
-std::string fFormatRuleText(const std::vector<RuleRow>& rules);
-// The readable description of a rule's actions, each part followed by a space.
-std::string fDescribeActions(int flags, std::string_view program);
 
 // Every folder below the account folder, relative and written with "\", a folder's
 // own sub-folders listed first and then each searched in turn.

@@ -21,47 +21,6 @@ std::vector<size_t> matched(const std::vector<Rule>& rules, const std::vector<st
 
 }  // namespace
 
-TEST(RuleParse, ReadsEveryFieldOfEachRule) {
-  auto rules = fParseRules("差出人|news|受信箱\\ニュース|6|/usr/bin/true|[本文|http||1||[");
-  ASSERT_EQ(rules.size(), 2u);
-  EXPECT_EQ(rules[0].target, "差出人");
-  EXPECT_EQ(rules[0].search, "news");
-  EXPECT_EQ(rules[0].destination, "受信箱\\ニュース");
-  EXPECT_EQ(rules[0].flags, 6);
-  EXPECT_EQ(rules[0].program, "/usr/bin/true");
-  EXPECT_EQ(rules[1].target, "本文");
-  EXPECT_EQ(rules[1].destination, "");
-  EXPECT_EQ(rules[1].flags, 1);
-  EXPECT_EQ(rules[1].program, "");
-  EXPECT_EQ(fFormatRules(rules), "差出人|news|受信箱\\ニュース|6|/usr/bin/true|[本文|http||1||[");
-}
-
-TEST(RuleParse, MalformedPiecesAreSkippedAndTheRestStillRead) {
-  EXPECT_TRUE(fParseRules("").empty());
-  EXPECT_TRUE(fParseRules("|[|[|[").empty());
-  // A last rule without its end mark still counts.
-  auto last = fParseRules("件名|a||0||[件名|b||2|");
-  ASSERT_EQ(last.size(), 2u);
-  EXPECT_EQ(last[1].search, "b");
-  EXPECT_EQ(last[1].flags, 2);
-  // Empty pieces between end marks are skipped.
-  EXPECT_EQ(fParseRules("|[件名|a||0||[|[|[宛先|c||0||[").size(), 2u);
-
-  // Fewer than five fields, or flags that are not a plain decimal number: dropped.
-  auto mixed = fParseRules(
-      "件名|short|2|[件名|a||x2||[件名|b||-1||[件名|c|| 2||[件名|d||||[件名|e||99999999999||["
-      "件名|ok||4|prog|[");
-  ASSERT_EQ(mixed.size(), 1u);
-  EXPECT_EQ(mixed[0].search, "ok");
-  EXPECT_EQ(mixed[0].program, "prog");
-}
-
-TEST(RuleParse, ExtraFieldsAreIgnored) {
-  auto rules = fParseRules("件名|a||4|prog|junk|[");
-  ASSERT_EQ(rules.size(), 1u);
-  EXPECT_EQ(rules[0].program, "prog");
-}
-
 TEST(RuleMatch, EachTargetSearchesItsElementLabelIncluded) {
   auto h = headers("月例報告", "Alice <alice@example.jp>", "bob@example.jp", "本文です\r\n");
   std::vector<Rule> rules = {

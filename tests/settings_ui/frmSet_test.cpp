@@ -79,7 +79,8 @@ class FrmSetTest : public QObject {
     modCommon::sSetAccountValue(dir_, "POP3", "pop.example.jp");
     modCommon::sSetAccountValue(dir_, "Pass", "secret");
     mod_ini::fWriteIniString("Mail", "SvrDel", "1", dir_ / "set.ini");
-    mod_ini::fWriteIniString("Mail", "Distribute", "差出人|boss|受信箱\\仕事|2||[",
+    // The second rule is one receiving passes over: shown as such, written back as it was.
+    mod_ini::fWriteIniString("Mail", "Distribute", "差出人|boss|受信箱\\仕事|2||[日付|x||2|",
                              dir_ / "set.ini");
 
     frmSet dlg(dir_, "旧名");
@@ -91,8 +92,9 @@ class FrmSetTest : public QObject {
     QCOMPARE(find<QLineEdit>(dlg, "txt_6")->text(), QString("secret"));
     QVERIFY(find<QCheckBox>(dlg, "chk_0")->isChecked());
     auto* lv = find<QTreeWidget>(dlg, "lv");
-    QCOMPARE(lv->topLevelItemCount(), 1);
+    QCOMPARE(lv->topLevelItemCount(), 2);
     QCOMPARE(lv->topLevelItem(0)->text(3), QString("既読にする "));
+    QCOMPARE(lv->topLevelItem(1)->text(3), QString("受信時には使われません（対象が不明です）"));
 
     find<QLineEdit>(dlg, "txt_0")->setText("新しい名前");
     find<QLineEdit>(dlg, "txt_8")->clear();
@@ -106,7 +108,7 @@ class FrmSetTest : public QObject {
     QCOMPARE(raw("SMTP"), modCommon::fEncodeSetting("smtp.example.jp", 0xA5));
     QCOMPARE(raw("POP3"), modCommon::fEncodeSetting("pop.example.jp\t995", 0xA5));
     QCOMPARE(raw("SvrDel"), std::string("0"));
-    QCOMPARE(raw("Distribute"), std::string("差出人|boss|受信箱\\仕事|2||["));
+    QCOMPARE(raw("Distribute"), std::string("差出人|boss|受信箱\\仕事|2||[日付|x||2||["));
   }
 
   void cancelWritesNothing() {

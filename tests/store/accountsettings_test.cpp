@@ -17,26 +17,6 @@ TEST(AccountSettings, ServersJoinAndSplit) {
   EXPECT_EQ(fSplitServer("h:1:2", ':'), std::make_pair(std::string("h"), std::string("1:2")));
 }
 
-TEST(AccountSettings, RuleTextRoundTrip) {
-  std::vector<RuleRow> rules{{"差出人", "boss", "受信箱\\仕事", "2", ""},
-                             {"本文", "http://", "", "5", "/usr/bin/true"}};
-  std::string text = fFormatRuleText(rules);
-  EXPECT_EQ(text, "差出人|boss|受信箱\\仕事|2||[本文|http://||5|/usr/bin/true|[");
-  auto back = fParseRuleText(text);
-  ASSERT_EQ(back.size(), 2u);
-  EXPECT_EQ(back[1].program, "/usr/bin/true");
-  EXPECT_EQ(back[0].destination, "受信箱\\仕事");
-  // Empty pieces are skipped; a last rule without its "|[" still counts.
-  EXPECT_EQ(fParseRuleText("|[|[件名|x||0|").size(), 1u);
-  EXPECT_TRUE(fParseRuleText("").empty());
-}
-
-TEST(AccountSettings, DescriptionEndsInASpace) {
-  EXPECT_EQ(fDescribeActions(6, "/bin/prog"), "既読にする /bin/prog ");
-  EXPECT_EQ(fDescribeActions(9, ""), "URLを開く Lanternhouseで開く ");
-  EXPECT_EQ(fDescribeActions(0, "x"), "");
-}
-
 TEST(AccountSettings, SaveWritesScrambledValuesAndPlainRules) {
   TempDir t;
   AccountSettings s;
