@@ -114,6 +114,10 @@ void Form1::sRestoreWindowState(const std::filesystem::path& ini) {
 
 void Form1::sApplyFrameSize(bool last) {
   if (!pendingFrameSize_.isValid() || !isVisible()) return;
+  if (size() != pendingFrameSize_ && frameGeometry().size() != pendingFrameSize_) {
+    pendingFrameSize_ = QSize();  // sized otherwise since: that size stands
+    return;
+  }
   const QSize frame = frameGeometry().size() - size();
   // A window shown maximized or minimized keeps the inner size until it is normal again.
   if (windowState() == Qt::WindowNoState) resize((pendingFrameSize_ - frame).expandedTo(QSize(1, 1)));
