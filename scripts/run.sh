@@ -6,8 +6,11 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$here/scripts/install-deps.sh"
 build="$here/build"
 prefix="${QB_PROGRAM_DIR:-$HOME/Quillbrook}"
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQB_BUILD_TESTS=OFF
-cmake --build "$build" -j "$(nproc)"
+# Only the program and what it installs: tests, fuzz targets and benchmarks are for
+# developers (scripts/test.sh, scripts/fuzz.sh) and would multiply the first start's wait.
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQB_BUILD_TESTS=OFF \
+  -DQB_BUILD_BENCH=OFF -DQB_FUZZ=OFF
+cmake --build "$build" -j "$(nproc)" --target quillbrook
 if [ ! -f "$build/src/app/quillbrook" ]; then
   echo "The mail store and the mail library are built; the program window is not part of this build yet."
   exit 0

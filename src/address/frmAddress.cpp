@@ -185,6 +185,9 @@ void frmAddress::sCreateControls() {
   connect(lv_[0]->header(), &QHeaderView::sectionClicked, this, [this] { sSortBooks(); });
   connect(lv_[1], &QTreeWidget::currentItemChanged, this,
           [this](QTreeWidgetItem* row) { sEntrySelected(row); });
+  // A click on the row already selected brings its values back into the fields.
+  connect(lv_[1], &QTreeWidget::itemClicked, this,
+          [this](QTreeWidgetItem* row) { sEntrySelected(row); });
   connect(lv_[1]->header(), &QHeaderView::sectionClicked, this,
           [this](int column) { sSortEntries(column); });
 }
@@ -323,7 +326,10 @@ std::optional<QStringList> frmAddress::fFieldsEntry() {
   // and a header would read them.
   QStringList values{txt_0->text().trimmed(), txt_1->toPlainText().trimmed(),
                      txt_2->text().trimmed(), txt_3->toPlainText()};
-  if (values[1].isEmpty()) return std::nullopt;
+  if (values[1].isEmpty()) {
+    sMessage(QStringLiteral("アドレスを入力してください。"));
+    return std::nullopt;
+  }
   addressbook::Entry e{toCore(values[0]), toCore(values[1]), toCore(values[2]), toCore(values[3])};
   if (auto why = addressbook::fCheckEntry(e)) {
     sMessage(QString::fromStdString(*why));
@@ -341,7 +347,12 @@ void frmAddress::sEntrySelected(QTreeWidgetItem* row) {
 }
 
 void frmAddress::sAddEntry() {
-  if (!fBook()) return;
+  if (!fBook()) {
+    sMessage(lv_[0]->topLevelItemCount() == 0
+                 ? QStringLiteral("アドレス帳がありません。右クリックの「新規アドレス帳」で作成してください。")
+                 : QStringLiteral("追加先のアドレス帳を選んでください。"));
+    return;
+  }
   auto values = fFieldsEntry();
   if (!values) return;
   lv_[1]->addTopLevelItem(new QTreeWidgetItem(*values));

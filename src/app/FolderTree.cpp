@@ -20,6 +20,16 @@ FolderTree::FolderTree(QWidget* parent) : QTreeWidget(parent) {
   setDropIndicatorShown(false);
   setDragDropMode(QAbstractItemView::DropOnly);
   setItemDelegate(new FolderTreeDelegate(this));
+  renameTimer_.setSingleShot(true);
+  connect(&renameTimer_, &QTimer::timeout, this, [this] {
+    if (renameItem_ && renameItem_ == currentItem()) editItem(renameItem_);
+    renameItem_ = nullptr;
+  });
+  // An item deleted meanwhile is never renamed.
+  connect(model(), &QAbstractItemModel::rowsAboutToBeRemoved, this, [this] {
+    renameTimer_.stop();
+    renameItem_ = pressedSelected_ = nullptr;
+  });
   setUniformRowHeights(true);
   // Names are never cut short: a long name scrolls sideways, its count with it.
   header()->setStretchLastSection(false);
@@ -76,14 +86,28 @@ void FolderTree::mousePressEvent(QMouseEvent* event) {
       return;
     }
   }
+  renameTimer_.stop();
+  const bool onLabel = item && visualItemRect(item).contains(event->position().toPoint());
+  pressedSelected_ =
+      event->button() == Qt::LeftButton && onLabel && item == currentItem() ? item : nullptr;
   emit nodeMousePressed(item, event->button(), event->globalPosition().toPoint());
   event->accept();
 }
 
-void FolderTree::mouseReleaseEvent(QMouseEvent* event) { event->accept(); }
+void FolderTree::mouseReleaseEvent(QMouseEvent* event) {
+  QTreeWidgetItem* item = itemAt(event->position().toPoint());
+  if (event->button() == Qt::LeftButton && item && item == pressedSelected_ && item == currentItem()) {
+    renameItem_ = item;
+    renameTimer_.start(QApplication::doubleClickInterval());
+  }
+  pressedSelected_ = nullptr;
+  event->accept();
+}
 void FolderTree::mouseMoveEvent(QMouseEvent* event) { event->accept(); }
 
 void FolderTree::mouseDoubleClickEvent(QMouseEvent* event) {
+  renameTimer_.stop();
+  renameItem_ = pressedSelected_ = nullptr;
   QTreeWidgetItem* item = itemAt(event->position().toPoint());
   if (item && item->childCount() > 0) item->setExpanded(!item->isExpanded());
   event->accept();

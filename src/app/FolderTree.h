@@ -4,7 +4,9 @@
 // name; label edits and dropped files are handed to the owner. A key that moves the
 // current node reports it, so the owner lists that folder as a click would.
 #include <QList>
+#include <QPointer>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 #include <functional>
@@ -50,6 +52,13 @@ class FolderTree : public QTreeWidget {
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+
+ private:
+  // A click on the label of the node already selected renames it, once the time for a
+  // double click has passed without one (F2 renames at once).
+  QTreeWidgetItem* pressedSelected_ = nullptr;
+  QTreeWidgetItem* renameItem_ = nullptr;
+  QTimer renameTimer_;
 };
 
 class FolderTreeDelegate : public QStyledItemDelegate {

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include "app/ElidedLabel.h"
 #include "app/FolderTree.h"
 #include "app/MailListModel.h"
 #include "app/MailListView.h"
@@ -49,6 +50,8 @@ Form1::Form1(const QString& programDir, QWidget* parent) : QMainWindow(parent) {
 }
 
 Form1::~Form1() {
+  // The tree empties itself as it goes; the window is no longer there to hear of it.
+  tv_->model()->disconnect(this);
   if (started_) sUnload();
 }
 
@@ -72,6 +75,7 @@ void Form1::sCreateControls() {
 
   sCreateList();
   sCreateView();
+  sCreateNoAccountHint();
 
   split0_ = new QFrame(client_);
   split0_->setObjectName(QStringLiteral("picSplitBar_0"));
@@ -90,12 +94,12 @@ void Form1::sCreateControls() {
   auto* bar = new QStatusBar(this);
   bar->setObjectName(QStringLiteral("StatusBar1"));
   bar->setSizeGripEnabled(false);
-  panel1_ = new QLabel(bar);
+  panel1_ = new ElidedLabel(bar);
   panel1_->setObjectName(QStringLiteral("StatusBar1Panel_1"));
-  panel2_ = new QLabel(bar);
+  panel2_ = new ElidedLabel(bar);
   panel2_->setObjectName(QStringLiteral("StatusBar1Panel_2"));
   panel2_->setFixedWidth(160);
-  bar->addWidget(panel1_);
+  bar->addWidget(panel1_, 1);
   bar->addPermanentWidget(panel2_);
   setStatusBar(bar);
 
@@ -206,6 +210,12 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool Form1::event(QEvent* event) {
+  if (event->type() == QEvent::Show && pendingFrameSize_.isValid()) {
+    // The frame is known once the window is on the screen (later still with some window
+    // managers, hence the second look).
+    sApplyFrameSize(false);
+    QTimer::singleShot(0, this, [this] { sApplyFrameSize(true); });
+  }
   if (event->type() == QEvent::StatusTip) {
     // Menu hover texts go to panel 1; items without one clear it.
     sSetStatus(1, static_cast<QStatusTipEvent*>(event)->tip());

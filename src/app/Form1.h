@@ -18,6 +18,7 @@
 
 #include "app/SpeechEngine.h"
 
+class ElidedLabel;
 class FolderTree;
 class HtmlView;
 class MailListModel;
@@ -75,6 +76,13 @@ class Form1 : public QMainWindow {
   void sRestoreWindowState(const std::filesystem::path& ini);
   // The mail list's delete command on the selected mails.
   void DeleteMail();
+
+  // Whether a node (and so an account) is selected for a command that needs one; when
+  // not, the user is told why nothing happens.
+  bool fAccountChosen();
+  // The note the list area shows while there is no account; null while there is one.
+  QWidget* fNoAccountHint() const;
+  void sMessage(const QString& title, const QString& text);
 
   // --- Menus ------------------------------------------------------------------------
   QMenu* fMenu(Menu menu) const;
@@ -242,7 +250,6 @@ class Form1 : public QMainWindow {
   void sInstallFileCommands();
   void sInstallAddressCommands();  // Form1_address.cpp
   bool fConfirm(const QString& title, const QString& text);
-  void sMessage(const QString& title, const QString& text);
   std::optional<QString> fInput(const QString& prompt, const QString& title);
   void sRemoveNode(QTreeWidgetItem* node);
   void sSelectNoNode();
@@ -260,6 +267,10 @@ class Form1 : public QMainWindow {
   bool striped_ = true;
   bool dragging_ = false;
   bool receiving_ = false;
+  // The whole window's size read from the settings, applied once the frame is known.
+  QSize pendingFrameSize_;
+  // last: the frame is as known as it gets; nothing is applied after this look.
+  void sApplyFrameSize(bool last);
   QString listedKey_;
   QString shownPath_;
 
@@ -269,8 +280,8 @@ class Form1 : public QMainWindow {
   MailListModel* listModel_ = nullptr;
   QFrame* split0_ = nullptr;
   QFrame* split2_ = nullptr;
-  QLabel* panel1_ = nullptr;
-  QLabel* panel2_ = nullptr;
+  ElidedLabel* panel1_ = nullptr;
+  ElidedLabel* panel2_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;
   QTimer* timer_ = nullptr;
   QPointer<QWidget> viewer_;  // the text preview (editor id 0) and its viewport
@@ -291,6 +302,9 @@ class Form1 : public QMainWindow {
   HtmlView* fEnsureHtmlView();
   QString fExtractAttachment(int line) const;
   QWidget* header_ = nullptr;
+  QWidget* noAccountHint_ = nullptr;
+  void sCreateNoAccountHint();
+  void sUpdateNoAccountHint();
   QLineEdit* txt_[3] = {nullptr, nullptr, nullptr};
   QPushButton* cmd_ = nullptr;
   QListWidget* List1_ = nullptr;

@@ -29,13 +29,12 @@ frmEdit* Form1::sOpenComposer() {
 void Form1::sInstallComposeCommands() {
   sSetMenuHandler(Menu::File, 0, [this] {
     Tag.clear();
-    sOpenComposer();
+    if (fComposer() || fAccountChosen()) sOpenComposer();
   });
   auto reply = [this] {
     Tag = QStringLiteral("Re");
-    sOpenComposer();
+    if (fComposer() || fAccountChosen()) sOpenComposer();
   };
   sSetMenuHandler(Menu::List, 0, reply);
-  cmd_->setEnabled(true);
   connect(cmd_, &QPushButton::clicked, this, reply);
 }

@@ -1,7 +1,11 @@
 // Form1: the File menu's account and folder commands - add, delete and set up accounts,
 // create and delete folders, empty the trash. Each changes the store and the tree together.
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTreeView>
+#include <QVBoxLayout>
 
 #include "app/FolderTree.h"
 #include "app/Form1.h"
@@ -291,4 +295,53 @@ void Form1::sEmptyTrash() {
   } else {
     sMailCount();
   }
+}
+
+// --- Without an account -------------------------------------------------------------
+
+namespace {
+const QString kNoAccount =
+    QStringLiteral("アカウントがありません。「ファイル」→「アカウント追加」でアカウントを追加してください。");
+const QString kNoAccountSelected =
+    QStringLiteral("アカウントが選択されていません。左のツリーでアカウントかフォルダを選んでください。");
+}  // namespace
+
+bool Form1::fAccountChosen() {
+  if (tv_->currentItem()) return true;
+  sMessage(kTitle, tv_->topLevelItemCount() == 0 ? kNoAccount : kNoAccountSelected);
+  return false;
+}
+
+void Form1::sCreateNoAccountHint() {
+  // Lies over the empty list: a first start says what to do next and offers to do it.
+  noAccountHint_ = new QWidget(ListView1_);
+  noAccountHint_->setObjectName(QStringLiteral("fraNoAccount"));
+  auto* layout = new QVBoxLayout(noAccountHint_);
+  layout->addStretch(1);
+  auto* text = new QLabel(kNoAccount, noAccountHint_);
+  text->setObjectName(QStringLiteral("lblNoAccount"));
+  text->setWordWrap(true);
+  text->setAlignment(Qt::AlignCenter);
+  layout->addWidget(text);
+  auto* add = new QPushButton(QStringLiteral("アカウント追加(&N)..."), noAccountHint_);
+  add->setObjectName(QStringLiteral("cmdAddAccount"));
+  connect(add, &QPushButton::clicked, this, [this] { sRunMenuItem(Menu::File, 6); });
+  layout->addWidget(add, 0, Qt::AlignHCenter);
+  layout->addStretch(2);
+  QAbstractItemModel* model = tv_->model();
+  for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved}) {
+    connect(model, signal, this, [this] { sUpdateNoAccountHint(); });
+  }
+  connect(model, &QAbstractItemModel::modelReset, this, [this] { sUpdateNoAccountHint(); });
+  sUpdateNoAccountHint();
+}
+
+void Form1::sUpdateNoAccountHint() {
+  if (!noAccountHint_) return;
+  noAccountHint_->setGeometry(ListView1_->viewport()->geometry());
+  noAccountHint_->setVisible(tv_->topLevelItemCount() == 0);
+}
+
+QWidget* Form1::fNoAccountHint() const {
+  return noAccountHint_ && !noAccountHint_->isHidden() ? noAccountHint_ : nullptr;
 }

@@ -35,7 +35,9 @@ void Form1::sLayout() {
     wb->setGeometry(preview);
   }
   FootySetPos(0, preview.x(), preview.y(), preview.width(), preview.height());
-  panel1_->setFixedWidth(std::max(0, sw - panel2_->width() - 20));
+  sUpdateNoAccountHint();
+  // Panel 1 takes the rest of the status bar by its stretch: a width fixed from the
+  // window's would keep the window from ever getting narrower.
 }
 
 void Form1::sDragSplitter(int index, int offset) {
@@ -95,8 +97,12 @@ void Form1::sRestoreWindowState(const std::filesystem::path& ini) {
   int y = static_cast<int>(std::lround(mod_ini::fGetIniInt("Mail", "Y", 0, ini) / ty));
   int w = static_cast<int>(std::lround(mod_ini::fGetIniInt("Mail", "W", 9600, ini) / tx));
   int h = static_cast<int>(std::lround(mod_ini::fGetIniInt("Mail", "H", 6400, ini) / ty));
+  // X, Y, W and H are the whole window, frame included: the frame's share comes off the
+  // inner size as soon as the frame is known.
   move(x, y);
-  resize(std::max(w, 1), std::max(h, 1));
+  pendingFrameSize_ = QSize(std::max(w, 1), std::max(h, 1));
+  resize(pendingFrameSize_);
+  if (isVisible()) sApplyFrameSize(true);
   if (state == 1) {
     setWindowState(Qt::WindowMinimized);
   } else if (state == 2) {
@@ -104,6 +110,18 @@ void Form1::sRestoreWindowState(const std::filesystem::path& ini) {
   } else {
     setWindowState(Qt::WindowNoState);
   }
+}
+
+void Form1::sApplyFrameSize(bool last) {
+  if (!pendingFrameSize_.isValid() || !isVisible()) return;
+  if (size() != pendingFrameSize_ && frameGeometry().size() != pendingFrameSize_) {
+    pendingFrameSize_ = QSize();  // sized otherwise since: that size stands
+    return;
+  }
+  const QSize frame = frameGeometry().size() - size();
+  // A window shown maximized or minimized keeps the inner size until it is normal again.
+  if (windowState() == Qt::WindowNoState) resize((pendingFrameSize_ - frame).expandedTo(QSize(1, 1)));
+  if (last || !frame.isNull()) pendingFrameSize_ = QSize();
 }
 
 void Form1::sSaveWindowState(const std::filesystem::path& ini) {
@@ -116,8 +134,9 @@ void Form1::sSaveWindowState(const std::filesystem::path& ini) {
   };
   write("X", pos().x() * tx);
   write("Y", pos().y() * ty);
-  write("H", height() * ty);
-  write("W", width() * tx);
+  const QSize whole = frameGeometry().size();
+  write("H", whole.height() * ty);
+  write("W", whole.width() * tx);
 }
 
 int Form1::fDefaultTreeWidth() const {

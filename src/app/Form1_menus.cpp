@@ -41,9 +41,9 @@ struct ItemDef {
 
 using M = Form1::Menu;
 constexpr ItemDef kItems[] = {
-    {M::File, 0, "メール作成(&M)", "送信メールを新規作成します", ""},
+    {M::File, 0, "メール作成(&M)", "送信メールを新規作成します", "Ctrl+N"},
     {M::File, 1, "受信(&R)", "選択アカウントの新規メールを受信します", ""},
-    {M::File, 2, "全アカウント受信(&A)", "全アカウントの新規メールを受信します", ""},
+    {M::File, 2, "全アカウント受信(&A)", "全アカウントの新規メールを受信します", "F5"},
     {M::File, 5, "-", "", ""},
     {M::File, 6, "アカウント追加(&N)...", "アカウントの新規追加", ""},
     {M::File, 7, "アカウント削除(&D)...", "選択アカウントの削除", ""},
@@ -76,7 +76,7 @@ constexpr ItemDef kItems[] = {
     {M::Help, 4, "ホームページ(&P)", "", ""},
     {M::Help, 5, "-", "", ""},
     {M::Help, 6, "アップデート(&U)...", "", ""},
-    {M::List, 0, "返信(&R)", "差出人へ返信します", ""},
+    {M::List, 0, "返信(&R)", "差出人へ返信します", "Ctrl+R"},
     {M::List, 3, "-", "", ""},
     {M::List, 4, "削除(&D)", "選択メールを削除", ""},
     {M::List, 5, "-", "", ""},
@@ -123,6 +123,13 @@ void Form1::sCreateMenus() {
     if (!action->isSeparator()) action->setEnabled(false);  // until its command is installed
     connect(action, &QAction::triggered, this, [this, m = it.menu, i = it.index] { sRunMenuItem(m, i); });
     items_[{it.menu, it.index}] = action;
+  }
+  // New mail, reply and receive-all work wherever the focus is in the window; the list's
+  // menu is a pop-up, so its key needs the window to carry the action too.
+  for (auto [menu, index] : {std::pair{M::File, 0}, {M::File, 2}, {M::List, 0}}) {
+    QAction* action = items_[{menu, index}];
+    action->setShortcutContext(Qt::WindowShortcut);
+    addAction(action);
   }
 }
 

@@ -15,6 +15,7 @@
 #include <windows.h>
 #endif
 
+#include "app/ElidedLabel.h"
 #include "app/Form1.h"
 #include "store/folderTree.h"
 #include "store/mailstore.h"
@@ -76,7 +77,7 @@ void Form1::sTrayBalloon(const QString& title, const QString& text) {
 }
 
 void Form1::sSetStatus(int panel, const QString& text) {
-  (panel == 2 ? panel2_ : panel1_)->setText(text);
+  (panel == 2 ? panel2_ : panel1_)->sSetText(text);
 }
 
 QString Form1::fStatus(int panel) const { return (panel == 2 ? panel2_ : panel1_)->text(); }

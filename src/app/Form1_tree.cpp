@@ -1,4 +1,5 @@
 // Form1: the folder tree - building, counting, selecting, renaming and dropping mails.
+#include <QPushButton>
 #include <QApplication>
 #include <QMenu>
 #include <QStyle>
@@ -136,6 +137,7 @@ void Form1::sShowMailCounts(const MailCounts& counts) {
 void Form1::sClearView() {
   listModel_->sClear();
   shownPath_.clear();
+  cmd_->setEnabled(false);  // no mail shown: nothing to reply to
   FootyWriteEnable(0, true);
   FootySetText(0, QString());
   FootyWriteEnable(0, false);

@@ -53,6 +53,7 @@ void Form1::sCreateView() {
   cmd_ = new QPushButton(QStringLiteral("差出人"), header_);
   cmd_->setObjectName(QStringLiteral("cmd"));
   cmd_->setToolTip(QStringLiteral("返信します"));
+  cmd_->setEnabled(false);  // until a mail is shown
   const QString labels[3] = {QString(), QStringLiteral("宛先"), QStringLiteral("件名")};
   for (int i = 0; i < 3; ++i) {
     txt_[i] = new QLineEdit(header_);
@@ -114,6 +115,7 @@ void Form1::ListView1_ItemClick() {
   txt_[2]->setText(mail.subject);
   const QString path = mail.path;
   shownPath_ = path;
+  cmd_->setEnabled(true);
   sShowMail(path);
   if (mail.icon == MailListModel::kRead) return;
   const std::filesystem::path file = mailstore::fPath(path.toStdString());
@@ -231,8 +233,14 @@ void Form1::sInstallHelpCommands() {
   // The online help and the home page are the user guide installed beside the program:
   // it works without a network and always matches this version.
   const QString guide = QString::fromStdString(mailstore::fUtf8(programDir_ / "guide" / "index.html"));
-  sSetMenuHandler(Menu::Help, 3, [this, guide] { fShellOpen(guide, QString(), QString()); });
-  sSetMenuHandler(Menu::Help, 4, [this, guide] { fShellOpen(guide, QString(), QString()); });
+  // Where the desktop has no browser, the user is told where the guide lies.
+  auto openGuide = [this, guide] {
+    if (fShellOpen(guide, QString(), QString())) return;
+    sMessage(kTitle, QStringLiteral("ブラウザを開けませんでした。ガイドは次の場所にあります:\n%1")
+                         .arg(QDir::toNativeSeparators(guide)));
+  };
+  sSetMenuHandler(Menu::Help, 3, openGuide);
+  sSetMenuHandler(Menu::Help, 4, openGuide);
 #ifdef _WIN32
   const std::filesystem::path update = programDir_ / "Update.exe";
 #else

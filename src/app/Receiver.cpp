@@ -48,7 +48,9 @@ class BusyScope {
 Receiver::Receiver(Form1* form)
     : QObject(form), form_(form), desktop_(std::make_unique<QtDesktop>(form)) {
   setObjectName(QStringLiteral("Receiver"));
-  form_->sSetMenuHandler(Form1::Menu::File, 1, [this] { sReceiveSelected(); });
+  form_->sSetMenuHandler(Form1::Menu::File, 1, [this] {
+    if (form_->fAccountChosen()) sReceiveSelected();
+  });
   form_->sSetMenuHandler(Form1::Menu::File, 2, [this] { sReceiveAll(); });
   form_->autoReceiver = [this] { sAutoRe(); };
   form_->installEventFilter(this);
@@ -181,8 +183,12 @@ bool Receiver::sReceiveAll() {
       [this](std::size_t d, std::size_t t) { sPostProgress(d, t); },
       [this](auto... args) { return fRcvMailOffThread(args...); });
   speechSenders_ = std::move(all.speechSenders);
-  // Nothing arrived: the list, the counts and the user are left in peace.
-  if (all.accountsReceived == 0 || closing_) return all.accountsReceived > 0;
+  // Nothing arrived: the counts and the user are left in peace; the list is read again
+  // all the same, as it may have changed on disk meanwhile.
+  if (all.accountsReceived == 0 || closing_) {
+    if (!closing_) sReloadList();
+    return all.accountsReceived > 0;
+  }
   sAnnounce(receive::fSpeechAfterAll(receive::fSpeechMode(settings), all.speechFragments,
                                      speechSenders_),
             all.summary, all.filed);

@@ -82,6 +82,10 @@ frmFix::frmFix(Form1* main) : QDialog(main), main_(main) {
   connect(lv, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
     if (item) txt->setPlainText(item->text(0));
   });
+  // A click on the phrase already selected loads it again (after the text was changed).
+  connect(lv, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
+    if (item) txt->setPlainText(item->text(0));
+  });
 }
 
 void frmFix::cmdMenu_Click(int index) {

@@ -158,8 +158,9 @@ std::string fRecipientList(const Draft& draft) {
 
 namespace {
 
-// An outgoing file written and flushed under a hidden temporary name in its box, waiting
-// to be given its real name.
+// An outgoing file written and flushed under a hidden temporary name beside the boxes (in
+// the account folder, so that one a crash leaves is never listed as a mail), waiting to
+// be given its real name in its box.
 struct Prepared {
   fs::path folder;
   std::optional<fs::path> temp;
@@ -192,9 +193,10 @@ Prepared prepare(const fs::path& accountFolder, Box box, const Draft& draft) {
     p.error = "保存先のフォルダを作成できません: " + mailstore::fUtf8(p.folder);
     return p;
   }
-  removeStaleTemps(p.folder);
-  p.temp = fsutil::fWriteTempFile(p.folder, charset::fEncodeStored(fileText(now(), draft)), true,
-                                  kTempPrefix);
+  removeStaleTemps(p.folder);  // left in the box by earlier versions
+  removeStaleTemps(accountFolder);
+  p.temp = fsutil::fWriteTempFile(accountFolder, charset::fEncodeStored(fileText(now(), draft)),
+                                  true, kTempPrefix);
   if (!p.temp) p.error = "メールを保存できません: " + mailstore::fUtf8(p.folder);
   return p;
 }

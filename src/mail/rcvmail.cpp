@@ -28,7 +28,8 @@ namespace mail {
 namespace {
 
 constexpr std::string_view kTempPrefix = kReceiveTempPrefix;
-// Another writer's temporary (".<hex>.tmp") this old was left by a killed process.
+// Another writer's temporary (".<hex>.tmp.ini", or ".<hex>.tmp" of earlier versions) this
+// old was left by a killed process.
 constexpr auto kStaleTempAge = std::chrono::minutes(10);
 constexpr std::size_t kPipelineWindow = 64;
 // How long a server that answers -ERR gets to hang up, when it does (only on failures).
@@ -80,9 +81,9 @@ std::string sha256Hex(std::string_view bytes) {
   return out;
 }
 
-bool isOtherWritersTemp(const std::string& name) {
-  if (name.size() < 6 || name[0] != '.' || name.compare(name.size() - 4, 4, ".tmp") != 0)
-    return false;
+bool isOtherWritersTemp(std::string_view name) {
+  if (name.size() > 4 && name.substr(name.size() - 4) == ".ini") name.remove_suffix(4);
+  if (name.size() < 6 || name[0] != '.' || name.substr(name.size() - 4) != ".tmp") return false;
   return std::all_of(name.begin() + 1, name.end() - 4,
                      [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
 }
@@ -108,7 +109,8 @@ void cleanStaleTemps(const fs::path& folder) {
 // never replaces a file. Nothing is flushed per message; sFlush() flushes the batch.
 class MailWriter {
  public:
-  MailWriter(fs::path folder, UidlStore& uidl) : folder_(std::move(folder)), uidl_(uidl) {
+  MailWriter(fs::path folder, UidlStore& uidl)
+      : folder_(std::move(folder)), home_(UidlStore::fHomeFolder(folder_)), uidl_(uidl) {
     // The run's names start with its time to the millisecond, later than any earlier
     // run of this process: the names of a run that moved its mails out of the inbox are
     // never given again by the next run (in the same second), so filing into the
@@ -133,8 +135,9 @@ class MailWriter {
 
   // The saved file's full path, or nothing with `error` set.
   std::optional<fs::path> save(const std::string& uid, std::string_view bytes, std::string& error) {
-    fs::path tmp = folder_ / (std::string(kTempPrefix) + std::to_string(::getpid()) + "-" +
-                              std::to_string(++tempCount_));
+    // Written beside the inbox, not in it: a file a killed run leaves is never a mail.
+    fs::path tmp = home_ / (std::string(kTempPrefix) + std::to_string(::getpid()) + "-" +
+                            std::to_string(++tempCount_) + ".tmp.ini");
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
       error = "メールを保存できません (" + folder_.string() + "): " + std::strerror(errno);
@@ -202,6 +205,7 @@ class MailWriter {
   }
 
   fs::path folder_;
+  fs::path home_;  // where the temporaries wait
   UidlStore& uidl_;
   std::string stamp_;
   unsigned nameCount_ = 0;
@@ -529,7 +533,8 @@ MailResult RcvMail(std::string_view server, std::string_view user, std::string_v
     int port = 110;
     if (!net::fSplitHostPort(server, '\t', 110, host, port))
       return "POP3サーバの指定が不正です: " + std::string(server);
-    cleanStaleTemps(folder);
+    cleanStaleTemps(folder);  // left there by earlier versions
+    cleanStaleTemps(UidlStore::fHomeFolder(folder));
     net::SigpipeGuard sigpipe;
     Receiver receiver(cmd, folder, progress, saved);
     return receiver.run(host, port, user, pass);

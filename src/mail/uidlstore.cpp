@@ -48,10 +48,23 @@ bool fAppendLine(int fd, std::string_view line) {
   }
 }
 
+// Where earlier versions kept the list and the journal: inside the inbox.
+fs::path legacyListPath(const fs::path& folder) { return folder / ".qbuidl"; }
+fs::path legacyJournalPath(const fs::path& folder) { return folder / ".qbuidl.journal"; }
+
+// Moves an old file to its new place when that is free. True when the old one is left
+// (both places hold one: the caller reads both).
+bool fMoveLegacy(const fs::path& from, const fs::path& to) {
+  std::error_code ec;
+  if (!fs::exists(from, ec)) return false;
+  if (fsutil::fRenameNoReplace(from, to)) return false;
+  return fs::exists(from, ec);
+}
+
 }  // namespace
 
 UidlStore::UidlStore(fs::path folder, std::string key)
-    : folder_(std::move(folder)), key_(std::move(key)) {
+    : folder_(mailstore::fNormalFolder(folder)), key_(std::move(key)) {
   for (auto& c : key_)
     if (c == '\t' || c == '\r' || c == '\n') c = ' ';
 }
@@ -60,34 +73,63 @@ UidlStore::~UidlStore() {
   if (journalFd_ >= 0) ::close(journalFd_);
 }
 
-fs::path UidlStore::listPath(const fs::path& folder) { return folder / ".qbuidl"; }
-fs::path UidlStore::journalPath(const fs::path& folder) { return folder / ".qbuidl.journal"; }
+fs::path UidlStore::fHomeFolder(const fs::path& folder) {
+  std::error_code ec;
+  fs::path normal = fs::absolute(mailstore::fNormalFolder(folder), ec);
+  if (ec) normal = mailstore::fNormalFolder(folder);
+  return normal.has_relative_path() ? normal.parent_path() : normal;
+}
+
+namespace {
+fs::path besideFolder(const fs::path& folder, std::string_view suffix) {
+  const fs::path normal = mailstore::fNormalFolder(folder);
+  return UidlStore::fHomeFolder(normal) /
+         mailstore::fPath("." + mailstore::fUtf8(normal.filename()) + std::string(suffix));
+}
+}  // namespace
+
+fs::path UidlStore::listPath(const fs::path& folder) { return besideFolder(folder, ".uidl.ini"); }
+fs::path UidlStore::journalPath(const fs::path& folder) {
+  return besideFolder(folder, ".uidl-journal.ini");
+}
 
 std::string UidlStore::movedLine(std::string_view fileName) {
   return "\t" + std::string(kMoved) + "\t" + std::string(fileName) + "\n";
 }
 
 void UidlStore::load() {
-  if (auto list = fsutil::fReadFile(listPath(folder_))) {
+  legacyLeft_ = fMoveLegacy(legacyListPath(folder_), listPath(folder_));
+  legacyLeft_ = fMoveLegacy(legacyJournalPath(folder_), journalPath(folder_)) || legacyLeft_;
+  std::set<std::string> otherSeen;  // a list merged from both places names a UID once
+  for (const fs::path& path : {listPath(folder_), legacyListPath(folder_)}) {
+    auto list = fsutil::fReadFile(path);
+    if (!list) continue;
     forEachLine(*list, [&](std::string_view* f, int n) {
       if (n < 2) return;
-      if (f[0] == key_) old_.insert(std::string(f[1]));
-      else otherLines_.append(f[0]).append("\t").append(f[1]).append("\n");
-    });
-  }
-  if (auto journal = fsutil::fReadFile(journalPath(folder_))) {
-    std::set<std::string_view> moved;
-    forEachLine(*journal, [&](std::string_view* f, int n) {
-      if (n == 3 && f[0].empty() && f[1] == kMoved) moved.insert(f[2]);
-    });
-    forEachLine(*journal, [&](std::string_view* f, int n) {
-      if (n < 3 || f[0] != key_ || f[2].empty() || f[2].find('/') != std::string_view::npos)
+      if (f[0] == key_) {
+        old_.insert(std::string(f[1]));
         return;
-      std::error_code ec;
-      if (moved.count(f[2]) || fs::exists(folder_ / fs::path(std::string(f[2])), ec))
-        fresh_.insert(std::string(f[1]));
+      }
+      std::string line = std::string(f[0]) + "\t" + std::string(f[1]) + "\n";
+      if (otherSeen.insert(line).second) otherLines_ += line;
     });
   }
+  // Both journals are read as one: a move may be noted in the other one's run.
+  std::string journal;
+  for (const fs::path& path : {journalPath(folder_), legacyJournalPath(folder_)}) {
+    if (auto text = fsutil::fReadFile(path)) journal += *text + "\n";
+  }
+  std::set<std::string_view> moved;
+  forEachLine(journal, [&](std::string_view* f, int n) {
+    if (n == 3 && f[0].empty() && f[1] == kMoved) moved.insert(f[2]);
+  });
+  forEachLine(journal, [&](std::string_view* f, int n) {
+    if (n < 3 || f[0] != key_ || f[2].empty() || f[2].find('/') != std::string_view::npos)
+      return;
+    std::error_code ec;
+    if (moved.count(f[2]) || fs::exists(folder_ / fs::path(std::string(f[2])), ec))
+      fresh_.insert(std::string(f[1]));
+  });
 }
 
 bool UidlStore::known(const std::string& uid) const {
@@ -115,6 +157,11 @@ bool UidlStore::fCommit(const std::set<std::string>* onServer) {
   }
   std::error_code ec;
   fs::remove(journalPath(folder_), ec);
+  if (legacyLeft_) {
+    fs::remove(legacyListPath(folder_), ec);
+    fs::remove(legacyJournalPath(folder_), ec);
+    legacyLeft_ = false;
+  }
   return true;
 }
 

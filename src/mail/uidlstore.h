@@ -2,11 +2,17 @@
 // Which server messages an inbox already holds, so that "keep on server" fetches only
 // new mail and a run cut off half way neither loses nor saves a message twice.
 //
-// Two hidden files beside the mails (never taken for mail): the list ".qbuidl",
-// replaced atomically at the end of a run, and the journal ".qbuidl.journal", to which
-// a line "key TAB uid TAB file" is appended just before a message's file gets its final
-// name. A journal left by a killed run is read back: an entry counts as received when
-// its file exists, or when a line "TAB moved TAB file" says the caller moved it on.
+// Two files beside the inbox, in the folder that holds it (the account folder), named
+// after it: the list ".<inbox>.uidl.ini", replaced atomically at the end of a run, and
+// the journal ".<inbox>.uidl-journal.ini", to which a line "key TAB uid TAB file" is
+// appended just before a message's file gets its final name. Kept out of the inbox and
+// ending in ".ini", no reader of the store takes them for mail, even one that shows
+// hidden files or lists the account folder. A journal left by a killed run is read back:
+// an entry counts as received when its file exists, or when a line "TAB moved TAB file"
+// says the caller moved it on.
+//
+// Earlier versions kept ".qbuidl" and ".qbuidl.journal" inside the inbox: the first run
+// moves them out, and merges them when both places hold a list.
 #include <filesystem>
 #include <set>
 #include <string>
@@ -14,7 +20,7 @@
 
 namespace mail {
 
-// Names of the receiving run's own temporaries in the inbox (saved mails not yet
+// Names of the receiving run's own temporaries beside the inbox (saved mails not yet
 // renamed, the list being replaced); the next run removes any a killed run left.
 inline constexpr std::string_view kReceiveTempPrefix = ".qbrcv-";
 
@@ -35,6 +41,8 @@ class UidlStore {
 
   static std::filesystem::path listPath(const std::filesystem::path& folder);
   static std::filesystem::path journalPath(const std::filesystem::path& folder);
+  // Where the bookkeeping of `folder` lives: the folder that holds it.
+  static std::filesystem::path fHomeFolder(const std::filesystem::path& folder);
   // The journal line that says a saved file was moved out of the folder.
   static std::string movedLine(std::string_view fileName);
 
@@ -45,6 +53,7 @@ class UidlStore {
   std::set<std::string> old_;   // this key's UIDs from the list
   std::set<std::string> fresh_; // received in this run or recovered from the journal
   int journalFd_ = -1;
+  bool legacyLeft_ = false;     // the inbox still holds a list or journal to remove
 
  public:
   ~UidlStore();

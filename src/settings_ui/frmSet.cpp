@@ -423,6 +423,10 @@ void frmSet::easySetup(int provider) {
 
 void frmSet::cmdCert_Click() {
   // The servers as the boxes hold them now, as receiving and sending would reach them.
+  if (txt_[4]->text().isEmpty() && txt_[3]->text().isEmpty()) {
+    ask(QStringLiteral("確認するサーバがありません。POP3サーバかSMTPサーバを入力してください。"), false);
+    return;
+  }
   if (!txt_[4]->text().isEmpty())
     pop3CertPin_ = certtrust::fConfirm(
         "POP3", accountsettings::fJoinServer(ss(txt_[4]->text()), ss(txt_[9]->text()), '\t'), pop3CertPin_, ask, this);

@@ -109,7 +109,7 @@ std::optional<std::string> fReadFile(const fs::path& path, bool& missing) {
 std::optional<fs::path> fWriteTempFile(const fs::path& folder, std::string_view bytes, bool sync,
                                        std::string_view tempPrefix) {
   for (int attempt = 0; attempt < 16; ++attempt) {
-    fs::path tmp = folder / (std::string(tempPrefix) + uniqueSuffix() + ".tmp");
+    fs::path tmp = folder / (std::string(tempPrefix) + uniqueSuffix() + ".tmp.ini");
 #ifdef _WIN32
     std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
     if (!out) return std::nullopt;

@@ -18,8 +18,9 @@ std::optional<std::string> fReadFile(const std::filesystem::path& path, bool& mi
 // Replaces (or creates) the file with `bytes`: written to a hidden temporary name in the
 // same folder, flushed to disk, then renamed over the target. A crash or a full disk
 // leaves either the old file or the new one, never a truncated one. The temporary name
-// is `tempPrefix` + hex digits + ".tmp" (a writer that cleans up after itself names its
-// own).
+// is `tempPrefix` + hex digits + ".tmp.ini" (a writer that cleans up after itself names
+// its own): ending in ".ini", one left by a crash in a mail folder is never taken for a
+// mail.
 bool fWriteFileAtomic(const std::filesystem::path& path, std::string_view bytes,
                       std::string_view tempPrefix = ".");
 

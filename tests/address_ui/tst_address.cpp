@@ -63,6 +63,7 @@ class AddressTest : public QObject {
   void senderModeFillsTheFieldsAndTheWindowKeepsItsMode();
   void pickedRecipientsAreAppendedToTheComposer();
   void savedReadingIsSpokenWhenMailArrives();
+  void addSaysWhyAndAClickReloadsTheSelectedEntry();
 
  private:
   frmAddress* open(Form1& form, int setItem = 4);
@@ -282,6 +283,35 @@ void AddressTest::savedReadingIsSpokenWhenMailArrives() {
   QCOMPARE(form.fStatus(1), QString("アリス ： 2件受信"));
   QCOMPARE(g_spoken, QStringList{"ともだちさま、、か'ら、めーるがとどきま'した"});
   Form1::sSetSpeechFactory({});
+}
+
+void AddressTest::addSaysWhyAndAClickReloadsTheSelectedEntry() {
+  Form1 form(dir_->path());
+  frmAddress* w = open(form);
+  QVERIFY(w);
+  w->show();
+  QVERIFY(QTest::qWaitForWindowExposed(w));
+  QStringList messages;
+  w->messageBox = [&](const QString& text) { messages << text; };
+  w->inputBox = [](const QString&, const QString&) -> std::optional<QString> { return QString("友人"); };
+  type(w, "山田", "y@x");
+  cmd(w, 2)->click();
+  QCOMPARE(messages, QStringList{"アドレス帳がありません。右クリックの「新規アドレス帳」で作成してください。"});
+  action(w, "mnuFileItem_0")->trigger();
+  lv(w, 0)->setCurrentItem(lv(w, 0)->topLevelItem(0));
+  type(w, "山田", "");
+  cmd(w, 2)->click();
+  QCOMPARE(messages.last(), QString("アドレスを入力してください。"));
+  type(w, "山田", "y@x");
+  cmd(w, 2)->click();
+  QCOMPARE(lv(w, 1)->topLevelItemCount(), 1);
+  QTreeWidgetItem* row = lv(w, 1)->topLevelItem(0);
+  lv(w, 1)->setCurrentItem(row);
+  type(w, "変えた名前", "z@x");
+  // A click on the row already selected brings back what it holds.
+  QTest::mouseClick(lv(w, 1)->viewport(), Qt::LeftButton, {}, lv(w, 1)->visualItemRect(row).center());
+  QCOMPARE(w->findChild<QLineEdit*>("txt_0")->text(), QString("山田"));
+  QCOMPARE(w->findChild<QPlainTextEdit*>("txt_1")->toPlainText(), QString("y@x"));
 }
 
 QTEST_MAIN(AddressTest)

@@ -17,6 +17,7 @@ class FixTest : public QObject {
   Q_OBJECT
  private slots:
   void phrasesAreEditedAndSavedRenumbered();
+  void clickOnTheSelectedPhraseLoadsItAgain();
 };
 
 void FixTest::phrasesAreEditedAndSavedRenumbered() {
@@ -82,6 +83,26 @@ void FixTest::phrasesAreEditedAndSavedRenumbered() {
   const std::string bytes = bytesOf(ini);
   QVERIFY(bytes.find("\r\n3=a|r|b|r|c\r\n") != std::string::npos);
   QCOMPARE(mod_ini::IniFile::fParse(bytes).fGet("Form", "1"), std::optional<std::string>("に"));
+}
+
+void FixTest::clickOnTheSelectedPhraseLoadsItAgain() {
+  QTemporaryDir dir;
+  std::ofstream(P(dir) / "setting.ini", std::ios::binary) << "[Form]\r\n1=一\r\n2=二\r\n";
+  Form1 form(dir.path());
+  form.sRunMenuItem(Form1::Menu::Set, 5);
+  auto* w = form.findChild<frmFix*>();
+  QVERIFY(w);
+  w->show();
+  QVERIFY(QTest::qWaitForWindowExposed(w));
+  auto* lv = w->findChild<QTreeWidget*>("lv");
+  auto* txt = w->findChild<QPlainTextEdit*>("txt");
+  QTreeWidgetItem* second = lv->topLevelItem(1);
+  QTest::mouseClick(lv->viewport(), Qt::LeftButton, {}, lv->visualItemRect(second).center());
+  QCOMPARE(txt->toPlainText(), QString("二"));
+  txt->setPlainText("書きかけ");
+  QTest::mouseClick(lv->viewport(), Qt::LeftButton, {}, lv->visualItemRect(second).center());
+  QCOMPARE(txt->toPlainText(), QString("二"));
+  w->reject();
 }
 
 QTEST_MAIN(FixTest)

@@ -76,7 +76,7 @@ void StartupTest::restoresTwipsGeometryAndSplitters() {
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QCOMPARE(form.pos(), QPoint(100, 80));
-    QCOMPARE(form.size(), QSize(800, 500));
+    QCOMPARE(form.frameGeometry().size(), QSize(800, 500));  // W and H are the whole window
     QCOMPARE(form.fSplitBar(0)->x(), 180);
     QCOMPARE(form.fSplitBar(2)->y(), 200);
     QCOMPARE(form.fListView()->columnWidth(0), 310);

@@ -121,6 +121,7 @@ TEST_F(Store, ExactContentInCp932InEachBox) {
   }
   // Only the stored mails: no temporary file left behind.
   EXPECT_EQ(namesIn(sentFolder(account())).size(), 3u);  // the mail and the two box folders
+  EXPECT_EQ(namesIn(account()).size(), 1u);              // 送信箱 alone
 }
 
 TEST_F(Store, OutgoingFilesLeftByAKilledProgramGoOnceSurelyDead) {
@@ -128,10 +129,12 @@ TEST_F(Store, OutgoingFilesLeftByAKilledProgramGoOnceSurelyDead) {
   fs::create_directories(box);
   for (const char* name : {".qbout-dead.tmp", ".qbout-sending.tmp", ".other.tmp"})
     std::ofstream(box / name) << name;
-  fs::last_write_time(box / ".qbout-dead.tmp",
-                      fs::file_time_type::clock::now() - std::chrono::hours(25));
+  std::ofstream(account() / ".qbout-dead2.tmp.ini") << "x";  // where they wait now
+  for (const fs::path& dead : {box / ".qbout-dead.tmp", account() / ".qbout-dead2.tmp.ini"})
+    fs::last_write_time(dead, fs::file_time_type::clock::now() - std::chrono::hours(25));
   ASSERT_TRUE(compose::fStore(account(), Box::Drafts, {"a@x", "", "", "s", "b", {}}).ok);
   EXPECT_FALSE(fs::exists(box / ".qbout-dead.tmp"));
+  EXPECT_FALSE(fs::exists(account() / ".qbout-dead2.tmp.ini"));
   EXPECT_TRUE(fs::exists(box / ".qbout-sending.tmp"));  // may be a send still going on
   EXPECT_TRUE(fs::exists(box / ".other.tmp"));          // not ours
 }

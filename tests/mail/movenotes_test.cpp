@@ -143,6 +143,52 @@ TEST_F(Notes, NotesLeaveOtherLinesAndOlderReadersAlone) {
   EXPECT_FALSE(alice.known("1.eml"));
 }
 
+// The list and the journal live beside the inbox under names no listing of a folder
+// takes for mail; lists an earlier version kept inside the inbox move there unharmed.
+TEST_F(Notes, BookkeepingLivesBesideTheInboxAndOldListsMoveThere) {
+  const fs::path account = inbox.parent_path();
+  // An inbox with only the old list, another with both the old and a new one.
+  struct Case {
+    const char* oldList;
+    const char* newList;
+    std::vector<std::string> known;
+  };
+  const Case cases[] = {
+      {"alice@host\tu1\nbob@host\tb1\n", nullptr, {"u1"}},
+      {"alice@host\tu1\nbob@host\tb1\n", "alice@host\tu2\nbob@host\tb1\n", {"u1", "u2"}},
+  };
+  for (const Case& c : cases) {
+    fs::remove(UidlStore::listPath(inbox));
+    std::ofstream(inbox / ".qbuidl", std::ios::binary) << c.oldList;
+    std::ofstream(inbox / ".qbuidl.journal", std::ios::binary) << "alice@host\tu7\t7.eml\n";
+    save("7.eml");
+    if (c.newList) std::ofstream(UidlStore::listPath(inbox), std::ios::binary) << c.newList;
+    UidlStore run(inbox, "alice@host");
+    run.load();
+    for (const std::string& uid : c.known) EXPECT_TRUE(run.known(uid)) << uid;
+    EXPECT_TRUE(run.known("u7"));  // the old journal's saved mail
+    ASSERT_TRUE(run.fCommit(nullptr));
+    EXPECT_FALSE(fs::exists(inbox / ".qbuidl"));
+    EXPECT_FALSE(fs::exists(inbox / ".qbuidl.journal"));
+    std::string expected = "bob@host\tb1\n";
+    for (const std::string& uid : c.known) expected += "alice@host\t" + uid + "\n";
+    expected += "alice@host\tu7\n";
+    EXPECT_EQ(fsutil::fReadFile(UidlStore::listPath(inbox)).value_or(""), expected);
+    fs::remove(inbox / "7.eml");
+  }
+  // Neither the inbox nor the account folder, were it read as a mail folder, lists them.
+  ASSERT_TRUE(UidlStore(inbox, "alice@host").fJournal("u8", "8.eml"));
+  EXPECT_EQ(UidlStore::listPath(inbox).parent_path(), account);
+  EXPECT_EQ(UidlStore::journalPath(inbox).parent_path(), account);
+  EXPECT_TRUE(mailstore::fListMailFiles(inbox).empty());
+  EXPECT_TRUE(mailstore::fListMailFiles(account).empty());
+  for (const auto& e : fs::directory_iterator(account)) {
+    if (!e.is_directory()) {
+      EXPECT_EQ(e.path().extension(), ".ini") << e.path();
+    }
+  }
+}
+
 // The real library against a real server: a run whose caller files (moves) mails as they
 // arrive ends before it could record itself; the next run fetches only what is missing.
 namespace {

@@ -8,6 +8,7 @@
 
 #include "cuttingproxy.h"
 #include "mail/mail.h"
+#include "mail/uidlstore.h"
 #include "servertest.h"
 #include "store/fsutil.h"
 #include "store/mailstore.h"
@@ -42,13 +43,13 @@ class Interrupted : public ServerTest {
     return t ? *t : "<" + std::to_string(std::get<0>(r).size()) + " mails>";
   }
 
-  // Each seeded message must be in the inbox exactly once, whole; nothing else but
-  // our hidden bookkeeping may be there.
+  // Each seeded message must be in the inbox exactly once, whole; nothing else may be
+  // there (the bookkeeping lies beside the inbox).
   void expectEachOnce(int count) {
     message.expectEachOnce({inbox}, count);
     for (auto& e : fs::directory_iterator(inbox)) {
       std::string name = e.path().filename().string();
-      EXPECT_TRUE(mailstore::fIsMailFileName(name) || name == ".qbuidl") << name;
+      EXPECT_TRUE(mailstore::fIsMailFileName(name)) << name;
     }
   }
 
@@ -178,7 +179,7 @@ TEST_F(Interrupted, JournalOfAKilledRunIsHonoured) {
   auto first = std::get<std::vector<std::string>>(
       mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", "<" + inbox.string()));
   ASSERT_EQ(first.size(), 2u);
-  std::string list = *fsutil::fReadFile(inbox / ".qbuidl");
+  std::string list = *fsutil::fReadFile(mail::UidlStore::listPath(inbox));
   // Rewrite the list as the journal of a run that was killed: message 1's file got its
   // name, message 2 was cut before its rename (its file is gone).
   std::string journal;
@@ -187,9 +188,9 @@ TEST_F(Interrupted, JournalOfAKilledRunIsHonoured) {
        start = nl + 1, ++i)
     journal +=
         list.substr(start, nl - start) + "\t" + fs::path(first[i]).filename().string() + "\n";
-  fs::remove(inbox / ".qbuidl");
+  fs::remove(mail::UidlStore::listPath(inbox));
   fs::remove(first[1]);
-  fsutil::fWriteFileAtomic(inbox / ".qbuidl.journal", journal);
+  fsutil::fWriteFileAtomic(mail::UidlStore::journalPath(inbox), journal);
   auto second =
       mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", "<" + inbox.string());
   auto* paths = std::get_if<std::vector<std::string>>(&second);
@@ -197,7 +198,7 @@ TEST_F(Interrupted, JournalOfAKilledRunIsHonoured) {
   ASSERT_EQ(paths->size(), 1u);
   EXPECT_EQ(*fsutil::fReadFile(paths->front()), MailServers::crlf(message(2)));
   expectEachOnce(2);
-  EXPECT_FALSE(fs::exists(inbox / ".qbuidl.journal"));
+  EXPECT_FALSE(fs::exists(mail::UidlStore::journalPath(inbox)));
 }
 
 }  // namespace
