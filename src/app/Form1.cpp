@@ -49,6 +49,8 @@ Form1::Form1(const QString& programDir, QWidget* parent) : QMainWindow(parent) {
 }
 
 Form1::~Form1() {
+  // A send of the pending mails finishes first: it files each mail it sends.
+  if (pendingWorker_.joinable()) pendingWorker_.join();
   if (started_) sUnload();
 }
 

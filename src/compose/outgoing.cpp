@@ -251,6 +251,18 @@ StoreResult fReplace(const fs::path& file, const Draft& draft) {
   return r;
 }
 
+StoreResult fStoreAgain(const fs::path& accountFolder, Box box, const Draft& draft,
+                        const fs::path& previous) {
+  std::error_code ec;
+  const bool there = !previous.empty() && fs::is_regular_file(previous, ec);
+  if (there && mailstore::fNormalFolder(previous.parent_path()) ==
+                   mailstore::fNormalFolder(boxFolder(accountFolder, box)))
+    return fReplace(previous, draft);
+  StoreResult r = fStore(accountFolder, box, draft);
+  if (r.ok && there) mailstore::fDeleteMails({previous});
+  return r;
+}
+
 std::optional<Draft> fReadOutgoing(const fs::path& file) {
   auto bytes = fsutil::fReadFile(file);
   if (!bytes) return std::nullopt;
@@ -365,13 +377,30 @@ std::vector<PendingSend> fSendPending(
     one.file = file;
     if (auto draft = fReadOutgoing(file)) {
       one.result = fSend(logFile, accountFolder, *draft);
-      if (one.result.sent) mailstore::fDeleteMails({file});
+      // Without its copy in 送信箱 the mail stays here: better sent twice than lost.
+      if (one.result.sent && one.result.copy.ok) mailstore::fDeleteMails({file});
     } else {
       one.result.text = "送信に失敗しました: メールを読めません: " + mailstore::fUtf8(file);
     }
     results.push_back(std::move(one));
   }
   return results;
+}
+
+std::string fPendingSummary(const std::vector<PendingSend>& results) {
+  if (results.empty()) return "送信待ちのメールはありません";
+  std::size_t failed = 0;
+  std::string why;
+  for (const PendingSend& one : results) {
+    const std::string& problem = !one.result.sent     ? one.result.text
+                                 : !one.result.copy.ok ? one.result.copy.error
+                                                       : std::string();
+    if (problem.empty()) continue;
+    if (failed++ == 0) why = problem;
+  }
+  const std::string all = std::to_string(results.size());
+  if (failed == 0) return "送信待ちのメールを" + all + "件送信しました";
+  return "送信待ちのメール" + all + "件中" + std::to_string(failed) + "件を送信できませんでした: " + why;
 }
 
 }  // namespace compose

@@ -51,6 +51,11 @@ StoreResult fStore(const std::filesystem::path& accountFolder, Box box, const Dr
 // Rewrites an existing outgoing file with the draft, keeping its name: the new text is
 // written under a temporary name and renamed over it, so the file is never half written.
 StoreResult fReplace(const std::filesystem::path& file, const Draft& draft);
+// Stores a mail that was opened from the stored file `previous` (empty: a new one): into
+// `previous` itself when it still lies in that box, else as a new file, after which
+// `previous` is removed.
+StoreResult fStoreAgain(const std::filesystem::path& accountFolder, Box box, const Draft& draft,
+                        const std::filesystem::path& previous);
 // Reads an outgoing file (a draft or a pending mail) back into the fields it was written
 // from. Nothing when it cannot be read. The file holds no attachments nor threading.
 std::optional<Draft> fReadOutgoing(const std::filesystem::path& file);
@@ -82,5 +87,7 @@ struct PendingSend {
 std::vector<PendingSend> fSendPending(
     const std::filesystem::path& logFile, const std::filesystem::path& accountFolder,
     const std::function<void(std::size_t index, std::size_t count)>& started = {});
+// The status text of such a run: how many went, and why the first that did not stayed.
+std::string fPendingSummary(const std::vector<PendingSend>& results);
 
 }  // namespace compose
