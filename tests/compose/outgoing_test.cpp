@@ -262,6 +262,13 @@ TEST_F(Store, StoredMailsReadBackAndAreReplacedInPlace) {
     fs::remove(r.file);
   }
   EXPECT_FALSE(compose::fReadOutgoing(account() / "missing"));
+  // Stored into the other box: a new file there, and the one it was opened from is gone.
+  auto pending = compose::fStore(account(), Box::Pending, drafts[0]);
+  auto moved = compose::fStoreAgain(account(), Box::Drafts, drafts[0], pending.file);
+  ASSERT_TRUE(moved.ok) << moved.error;
+  EXPECT_FALSE(fs::exists(pending.file));
+  EXPECT_EQ(moved.file.parent_path(), account() / mailstore::fPath("送信箱/下書き"));
+  EXPECT_EQ(compose::fReadOutgoing(moved.file), drafts[0]);
 }
 
 TEST_F(Store, ReplyThreadingTakesTheMessageIdAfterItsReferences) {
