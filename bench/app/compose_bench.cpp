@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
   frmEdit* c = form.fComposer();
   c->fField(frmEdit::To)->setText(QStringLiteral("bob@localhost"));
   c->fField(frmEdit::Subject)->setText(QStringLiteral("20 MB"));
-  c->fileDialog = [&] { return QString::fromStdString(mailstore::fUtf8(program / "big.bin")); };
+  c->fileDialog = [&] { return QStringList{QString::fromStdString(mailstore::fUtf8(program / "big.bin"))}; };
   c->sAddAttachment();
   // The probe fires every 5 ms; the longest gap between two firings is the worst stall.
   QElapsedTimer clock;

@@ -1,33 +1,39 @@
 #include "app/ElidedLabel.h"
 
-#include <QEvent>
 #include <QPainter>
-#include <QStyle>
 
-QString ElidedLabel::fShownText() const {
-  const int room = contentsRect().width() - 2 * margin() - 2 * indent();
-  return fontMetrics().elidedText(text(), Qt::ElideRight, std::max(0, room));
+ElidedLabel::ElidedLabel(QWidget* parent) : QFrame(parent) {
+  setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 }
 
-QSize ElidedLabel::minimumSizeHint() const { return QSize(0, QLabel::minimumSizeHint().height()); }
+void ElidedLabel::setText(const QString& text) {
+  if (text == text_) return;
+  text_ = text;
+  sUpdateToolTip();
+  update();
+}
 
-QSize ElidedLabel::sizeHint() const { return QSize(0, QLabel::sizeHint().height()); }
+QString ElidedLabel::fShownText() const {
+  return fontMetrics().elidedText(text_, Qt::ElideRight, contentsRect().width());
+}
 
-void ElidedLabel::paintEvent(QPaintEvent* /*event*/) {
+QSize ElidedLabel::sizeHint() const {
+  const QMargins m = contentsMargins();
+  return {fontMetrics().horizontalAdvance(text_) + m.left() + m.right(),
+          fontMetrics().height() + m.top() + m.bottom()};
+}
+
+QSize ElidedLabel::minimumSizeHint() const { return {0, sizeHint().height()}; }
+
+void ElidedLabel::paintEvent(QPaintEvent* event) {
+  QFrame::paintEvent(event);
   QPainter painter(this);
-  style()->drawItemText(&painter, contentsRect().adjusted(margin(), margin(), -margin(), -margin()),
-                        QStyle::visualAlignment(layoutDirection(), alignment()), palette(),
-                        isEnabled(), fShownText(), foregroundRole());
+  painter.drawText(contentsRect(), Qt::AlignLeft | Qt::AlignVCenter, fShownText());
 }
 
 void ElidedLabel::resizeEvent(QResizeEvent* event) {
-  QLabel::resizeEvent(event);
+  QFrame::resizeEvent(event);
   sUpdateToolTip();
 }
 
-void ElidedLabel::changeEvent(QEvent* event) {
-  QLabel::changeEvent(event);
-  if (event->type() == QEvent::FontChange) sUpdateToolTip();
-}
-
-void ElidedLabel::sUpdateToolTip() { setToolTip(fShownText() == text() ? QString() : text()); }
+void ElidedLabel::sUpdateToolTip() { setToolTip(fShownText() == text_ ? QString() : text_); }

@@ -1,30 +1,28 @@
 #pragma once
-// A status bar panel whose text never sets the window's smallest width: a text longer
-// than the panel is cut with "…" and shown whole as the panel's tool tip.
-#include <QLabel>
+// A one-line status text that never asks for more room than it is given: a text too long
+// for its width is cut with "…", and the whole text is its tooltip. A plain QLabel would
+// make its window at least as wide as the longest text it ever showed.
+#include <QFrame>
 #include <QString>
 
-class ElidedLabel : public QLabel {
+class ElidedLabel : public QFrame {
+  Q_OBJECT
  public:
-  explicit ElidedLabel(QWidget* parent = nullptr) : QLabel(parent) {
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    setMinimumWidth(0);
-  }
+  explicit ElidedLabel(QWidget* parent = nullptr);
 
-  void sSetText(const QString& text) {
-    setText(text);
-    sUpdateToolTip();
-  }
-  // The text as it is drawn now (cut to the panel's width).
+  void setText(const QString& text);
+  const QString& text() const { return text_; }
+  // What is drawn at the present width.
   QString fShownText() const;
-  QSize minimumSizeHint() const override;
+
   QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
-  void changeEvent(QEvent* event) override;
 
  private:
   void sUpdateToolTip();
+  QString text_;
 };

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <unordered_map>
 
 #include "app/SpeechEngine.h"
@@ -219,6 +220,15 @@ class Form1 : public QMainWindow {
   // Null when no node is selected.
   frmEdit* sOpenComposer();
   frmEdit* fComposer() const;
+  // Opens the composer on a stored draft or pending mail, for editing; an open composer
+  // is only brought to the front.
+  frmEdit* sEditStoredMail(const QString& path);
+  // File "送信待ちを送信": sends the selected account's pending mails in turn, off this
+  // thread; the item is disabled meanwhile.
+  void sSendPending();
+  bool fSendingPending() const { return pendingWorker_.joinable(); }
+  // Recounts the folders and lists `folder` again when it is the one shown.
+  void sRefreshFolder(const std::filesystem::path& folder);
 
  protected:
   bool event(QEvent* event) override;
@@ -255,7 +265,9 @@ class Form1 : public QMainWindow {
   void sSelectNoNode();
   QPointer<QDialog> newAccountDialog_;
   void sInstallComposeCommands();
+  void sPendingSent(const std::filesystem::path& accountFolder, const QString& text);
   QPointer<QMainWindow> composer_;
+  std::thread pendingWorker_;
 
   std::filesystem::path programDir_;
   std::filesystem::path settingsPath_;

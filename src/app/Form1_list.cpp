@@ -242,7 +242,14 @@ void Form1::sInstallMailCommands() {
   ListView1_->setDefaultDropAction(Qt::MoveAction);
   connect(ListView1_, &QTreeView::clicked, this, [this] { ListView1_ItemClick(); });
   connect(ListView1_, &QTreeView::doubleClicked, this, [this] {
-    if (ListView1_->currentIndex().isValid()) sRunMenuItem(Menu::List, 0);
+    if (!ListView1_->currentIndex().isValid()) return;
+    // One's own drafts and pending mails open for editing, not for a reply.
+    const QString kind = listedKey_.chopped(std::min<qsizetype>(2, listedKey_.size()));
+    if (kind == QStringLiteral("下書き") || kind == QStringLiteral("送信待ち")) {
+      sEditStoredMail(fSelectedMailPath());
+    } else {
+      sRunMenuItem(Menu::List, 0);
+    }
   });
 
   auto* hook = new ListHook(ListView1_);

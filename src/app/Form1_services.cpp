@@ -77,7 +77,7 @@ void Form1::sTrayBalloon(const QString& title, const QString& text) {
 }
 
 void Form1::sSetStatus(int panel, const QString& text) {
-  (panel == 2 ? panel2_ : panel1_)->sSetText(text);
+  (panel == 2 ? panel2_ : panel1_)->setText(text);
 }
 
 QString Form1::fStatus(int panel) const { return (panel == 2 ? panel2_ : panel1_)->text(); }

@@ -21,6 +21,7 @@
 #include <chrono>
 #include <system_error>
 
+#include "app/ElidedLabel.h"
 #include "app/FolderTree.h"
 #include "address/frmAddress.h"
 #include "app/Form1.h"
@@ -155,6 +156,8 @@ frmEdit::frmEdit(Form1* form) : QMainWindow(form, Qt::Window), form_(form) {
   if (form->Tag == QLatin1String("Re")) sFillReply();
   // 5. Fixed phrases.
   sLoadPhrases();
+  sSetTabOrder();
+  baseline_ = fDraft();
   // Closing the main window closes the composer too.
   form->installEventFilter(this);
 }
@@ -210,7 +213,7 @@ void frmEdit::sCreateControls() {
   auto* bar = new QStatusBar(this);
   bar->setObjectName(QStringLiteral("sb"));
   bar->setSizeGripEnabled(false);
-  sb_ = new QLabel(bar);
+  sb_ = new ElidedLabel(bar);
   sb_->setObjectName(QStringLiteral("sbPanel_1"));
   bar->addWidget(sb_, 1);
   setStatusBar(bar);
@@ -289,6 +292,8 @@ void frmEdit::sFillReply() {
     txt_[To]->setText(form_->fListModel()->fRow(current.row()).party);
   }
   txt_[Subject]->setText(QStringLiteral("Re: ") + form_->fHeaderBox(2)->text());
+  if (const QString replied = form_->fShownMailPath(); !replied.isEmpty())
+    thread_ = compose::fReplyThreading(mailstore::fPath(replied.toStdString()));
   QString viewer;
   if (FootyGetText(0, viewer, 4) != FOOTY_TEXT_OK) viewer.clear();
   FootySetText(kEditorId, fQuote(viewer));
@@ -335,7 +340,11 @@ void frmEdit::sLayout() {
 bool frmEdit::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
   if (watched == form_) {
-    if (type == QEvent::Close) close();
+    // The program quits only when this window agrees to close (it may ask first).
+    if (type == QEvent::Close && !closed_ && !close()) {
+      event->ignore();
+      return true;
+    }
     return false;
   }
   if (editor_ && (watched == editor_ || watched == editorViewport_)) {
@@ -367,23 +376,23 @@ QString frmEdit::fStatus() const { return sb_->text(); }
 // --- Attachments ---------------------------------------------------------------------
 
 void frmEdit::sAddAttachment() {
-  QString file;
+  QStringList files;
   if (fileDialog) {
-    file = fileDialog();
+    files = fileDialog();
   } else {
     QFileDialog dialog(this, QStringLiteral("添付ファイル選択"));
     dialog.setObjectName(QStringLiteral("dlgOpen"));
-    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
     // "*" so that names without a dot show too (they do on Windows with *.*).
     dialog.setNameFilter(QStringLiteral("すべてのファイル(*.*) (*)"));
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-      file = dialog.selectedFiles().first();
+    if (dialog.exec() == QDialog::Accepted) files = dialog.selectedFiles();
   }
-  if (file.isEmpty()) return;
-  const QFileInfo info(file);
-  if (!info.isFile()) return;
-  auto* row = new QTreeWidgetItem(lv_, {info.fileName()});
-  row->setData(0, kPathRole, info.absoluteFilePath());
+  for (const QString& file : files) {
+    const QFileInfo info(file);
+    if (file.isEmpty() || !info.isFile()) continue;
+    auto* row = new QTreeWidgetItem(lv_, {info.fileName()});
+    row->setData(0, kPathRole, info.absoluteFilePath());
+  }
 }
 
 void frmEdit::sRemoveAttachment() { delete lv_->currentItem(); }
@@ -409,7 +418,51 @@ compose::Draft frmEdit::fDraft() const {
   if (FootyGetText(kEditorId, body, 4) == FOOTY_TEXT_OK) d.body = body.toStdString();
   for (int i = 0; i < lv_->topLevelItemCount(); ++i)
     d.attachments.push_back(lv_->topLevelItem(i)->data(0, kPathRole).toString().toStdString());
+  d.inReplyTo = thread_.inReplyTo;
+  d.references = thread_.references;
   return d;
+}
+
+bool frmEdit::sOpenStored(const std::filesystem::path& file) {
+  const std::optional<compose::Draft> d = compose::fReadOutgoing(file);
+  if (!d) return false;
+  txt_[To]->setText(u(d->to));
+  txt_[Cc]->setText(u(d->cc));
+  txt_[Bcc]->setText(u(d->bcc));
+  txt_[Subject]->setText(u(d->subject));
+  FootySetText(kEditorId, u(d->body));
+  lv_->clear();
+  thread_ = {};
+  storedFile_ = file;
+  baseline_ = fDraft();
+  return true;
+}
+
+int frmEdit::fAsk(const QString& text, const QStringList& buttons) {
+  QMessageBox box(QMessageBox::Question, Form1::kTitle, text, QMessageBox::NoButton, this);
+  box.setObjectName(QStringLiteral("askBox"));
+  QList<QAbstractButton*> added;
+  for (int i = 0; i < buttons.size(); ++i) {
+    const bool last = i + 1 == buttons.size();
+    added << box.addButton(buttons[i], last ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
+  }
+  box.setDefaultButton(qobject_cast<QPushButton*>(added.first()));
+  box.setEscapeButton(added.last());
+  box.exec();
+  const int chosen = static_cast<int>(added.indexOf(box.clickedButton()));
+  return chosen < 0 ? static_cast<int>(buttons.size()) - 1 : chosen;
+}
+
+void frmEdit::sSetTabOrder() {
+  // Reading order: the first row of the header strip, then the second, then the body.
+  QWidget* chain[] = {cmd_[5], cmd_[0], txt_[To], cmd_[2], txt_[Cc], cmd_[4], lv_,
+                      cmd_[1], txt_[Subject], cmd_[3], txt_[Bcc], editor_.data()};
+  QWidget* previous = nullptr;
+  for (QWidget* w : chain) {
+    if (!w) continue;
+    if (previous) setTabOrder(previous, w);
+    previous = w;
+  }
 }
 
 void frmEdit::sMessage(const QString& title, const QString& text) {
@@ -420,30 +473,28 @@ void frmEdit::sMessage(const QString& title, const QString& text) {
   }
 }
 
-namespace {
-
-// Refills the main window's list when it shows `folder`, and the counts everywhere.
-void sRefreshForm(Form1* form, const std::filesystem::path& folder) {
-  form->sMailCount();
-  QTreeWidgetItem* node = form->fTree()->currentItem();
-  if (!node || !node->parent() || !form->listFiller) return;
-  std::error_code ec;
-  if (!std::filesystem::equivalent(form->fNodeFolder(node), folder, ec)) return;
-  form->listFiller(folder, folderTree::fIsSentTypeKey(FolderTree::fKey(node).toStdString()));
-  form->sSetStatus(2, QStringLiteral("総メール数 %1件").arg(form->fListModel()->rowCount()));
-}
-
-}  // namespace
 
 void frmEdit::sStore(compose::Box box) {
-  if (sending_) return;
-  const compose::StoreResult r = compose::fStore(accountFolder_, box, fDraft());
+  if (fStoreTo(box)) sCloseWindow();
+}
+
+bool frmEdit::fStoreTo(compose::Box box) {
+  if (sending_) return false;
+  if (lv_->topLevelItemCount() > 0 &&
+      fAsk(QStringLiteral("添付ファイルは保存できません。添付ファイルなしで保存しますか?"),
+           {QStringLiteral("添付ファイルなしで保存"), QStringLiteral("キャンセル")}) != 0)
+    return false;
+  const std::filesystem::path previous = storedFile_;
+  const compose::StoreResult r = compose::fStoreAgain(accountFolder_, box, fDraft(), previous);
   if (!r.ok) {
     sMessage(Form1::kTitle, u(r.error));
-    return;
+    return false;
   }
-  sRefreshForm(form_, r.file.parent_path());
-  sCloseWindow();
+  storedFile_ = r.file;
+  baseline_ = fDraft();
+  if (!previous.empty() && previous != r.file) form_->sRefreshFolder(previous.parent_path());
+  form_->sRefreshFolder(r.file.parent_path());
+  return true;
 }
 
 void frmEdit::sSetBusy(bool busy) {
@@ -507,8 +558,15 @@ void frmEdit::sSendDone(compose::SendResult result) {
     }
     return;
   }
+  baseline_ = fDraft();  // sent: nothing left to ask about on closing
+  if (!storedFile_.empty()) {
+    // The draft or pending mail went out: it leaves its folder.
+    mailstore::fDeleteMails({storedFile_});
+    form_->sRefreshFolder(storedFile_.parent_path());
+    storedFile_.clear();
+  }
   if (result.copy.ok) {
-    sRefreshForm(form_, result.copy.file.parent_path());
+    form_->sRefreshFolder(result.copy.file.parent_path());
   } else {
     form_->sMailCount();
     sMessage(Form1::kTitle,
@@ -526,6 +584,15 @@ void frmEdit::closeEvent(QCloseEvent* event) {
     closeAfterSend_ = true;
     event->accept();
     return;
+  }
+  if (!closed_ && fChanged()) {
+    const int choice = fAsk(QStringLiteral("メールの内容が変更されています。下書きへ保存しますか?"),
+                            {QStringLiteral("下書きへ保存"), QStringLiteral("破棄"),
+                             QStringLiteral("キャンセル")});
+    if (choice == 2 || (choice == 0 && !fStoreTo(compose::Box::Drafts))) {
+      event->ignore();
+      return;
+    }
   }
   closed_ = true;
   if (editor_) {

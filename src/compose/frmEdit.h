@@ -25,6 +25,7 @@ class QMenu;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class ElidedLabel;
 
 class frmEdit : public QMainWindow {
   Q_OBJECT
@@ -52,6 +53,13 @@ class frmEdit : public QMainWindow {
   bool fSubjectFill() const { return subjectFill_; }
   QString fStatus() const;
 
+  // Fills the window from a stored draft or pending mail for editing: storing replaces
+  // that file, sending removes it. False when the file cannot be read.
+  bool sOpenStored(const std::filesystem::path& file);
+  const std::filesystem::path& fStoredFile() const { return storedFile_; }
+  // True when the mail differs from what it was when opened or last stored.
+  bool fChanged() const { return fDraft() != baseline_; }
+
   // The commands (also reached through the menus and buttons).
   void sSend();
   void sStore(compose::Box box);
@@ -71,7 +79,7 @@ class frmEdit : public QMainWindow {
   bool fClosed() const { return closed_; }
 
   // The open-file dialog of the attach command; empty = cancelled. Unset = QFileDialog.
-  std::function<QString()> fileDialog;
+  std::function<QStringList()> fileDialog;
   // Message boxes of this window; unset = QMessageBox.
   std::function<void(const QString& title, const QString& text)> messageBox;
 
@@ -95,6 +103,13 @@ class frmEdit : public QMainWindow {
   void sSendDone(compose::SendResult result);
   void sMessage(const QString& title, const QString& text);
   void sCloseWindow();
+  // Stores into the box after asking about attachments, which stored mail cannot hold.
+  // False when nothing was stored (cancelled or failed).
+  bool fStoreTo(compose::Box box);
+  // The question asked before something is lost: the index of the chosen button, or the
+  // last one when the box is closed otherwise.
+  int fAsk(const QString& text, const QStringList& buttons);
+  void sSetTabOrder();
 
   Form1* form_;
   std::filesystem::path accountFolder_;
@@ -104,7 +119,7 @@ class frmEdit : public QMainWindow {
   QPushButton* cmd_[6] = {};
   QLineEdit* txt_[4] = {};
   QTreeWidget* lv_ = nullptr;
-  QLabel* sb_ = nullptr;
+  ElidedLabel* sb_ = nullptr;
   QPointer<QWidget> editor_;  // editor id 1 and its viewport, for the hook
   QPointer<QWidget> editorViewport_;
 
@@ -113,6 +128,10 @@ class frmEdit : public QMainWindow {
   QMenu* phraseMenu_ = nullptr;
   std::vector<QString> phrases_;
   bool subjectFill_ = false;
+
+  compose::Draft baseline_;            // the mail as opened or last stored
+  std::filesystem::path storedFile_;   // the draft or pending mail being edited
+  compose::Threading thread_;          // a reply's place in its thread
 
   // The send under way: the worker, and the figures it posts for the main window.
   std::thread worker_;

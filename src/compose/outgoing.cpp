@@ -1,5 +1,6 @@
 #include "compose/outgoing.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -241,6 +242,81 @@ StoreResult fStore(const fs::path& accountFolder, Box box, const Draft& draft) {
   return commit(prepare(accountFolder, box, draft));
 }
 
+StoreResult fReplace(const fs::path& file, const Draft& draft) {
+  // The same temporary names as new files, so one left by a crash is cleaned up alike.
+  if (!fsutil::fWriteFileAtomic(file, charset::fEncodeStored(fileText(now(), draft)),
+                                kTempPrefix))
+    return failed("メールを保存できません: " + mailstore::fUtf8(file));
+  StoreResult r;
+  r.ok = true;
+  r.file = file;
+  return r;
+}
+
+StoreResult fStoreAgain(const fs::path& accountFolder, Box box, const Draft& draft,
+                        const fs::path& previous) {
+  std::error_code ec;
+  const bool there = !previous.empty() && fs::is_regular_file(previous, ec);
+  if (there && mailstore::fNormalFolder(previous.parent_path()) ==
+                   mailstore::fNormalFolder(boxFolder(accountFolder, box)))
+    return fReplace(previous, draft);
+  StoreResult r = fStore(accountFolder, box, draft);
+  if (r.ok && there) mailstore::fDeleteMails({previous});
+  return r;
+}
+
+std::optional<Draft> fReadOutgoing(const fs::path& file) {
+  auto bytes = fsutil::fReadFile(file);
+  if (!bytes) return std::nullopt;
+  const std::string text = charset::fDecodeStored(*bytes);
+  Draft d;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find("\r\n", at);
+    if (end == std::string::npos) end = text.size();
+    std::string_view line(text.data() + at, end - at);
+    at = std::min(end + 2, text.size());
+    if (line.empty()) break;  // the body follows
+    const std::size_t colon = line.find(": ");
+    if (colon == std::string_view::npos) continue;
+    const std::string_view name = line.substr(0, colon), value = line.substr(colon + 2);
+    if (name == "To") d.to = value;
+    if (name == "Cc") d.cc = value;
+    if (name == "Bcc") d.bcc = value;
+    if (name == "Subject") d.subject = value;
+  }
+  d.body = text.substr(at);
+  return d;
+}
+
+Threading fReplyThreading(std::string_view messageId, std::string_view references) {
+  // The last "<...>" of the Message-ID field; references kept as they stand (the
+  // message builder keeps only well-formed ids from them).
+  Threading t;
+  const std::size_t open = messageId.rfind('<');
+  const std::size_t close = messageId.rfind('>');
+  if (open == std::string_view::npos || close == std::string_view::npos || close < open + 2)
+    return t;
+  t.inReplyTo = std::string(messageId.substr(open, close - open + 1));
+  std::string refs(trimSpaces(references));
+  for (char& c : refs)
+    if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+  t.references = refs.empty() ? t.inReplyTo : refs + " " + t.inReplyTo;
+  return t;
+}
+
+Threading fReplyThreading(const fs::path& repliedMail) {
+  const mail::MailResult r =
+      mail::ReadMail(mailstore::fUtf8(repliedMail), "message-id:references:nofile:nobody:", "");
+  const auto* values = std::get_if<std::vector<std::string>>(&r);
+  if (!values || values->size() < 2) return {};
+  auto value = [](const std::string& element) {
+    const std::size_t space = element.find(' ');
+    return space == std::string::npos ? std::string() : element.substr(space + 1);
+  };
+  return fReplyThreading(value((*values)[0]), value((*values)[1]));
+}
+
 SendResult fSend(const fs::path& logFile, const fs::path& accountFolder, const Draft& draft,
                  const SendProgress& progress) {
   SendResult result;
@@ -265,7 +341,8 @@ SendResult fSend(const fs::path& logFile, const fs::path& accountFolder, const D
   }
   mail::SendStatus status = mail::SendMailEx(
       mailstore::fUtf8(logFile), server, fRecipientList(draft), sender, draft.subject, draft.body,
-      joinTab(draft.attachments), account.user, account.pass, progress);
+      joinTab(draft.attachments), account.user, account.pass, progress,
+      {draft.inReplyTo, draft.references});
   const Prepared prepared = copy.valid()  ? copy.get()
                             : status.sent ? prepare(accountFolder, Box::Sent, draft)
                                           : Prepared{};
@@ -276,9 +353,56 @@ SendResult fSend(const fs::path& logFile, const fs::path& accountFolder, const D
     return result;
   }
   result.copy = commit(prepared);
+  // The user wrote it: the copy is not new mail to read.
+  if (result.copy.ok)
+    mailstore::sMarkRead(result.copy.file.parent_path(), mailstore::fUtf8(result.copy.file.filename()));
   if (!result.copy.ok)
     result.copy.error = "送信しましたが、送信箱に控えを保存できませんでした: " + result.copy.error;
   return result;
+}
+
+std::vector<PendingSend> fSendPending(
+    const fs::path& logFile, const fs::path& accountFolder,
+    const std::function<void(std::size_t index, std::size_t count)>& started) {
+  // Oldest first: the names do not sort by time across days, the write times do.
+  std::vector<std::pair<fs::file_time_type, fs::path>> files;
+  for (fs::path& file : mailstore::fListMailFiles(boxFolder(accountFolder, Box::Pending))) {
+    std::error_code ec;
+    const auto when = fs::last_write_time(file, ec);
+    files.emplace_back(when, std::move(file));
+  }
+  std::sort(files.begin(), files.end());
+  std::vector<PendingSend> results;
+  for (const auto& [when, file] : files) {
+    if (started) started(results.size() + 1, files.size());
+    PendingSend one;
+    one.file = file;
+    if (auto draft = fReadOutgoing(file)) {
+      one.result = fSend(logFile, accountFolder, *draft);
+      // Without its copy in 送信箱 the mail stays here: better sent twice than lost.
+      if (one.result.sent && one.result.copy.ok) mailstore::fDeleteMails({file});
+    } else {
+      one.result.text = "送信に失敗しました: メールを読めません: " + mailstore::fUtf8(file);
+    }
+    results.push_back(std::move(one));
+  }
+  return results;
+}
+
+std::string fPendingSummary(const std::vector<PendingSend>& results) {
+  if (results.empty()) return "送信待ちのメールはありません";
+  std::size_t failed = 0;
+  std::string why;
+  for (const PendingSend& one : results) {
+    const std::string& problem = !one.result.sent     ? one.result.text
+                                 : !one.result.copy.ok ? one.result.copy.error
+                                                       : std::string();
+    if (problem.empty()) continue;
+    if (failed++ == 0) why = problem;
+  }
+  const std::string all = std::to_string(results.size());
+  if (failed == 0) return "送信待ちのメールを" + all + "件送信しました";
+  return "送信待ちのメール" + all + "件中" + std::to_string(failed) + "件を送信できませんでした: " + why;
 }
 
 }  // namespace compose

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,7 +15,20 @@ struct Draft {
   std::string to, cc, bcc, subject;
   std::string body;                      // CR LF line breaks, as the editor gives it
   std::vector<std::string> attachments;  // full paths (UTF-8), in list order
+  // A reply's place in its thread: the replied mail's Message-ID, and its References
+  // followed by that Message-ID. Empty for a new mail.
+  std::string inReplyTo = {}, references = {};
+  bool operator==(const Draft&) const = default;
 };
+
+// The threading fields of a reply to the mail in `repliedMail` (empty when it has no
+// usable Message-ID or cannot be read).
+struct Threading {
+  std::string inReplyTo, references;
+};
+Threading fReplyThreading(const std::filesystem::path& repliedMail);
+// The same from the replied mail's Message-ID and References header values.
+Threading fReplyThreading(std::string_view messageId, std::string_view references);
 
 // 送信箱, 送信箱\送信待ち, 送信箱\下書き of the account folder.
 enum class Box { Sent, Pending, Drafts };
@@ -34,6 +48,17 @@ struct StoreResult {
 // Writes the outgoing file of the draft into the account folder's box, under a new name
 // made from the present local time. Never replaces an existing file.
 StoreResult fStore(const std::filesystem::path& accountFolder, Box box, const Draft& draft);
+// Rewrites an existing outgoing file with the draft, keeping its name: the new text is
+// written under a temporary name and renamed over it, so the file is never half written.
+StoreResult fReplace(const std::filesystem::path& file, const Draft& draft);
+// Stores a mail that was opened from the stored file `previous` (empty: a new one): into
+// `previous` itself when it still lies in that box, else as a new file, after which
+// `previous` is removed.
+StoreResult fStoreAgain(const std::filesystem::path& accountFolder, Box box, const Draft& draft,
+                        const std::filesystem::path& previous);
+// Reads an outgoing file (a draft or a pending mail) back into the fields it was written
+// from. Nothing when it cannot be read. The file holds no attachments nor threading.
+std::optional<Draft> fReadOutgoing(const std::filesystem::path& file);
 
 // Bytes of the message handed to the server so far, and in all (called from the sending
 // thread).
@@ -51,5 +76,18 @@ struct SendResult {
 // time per process is enough.
 SendResult fSend(const std::filesystem::path& logFile, const std::filesystem::path& accountFolder,
                  const Draft& draft, const SendProgress& progress = {});
+
+struct PendingSend {
+  std::filesystem::path file;  // the pending mail
+  SendResult result;
+};
+// Sends every mail of the account's 送信箱\送信待ち in turn, oldest first. Each one the
+// server accepts gets its copy in 送信箱 and leaves the pending folder; the others stay
+// where they are. `started` is told each mail's place (1-based) and the count.
+std::vector<PendingSend> fSendPending(
+    const std::filesystem::path& logFile, const std::filesystem::path& accountFolder,
+    const std::function<void(std::size_t index, std::size_t count)>& started = {});
+// The status text of such a run: how many went, and why the first that did not stayed.
+std::string fPendingSummary(const std::vector<PendingSend>& results);
 
 }  // namespace compose

@@ -129,13 +129,18 @@ SendStatus SendMailEx(std::string_view logFile, std::string_view server,
                       std::string_view recipients, std::string_view sender,
                       std::string_view subject, std::string_view body,
                       std::string_view attachments);
+// A reply's threading headers: In-Reply-To and References, each a list of "<id>"
+// message ids separated by spaces; empty ones are left out.
+struct ThreadHeaders {
+  std::string inReplyTo, references;
+};
 // The same, authenticating with the account's user and password when the server
 // offers AUTH (no login when the user is empty).
 SendStatus SendMailEx(std::string_view logFile, std::string_view server,
                       std::string_view recipients, std::string_view sender,
                       std::string_view subject, std::string_view body, std::string_view attachments,
                       std::string_view user, std::string_view pass,
-                      const SendProgress& progress = {});
+                      const SendProgress& progress = {}, const ThreadHeaders& thread = {});
 
 // The bytes decoded with the named charset ("EUC-JP"); empty text on failure.
 std::string fBytesToText(std::string_view charsetName, std::string_view bytes);

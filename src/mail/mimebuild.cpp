@@ -183,6 +183,21 @@ std::string messageId(std::time_t now, std::string_view fromAddress) {
   return "Message-ID: <" + std::string(buf) + "@" + domain + ">\r\n";
 }
 
+// A header of message ids: only "<...>" tokens without spaces or controls are kept, so
+// text from a received mail cannot add header lines of its own.
+std::string idListHeader(std::string_view name, std::string_view ids) {
+  std::vector<std::string> pieces;
+  for (std::size_t at = 0; (at = ids.find('<', at)) != std::string_view::npos;) {
+    std::size_t end = ids.find('>', at);
+    if (end == std::string_view::npos) break;
+    std::string_view id = ids.substr(at, end - at + 1);
+    bool ok = id.size() > 2 && id.find('<', 1) == std::string_view::npos;
+    for (unsigned char c : id) ok = ok && c > 0x20 && c < 0x7F;
+    if (ok) pieces.emplace_back(id);
+    at = ok ? end + 1 : at + 1;
+  }
+  return pieces.empty() ? std::string() : foldHeader(name, pieces, "");
+}
 
 bool hasLongLine(std::string_view s) {
   std::size_t run = 0;
@@ -385,6 +400,8 @@ bool writeMessage(const Outgoing& mail, GMimeStream* out, std::string& error) {
   if (!mail.rcpt.cc.empty()) head += addressHeader("Cc", mail.rcpt.cc);
   head += foldHeader("Subject", fEncodeWords(mail.subject), "");
   head += messageId(now, mail.from.address);
+  head += idListHeader("In-Reply-To", mail.inReplyTo);
+  head += idListHeader("References", mail.references);
   head += "MIME-Version: 1.0\r\n";
 
   GMimeObject* root = textPart(mail.body);

@@ -37,6 +37,8 @@ struct Outgoing {
   std::string subject;
   std::string body;
   std::vector<std::string> attachments;  // file paths
+  // Threading of a reply: "<id>" message ids separated by spaces (empty: no header).
+  std::string inReplyTo, references;
 };
 
 // The whole message (headers, MIME parts), or nothing with `error` set.

@@ -280,7 +280,7 @@ SendStatus send(std::string_view server, const mime::Outgoing& mail, const Messa
 SendStatus sendMail(std::string_view logFile, std::string_view server, std::string_view recipients,
                     std::string_view sender, std::string_view subject, std::string_view body,
                     std::string_view attachments, std::string_view user, std::string_view pass,
-                    bool withLogin, const SendProgress& progress) {
+                    bool withLogin, const SendProgress& progress, const ThreadHeaders& thread) {
   std::string rcptLog;
   SendStatus result;
   try {
@@ -301,6 +301,8 @@ SendStatus sendMail(std::string_view logFile, std::string_view server, std::stri
       mail.from = std::move(*from);
       mail.subject = std::string(subject);
       mail.body = std::string(body);
+      mail.inReplyTo = thread.inReplyTo;
+      mail.references = thread.references;
       for (std::string_view rest = attachments; !rest.empty();) {
         std::size_t tab = rest.find('\t');
         std::string_view one = rest.substr(0, tab);
@@ -327,15 +329,16 @@ SendStatus SendMailEx(std::string_view logFile, std::string_view server,
                       std::string_view subject, std::string_view body,
                       std::string_view attachments) {
   return sendMail(logFile, server, recipients, sender, subject, body, attachments, {}, {}, false,
-                  {});
+                  {}, {});
 }
 
 SendStatus SendMailEx(std::string_view logFile, std::string_view server,
                       std::string_view recipients, std::string_view sender,
                       std::string_view subject, std::string_view body, std::string_view attachments,
-                      std::string_view user, std::string_view pass, const SendProgress& progress) {
+                      std::string_view user, std::string_view pass, const SendProgress& progress,
+                      const ThreadHeaders& thread) {
   return sendMail(logFile, server, recipients, sender, subject, body, attachments, user, pass, true,
-                  progress);
+                  progress, thread);
 }
 
 }  // namespace mail

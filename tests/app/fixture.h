@@ -1,8 +1,13 @@
 #pragma once
 // Real program folders for window tests: setting.ini, MailBox, accounts, mails, icon.ini.
+#include <QAbstractButton>
+#include <QApplication>
 #include <QList>
+#include <QMessageBox>
+#include <QPointer>
 #include <QStringList>
 #include <QObject>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <filesystem>
@@ -35,6 +40,35 @@ class OpenRecorder : public QObject {
   void open(const QUrl& url) { opened << url; }
 };
 
+// Answers the real message boxes the program shows next, one button text per box in
+// order, and keeps their texts. A box with no answer left stays open (the test fails on
+// its timeout).
+class BoxAnswerer : public QObject {
+ public:
+  explicit BoxAnswerer(QStringList answers) : answers_(std::move(answers)) {
+    connect(&timer_, &QTimer::timeout, this, [this] { sAnswer(); });
+    timer_.start(10);
+  }
+  QStringList texts;
+  bool fDone() const { return answers_.isEmpty(); }
+
+ private:
+  void sAnswer() {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || box == last_ || answers_.isEmpty()) return;
+    for (QAbstractButton* button : box->buttons()) {
+      if (button->text() != answers_.front()) continue;
+      last_ = box;
+      texts << box->text();
+      answers_.removeFirst();
+      button->click();
+      return;
+    }
+  }
+  QStringList answers_;
+  QTimer timer_;
+  QPointer<QMessageBox> last_;
+};
 
 namespace fs = std::filesystem;
 

@@ -54,7 +54,7 @@ void MenuTest::itemsCarryNamesAndCaptions() {
   QList<int> fileIndexes;
   for (QAction* a : form.fMenu(M::File)->actions())
     fileIndexes << a->objectName().section('_', 1).toInt();
-  QCOMPARE(fileIndexes, QList<int>({0, 1, 2, 5, 6, 7, 8, 9, 10, 11, 13, 19, 20}));
+  QCOMPARE(fileIndexes, QList<int>({0, 1, 2, 3, 5, 6, 7, 8, 9, 10, 11, 13, 19, 20}));
   auto* six = form.findChild<QAction*>("mnuFileItem_6");
   QVERIFY(six);
   QCOMPARE(six->text(), QString("アカウント追加(&N)..."));

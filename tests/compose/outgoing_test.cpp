@@ -242,4 +242,66 @@ TEST_F(Store, DateLineCarriesTheZoneAndReadsBackAsLocalTime) {
   }
 }
 
+TEST_F(Store, StoredMailsReadBackAndAreReplacedInPlace) {
+  // CP932 text, text beyond it (stored as UTF-8), empty fields, a body without a last break.
+  const Draft drafts[] = {
+      {"山田<a@x>, b@y", ", ,", "c@z", "件名①～", "本文\r\n\r\n> 引用\r\n", {}},
+      {"", "", "", "絵文字😀", "最後の行", {}},
+      {"a@x", "", "", "", "", {}},
+  };
+  for (const Draft& d : drafts) {
+    auto r = compose::fStore(account(), Box::Pending, d);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(compose::fReadOutgoing(r.file), d) << d.subject;
+    // Storing again replaces the file under its own name and leaves nothing beside it.
+    Draft changed = d;
+    changed.subject += "(改)";
+    changed.body = "書き直し";
+    auto again = compose::fReplace(r.file, changed);
+    ASSERT_TRUE(again.ok) << again.error;
+    EXPECT_EQ(again.file, r.file);
+    EXPECT_EQ(compose::fReadOutgoing(r.file), changed);
+    EXPECT_EQ(namesIn(r.file.parent_path()), std::vector<std::string>{r.file.filename().string()});
+    fs::remove(r.file);
+  }
+  EXPECT_FALSE(compose::fReadOutgoing(account() / "missing"));
+  // Stored into the other box: a new file there, and the one it was opened from is gone.
+  auto pending = compose::fStore(account(), Box::Pending, drafts[0]);
+  auto moved = compose::fStoreAgain(account(), Box::Drafts, drafts[0], pending.file);
+  ASSERT_TRUE(moved.ok) << moved.error;
+  EXPECT_FALSE(fs::exists(pending.file));
+  EXPECT_EQ(moved.file.parent_path(), account() / mailstore::fPath("送信箱/下書き"));
+  EXPECT_EQ(compose::fReadOutgoing(moved.file), drafts[0]);
+}
+
+TEST_F(Store, ReplyThreadingTakesTheMessageIdAfterItsReferences) {
+  struct Case {
+    const char* messageId;
+    const char* references;
+    const char* inReplyTo;
+    const char* expectRefs;
+  } cases[] = {
+      {"<a@x>", "", "<a@x>", "<a@x>"},
+      {" <b@x> ", "<r1@x>\r\n <r2@x>", "<b@x>", "<r1@x>   <r2@x> <b@x>"},
+      {"(comment) <c@x>", "<r1@x>", "<c@x>", "<r1@x> <c@x>"},
+      {"", "<r1@x>", "", ""},       // no id: nothing to thread on
+      {"no-brackets@x", "", "", ""},
+      {"<>", "", "", ""},
+  };
+  for (const Case& c : cases) {
+    const compose::Threading t = compose::fReplyThreading(c.messageId, c.references);
+    EXPECT_EQ(t.inReplyTo, c.inReplyTo) << c.messageId;
+    EXPECT_EQ(t.references, c.expectRefs) << c.messageId;
+  }
+  // From a stored mail: the header fields as the mail carries them.
+  const fs::path mail = dir.path() / "m.eml";
+  std::ofstream(mail, std::ios::binary) << "Message-ID: <id1@example.jp>\r\n"
+                                          "References: <r0@example.jp>\r\n"
+                                          "Subject: s\r\n\r\nbody\r\n";
+  const compose::Threading t = compose::fReplyThreading(mail);
+  EXPECT_EQ(t.inReplyTo, "<id1@example.jp>");
+  EXPECT_EQ(t.references, "<r0@example.jp> <id1@example.jp>");
+  EXPECT_EQ(compose::fReplyThreading(dir.path() / "none.eml").inReplyTo, "");
+}
+
 }  // namespace

@@ -74,11 +74,7 @@ class Send : public qbtest::ServerTest {
   }
 
   std::size_t sentCount() const {
-    std::error_code ec;
-    std::size_t n = 0;
-    for (auto& e : fs::directory_iterator(account / mailstore::fPath(mailstore::kSent), ec))
-      n += e.is_regular_file();
-    return n;
+    return mailstore::fListMailFiles(account / mailstore::fPath(mailstore::kSent)).size();
   }
 
   fs::path log() const { return work / "log.txt"; }
@@ -240,6 +236,56 @@ TEST_F(Send, FailuresSendNothingAndKeepNoCopy) {
   EXPECT_TRUE(noCopy.sent) << noCopy.text;
   EXPECT_FALSE(noCopy.copy.ok);
   EXPECT_EQ(noCopy.copy.error.rfind("送信しましたが", 0), 0u) << noCopy.copy.error;
+}
+
+TEST_F(Send, RepliesThreadAndPendingMailGoesOutInTurn) {
+  // A reply carries In-Reply-To and References at the receiving end, and its own
+  // Message-ID; the sent copy counts as read.
+  Draft reply{"bob@localhost", "", "", "Re: 件名", "返信", {}};
+  reply.inReplyTo = "<orig@example.jp>";
+  reply.references = "<root@example.jp>\r\nBcc: evil@x <orig@example.jp>";
+  auto r = compose::fSend(log(), account, reply);
+  ASSERT_TRUE(r.sent) << r.text;
+  const fs::path sentBox = account / mailstore::fPath(mailstore::kSent);
+  EXPECT_TRUE(mailstore::fIsRead(sentBox, r.copy.file.filename().string()));
+  EXPECT_EQ(mailstore::fCountUnread(sentBox), 0);
+  auto bobs = receive("bob");
+  ASSERT_EQ(bobs.size(), 1u);
+  auto got = mail::ReadMail(mailstore::fUtf8(bobs[0]), "in-reply-to:references:message-id:nofile:nobody:", "");
+  auto* h = std::get_if<std::vector<std::string>>(&got);
+  ASSERT_TRUE(h);
+  EXPECT_EQ((*h)[0], "in-reply-to: <orig@example.jp>");
+  EXPECT_EQ((*h)[1], "references: <root@example.jp> <orig@example.jp>");
+  EXPECT_EQ((*h)[2].rfind("message-id: <", 0), 0u) << (*h)[2];
+  EXPECT_EQ(fsutil::fReadFile(bobs[0])->find("evil"), std::string::npos);
+
+  // Three pending mails: two accepted (moved out, copies in 送信箱), one refused (kept).
+  const Draft pending[] = {{"bob@localhost", "", "", "一通目", "1", {}},
+                           {"fail451@localhost", "", "", "二通目", "2", {}},
+                           {"carol@localhost", "", "", "三通目", "3", {}}};
+  fs::path kept;
+  for (const Draft& d : pending) {
+    auto stored = compose::fStore(account, compose::Box::Pending, d);
+    ASSERT_TRUE(stored.ok) << stored.error;
+    if (d.subject == "二通目") kept = stored.file;
+  }
+  std::vector<std::size_t> seen;
+  auto results = compose::fSendPending(log(), account, [&](std::size_t i, std::size_t n) {
+    EXPECT_EQ(n, 3u);
+    seen.push_back(i);
+  });
+  EXPECT_EQ(seen, (std::vector<std::size_t>{1, 2, 3}));
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_TRUE(results[0].result.sent) << results[0].result.text;
+  EXPECT_FALSE(results[1].result.sent);
+  EXPECT_NE(results[1].result.text.find("451"), std::string::npos) << results[1].result.text;
+  EXPECT_TRUE(results[2].result.sent) << results[2].result.text;
+  EXPECT_EQ(mailstore::fListMailFiles(account / mailstore::fPath("送信箱/送信待ち")),
+            std::vector<fs::path>{kept});
+  EXPECT_EQ(sentCount(), 3u);
+  EXPECT_EQ(mailstore::fCountUnread(sentBox), 0);
+  EXPECT_EQ(receive("bob").size(), 1u);
+  EXPECT_EQ(receive("carol").size(), 1u);
 }
 
 }  // namespace

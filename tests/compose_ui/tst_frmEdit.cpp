@@ -12,10 +12,12 @@
 #include <QTreeWidget>
 
 #include "address/frmAddress.h"
+#include "app/ElidedLabel.h"
 #include "app/FolderTree.h"
 #include "app/Form1.h"
 #include "app/MailListModel.h"
 #include "compose/frmEdit.h"
+#include "compose/outgoing.h"
 #include "compose/phrases.h"
 #include "editor/Footy.h"
 #include "fixture.h"
@@ -74,6 +76,9 @@ class ComposerTest : public QObject {
   void failedSendKeepsEverything_data();
   void failedSendKeepsEverything();
   void programClosingDuringSendKeepsTheCopy();
+  void closingWithChangesAsks();
+  void storedMailsOpenForEditingAndPendingMailSends();
+  void tabFollowsReadingOrder();
 
  private:
   std::unique_ptr<Form1> openForm(const QString& key);
@@ -194,7 +199,10 @@ void ComposerTest::openWhileOpenAndNewAfterReply() {
   QCOMPARE(c->fField(frmEdit::To)->text(), QString("typed@example.jp"));
   QCOMPARE(body(), text);
 
-  c->fMenuItem(frmEdit::Menu::File, 10)->trigger();
+  {
+    BoxAnswerer answer({"破棄"});
+    c->fMenuItem(frmEdit::Menu::File, 10)->trigger();
+  }
   QVERIFY(!form->fComposer());
   form->mnuFileItem_Click(0);
   frmEdit* fresh = form->fComposer();
@@ -263,10 +271,12 @@ void ComposerTest::attachmentList() {
     mf::write(files, name, name);
     offered << QString::fromStdString(u8(files / name));
   }
-  offered << QString::fromStdString(u8(files / "missing.txt")) << QString();  // not added
-  c->fileDialog = [&] { return offered.takeFirst(); };
+  offered << QString::fromStdString(u8(files / "missing.txt"));  // not added
+  // One pick takes several files; a cancelled one adds nothing.
+  QList<QStringList> picks = {offered.mid(0, 2), {}, offered.mid(2)};
+  c->fileDialog = [&] { return picks.takeFirst(); };
   c->findChild<QPushButton*>("cmd_4")->click();
-  for (int i = 0; i < 4; ++i) c->fMenuItem(frmEdit::Menu::Attach, 0)->trigger();
+  for (int i = 0; i < 2; ++i) c->fMenuItem(frmEdit::Menu::Attach, 0)->trigger();
   auto* lv = c->findChild<QTreeWidget*>("lv");
   QCOMPARE(lv->topLevelItemCount(), 3);
   QCOMPARE(lv->topLevelItem(1)->text(0), QString("b.pdf"));
@@ -328,7 +338,7 @@ void ComposerTest::sendDeliversKeepsCopyAndCloses() {
   QVERIFY(!c->fSending());
 
   c->fField(frmEdit::To)->setText("bob@localhost");
-  c->fileDialog = [&] { return QString::fromStdString(u8(program_ / "files" / "memo.txt")); };
+  c->fileDialog = [&] { return QStringList{QString::fromStdString(u8(program_ / "files" / "memo.txt"))}; };
   c->sAddAttachment();
   c->fMenuItem(frmEdit::Menu::File, 1)->trigger();
   QVERIFY(c->fSending());
@@ -377,6 +387,14 @@ void ComposerTest::failedSendKeepsEverything() {
   QVERIFY(c->isVisible());
   QVERIFY(!c->fStatus().isEmpty());
   QCOMPARE(form->fStatus(1), c->fStatus());
+  // However long the text, the window keeps its width and can be made narrower: the
+  // status is cut with "…" and shown whole as its tooltip.
+  QCOMPARE(c->width(), 713);
+  c->resize(300, c->height());
+  QCOMPARE(c->width(), 300);
+  auto* status = c->findChild<ElidedLabel*>("sbPanel_1");
+  QVERIFY(status->fShownText().endsWith(QChar(0x2026)));
+  QCOMPARE(status->toolTip(), c->fStatus());
   if (!serverDown) QVERIFY2(c->fStatus().contains("451"), qPrintable(c->fStatus()));
   QCOMPARE(c->fField(frmEdit::To)->text(),
            QString(serverDown ? "bob@localhost" : "fail451@localhost"));
@@ -393,7 +411,7 @@ void ComposerTest::programClosingDuringSendKeepsTheCopy() {
   auto form = openForm("受信箱01");
   QVERIFY(form);
   frmEdit* c = compose(*form, "bob@localhost", "閉じても届く", "x");
-  c->fileDialog = [&] { return QString::fromStdString(u8(program_ / "files" / "big.bin")); };
+  c->fileDialog = [&] { return QStringList{QString::fromStdString(u8(program_ / "files" / "big.bin"))}; };
   c->sAddAttachment();
   c->sSend();
   // Closing the composer hides it while the send goes on; closing the program waits for it.
@@ -404,6 +422,160 @@ void ComposerTest::programClosingDuringSendKeepsTheCopy() {
   QCOMPARE(mailsIn(a1_ / "送信箱").size(), size_t(1));
   QCOMPARE(servers_->stored("bob").size(), size_t(1));
   for (const auto& f : servers_->stored("bob")) fs::remove(f);
+}
+
+void ComposerTest::closingWithChangesAsks() {
+  mf::write(program_ / "files", "memo.txt", "memo");
+  auto form = openForm("受信箱01");
+  QVERIFY(form);
+  const fs::path drafts = a1_ / "送信箱" / "下書き";
+  // Nothing typed: closes without a question.
+  form->mnuFileItem_Click(0);
+  form->fComposer()->close();
+  QVERIFY(!form->fComposer());
+
+  frmEdit* c = compose(*form, "bob@example.jp", "件名", "大事な本文");
+  {
+    BoxAnswerer answer({"キャンセル"});
+    c->fMenuItem(frmEdit::Menu::File, 10)->trigger();
+    QVERIFY(answer.fDone());
+    QCOMPARE(answer.texts, QStringList{"メールの内容が変更されています。下書きへ保存しますか?"});
+  }
+  QCOMPARE(form->fComposer(), c);
+  QCOMPARE(body(), QString("大事な本文"));
+
+  // Quitting the program asks too; refusing the attachment loss keeps both windows.
+  c->fileDialog = [&] { return QStringList{QString::fromStdString(u8(program_ / "files" / "memo.txt"))}; };
+  c->sAddAttachment();
+  {
+    BoxAnswerer answer({"下書きへ保存", "キャンセル"});
+    form->close();
+    QVERIFY(answer.fDone());
+    QVERIFY(answer.texts[1].contains("添付ファイル"));
+  }
+  QCOMPARE(form->fComposer(), c);
+  QVERIFY(form->isVisible());
+  QVERIFY(mailsIn(drafts).empty());
+  {
+    BoxAnswerer answer({"下書きへ保存", "添付ファイルなしで保存"});
+    form->close();
+    QVERIFY(answer.fDone());
+  }
+  QVERIFY(!form->isVisible());
+  const auto stored = mailsIn(drafts);
+  QCOMPARE(stored.size(), size_t(1));
+  const auto draft = compose::fReadOutgoing(stored[0]);
+  QVERIFY(draft);
+  QCOMPARE(draft->subject, std::string("件名"));
+  QCOMPARE(draft->body, std::string("大事な本文"));
+
+  // Discarding writes nothing.
+  form = openForm("受信箱01");
+  c = compose(*form, "", "捨てる", "x");
+  {
+    BoxAnswerer answer({"破棄"});
+    c->close();
+  }
+  QVERIFY(!form->fComposer());
+  QCOMPARE(mailsIn(drafts).size(), size_t(1));
+}
+
+void ComposerTest::storedMailsOpenForEditingAndPendingMailSends() {
+  if (!servers_) QSKIP(qbtest::MailServers::kNoDovecot);
+  mf::write(a1_ / "受信箱", "a.eml",
+            "Message-ID: <first@example.jp>\r\nReferences: <root@example.jp>\r\n" +
+                mf::simple("meeting", "bob@localhost", "Mon, 01 Jan 2024 10:00:00 +0000", "x"));
+  auto form = openForm("下書き01");
+  QVERIFY(form);
+  const fs::path drafts = a1_ / "送信箱" / "下書き", pending = a1_ / "送信箱" / "送信待ち";
+  frmEdit* c = compose(*form, "", "書きかけ", "一行目\r\n");
+  c->fField(frmEdit::Cc)->setText("carol@localhost");
+  c->fMenuItem(frmEdit::Menu::File, 3)->trigger();
+  const auto stored = mailsIn(drafts);
+  QCOMPARE(stored.size(), size_t(1));
+
+  // A double click opens one's own draft for editing, not a reply to it.
+  auto doubleClickRow = [&] {
+    QTreeView* list = form->fListView();
+    const QPoint at = list->visualRect(form->fListModel()->index(0, 0)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    return form->fComposer();
+  };
+  c = doubleClickRow();
+  QVERIFY(c);
+  QCOMPARE(c->fField(frmEdit::Subject)->text(), QString("書きかけ"));
+  QCOMPARE(c->fField(frmEdit::Cc)->text(), QString("carol@localhost"));
+  QCOMPARE(body(), QString("一行目\r\n"));
+  QVERIFY(!c->fChanged());
+  // Stored again: the same file, rewritten.
+  FootySetText(frmEdit::kEditorId, "一行目\r\n二行目\r\n");
+  c->fMenuItem(frmEdit::Menu::File, 3)->trigger();
+  QCOMPARE(mailsIn(drafts), stored);
+  QCOMPARE(compose::fReadOutgoing(stored[0])->body, std::string("一行目\r\n二行目\r\n"));
+  // Sent: it leaves the drafts; its copy in 送信箱 counts as read.
+  c = doubleClickRow();
+  c->fField(frmEdit::To)->setText("bob@localhost");
+  c->sSend();
+  QTRY_VERIFY_WITH_TIMEOUT(!form->fComposer(), 15000);
+  QVERIFY(mailsIn(drafts).empty());
+  QCOMPARE(form->fListModel()->rowCount(), 0);
+  QCOMPARE(mailsIn(a1_ / "送信箱").size(), size_t(1));
+  QCOMPARE(mailstore::fCountUnread(a1_ / "送信箱"), 0);
+
+  // A reply threads under the mail it answers.
+  press(*form, "受信箱01");
+  clickRow(*form, 0);
+  form->sRunMenuItem(Form1::Menu::List, 0);
+  c = form->fComposer();
+  QVERIFY(c);
+  c->sSend();
+  QTRY_VERIFY_WITH_TIMEOUT(!form->fComposer(), 15000);
+  auto bobs = servers_->stored("bob");
+  QCOMPARE(bobs.size(), size_t(2));
+  std::string replyText;
+  for (const auto& f : bobs)
+    if (bytesOf(f).find("In-Reply-To") != std::string::npos) replyText = bytesOf(f);
+  QVERIFY(replyText.find("In-Reply-To: <first@example.jp>") != std::string::npos);
+  QVERIFY(replyText.find("References: <root@example.jp> <first@example.jp>") != std::string::npos);
+  for (const auto& f : bobs) fs::remove(f);
+
+  // 送信待ちを送信: each accepted mail leaves; a refused one stays with the server's words.
+  press(*form, "送信待ち01");
+  compose(*form, "bob@localhost", "待ち1", "1")->fMenuItem(frmEdit::Menu::File, 2)->trigger();
+  compose(*form, "fail451@localhost", "待ち2", "2")->fMenuItem(frmEdit::Menu::File, 2)->trigger();
+  QCOMPARE(form->fListModel()->rowCount(), 2);
+  form->mnuFileItem_Click(3);
+  QVERIFY(!form->fMenuItem(Form1::Menu::File, 3)->isEnabled());
+  QTRY_VERIFY_WITH_TIMEOUT(!form->fSendingPending(), 15000);
+  QVERIFY(form->fMenuItem(Form1::Menu::File, 3)->isEnabled());
+  QVERIFY2(form->fStatus(1).contains("2件中1件") && form->fStatus(1).contains("451"),
+           qPrintable(form->fStatus(1)));
+  QCOMPARE(form->fListModel()->rowCount(), 1);
+  QCOMPARE(form->fListModel()->fRow(0).party, QString("fail451@localhost"));
+  QCOMPARE(servers_->stored("bob").size(), size_t(1));
+  QCOMPARE(mailstore::fCountUnread(a1_ / "送信箱"), 0);
+  for (const auto& f : servers_->stored("bob")) fs::remove(f);
+}
+
+void ComposerTest::tabFollowsReadingOrder() {
+  auto form = openForm("受信箱01");
+  QVERIFY(form);
+  form->mnuFileItem_Click(0);
+  frmEdit* c = form->fComposer();
+  QVERIFY(c);
+  QStringList order;
+  QWidget* w = c->findChild<QPushButton*>("cmd_5");
+  for (int guard = 0; w && guard < 64; ++guard, w = w->nextInFocusChain()) {
+    if (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisibleTo(c)) continue;
+    if (w == FootyWidget(frmEdit::kEditorId)) {
+      order << "editor";
+      break;
+    }
+    order << w->objectName();
+  }
+  QCOMPARE(order, QStringList({"cmd_5", "cmd_0", "txt_0", "cmd_2", "txt_2", "cmd_4", "lv", "cmd_1",
+                               "txt_1", "cmd_3", "txt_3", "editor"}));
 }
 
 QTEST_MAIN(ComposerTest)
