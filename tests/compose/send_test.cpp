@@ -290,10 +290,8 @@ TEST_F(Send, SendsFromShortLivedThreadsLeaveNothingBehind) {
   ASSERT_EQ(sendEachOnItsThread(kSends), kSends);
   const std::size_t after = heapInUse();
   const std::size_t grown = after > before ? after - before : 0;
-  RecordProperty("bytes_kept", std::to_string(grown));
   EXPECT_LT(grown, std::size_t{256} << 10)
       << grown / kSends << " bytes kept per send, " << grown << " after " << kSends << " sends";
-  EXPECT_EQ(sentCount(), std::size_t{20 + kSends});
 }
 
 }  // namespace
