@@ -23,6 +23,7 @@ cmake --build "$build" -j "$(nproc)" --target "${targets[@]/%/_fuzz}"
 # New finds go to a scratch folder beside the build, never into the kept corpus.
 finds="$build/finds"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
+export LSAN_OPTIONS="suppressions='$here/scripts/lsan-suppressions.txt':print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 failed=()
 for t in "${targets[@]}"; do

@@ -297,10 +297,32 @@ std::optional<Recipients> fParseRecipients(std::string_view list, std::string& e
   return r;
 }
 
+namespace {
+
+// Headers convert many short pieces, so the converter stays open for its thread; it is
+// closed when the thread ends, as every send runs on a thread of its own.
+class Iso2022jpConverter {
+ public:
+  Iso2022jpConverter() : cd_(iconv_open("ISO-2022-JP", "UTF-8")) {}
+  ~Iso2022jpConverter() {
+    if (isOpen()) iconv_close(cd_);
+  }
+  Iso2022jpConverter(const Iso2022jpConverter&) = delete;
+  Iso2022jpConverter& operator=(const Iso2022jpConverter&) = delete;
+  bool isOpen() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t get() const { return cd_; }
+
+ private:
+  iconv_t cd_;
+};
+
+}  // namespace
+
 std::optional<std::string> fToIso2022jp(std::string_view utf8) {
   std::string in = mapToJis(utf8);
-  thread_local iconv_t cd = iconv_open("ISO-2022-JP", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  thread_local Iso2022jpConverter converter;
+  if (!converter.isOpen()) return std::nullopt;
+  iconv_t cd = converter.get();
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
   std::string out(in.size() * 3 + 16, '\0');
   char* src = in.data();

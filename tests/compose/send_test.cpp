@@ -3,6 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <thread>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QB_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QB_TEST_ASAN 1
+#endif
+#endif
+#ifdef QB_TEST_ASAN
+// The sanitizer's count of live heap bytes (its header ships with clang only).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#else
+#include <malloc.h>
+#endif
 
 #include "../mail/read_test_support.h"
 #include "../mail/servertest.h"
@@ -23,6 +38,16 @@ std::string localNow() {
   char buf[32];
   std::strftime(buf, sizeof buf, "%Y/%m/%d %H:%M:%S", &tm);
   return buf;
+}
+
+// Bytes the program holds from the heap now.
+std::size_t heapInUse() {
+#ifdef QB_TEST_ASAN
+  return __sanitizer_get_current_allocated_bytes();
+#else
+  const struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+#endif
 }
 
 std::vector<std::string> readAll(const fs::path& file, const fs::path& folder) {
@@ -286,6 +311,33 @@ TEST_F(Send, RepliesThreadAndPendingMailGoesOutInTurn) {
   EXPECT_EQ(mailstore::fCountUnread(sentBox), 0);
   EXPECT_EQ(receive("bob").size(), 1u);
   EXPECT_EQ(receive("carol").size(), 1u);
+}
+
+// The composer sends each mail from a thread of its own: whatever a send opens for its
+// thread must be gone with the thread, or a program that stays open all day grows with
+// every mail.
+TEST_F(Send, SendsFromShortLivedThreadsLeaveNothingBehind) {
+  const Draft d{"山田 太郎<bob@localhost>", "", "", "会議の件①～について",
+                "本文①と～です。\r\n二行目\r\n", {}};
+  auto sendEachOnItsThread = [&](int count) {
+    int sent = 0;
+    for (int i = 0; i < count; ++i) {
+      compose::SendResult r;
+      std::thread([&] { r = compose::fSend(log(), account, d); }).join();
+      EXPECT_TRUE(r.sent) << r.text;
+      sent += r.sent;
+    }
+    return sent;
+  };
+  // What the libraries set up once for the whole program is in place after the first few.
+  ASSERT_EQ(sendEachOnItsThread(20), 20);
+  const std::size_t before = heapInUse();
+  constexpr int kSends = 300;
+  ASSERT_EQ(sendEachOnItsThread(kSends), kSends);
+  const std::size_t after = heapInUse();
+  const std::size_t grown = after > before ? after - before : 0;
+  EXPECT_LT(grown, std::size_t{256} << 10)
+      << grown / kSends << " bytes kept per send, " << grown << " after " << kSends << " sends";
 }
 
 }  // namespace
