@@ -83,6 +83,7 @@ mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::strin
   if (closing_) return std::string();
   struct Call {
     std::string server, user, pass, command, dest, pin;
+    mail::Security security = mail::Security::Standard;
     mail::Progress progress;
     mail::Saved saved;
     mail::MailResult result;
@@ -97,6 +98,7 @@ mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::strin
   call->progress = progress;
   call->saved = saved;
   call->pin = mail::CertificatePin::fCurrent();  // set for this thread by the account step
+  call->security = mail::SecurityChoice::fCurrent();
 
   receivingText_ = form_->fStatus(1);
   done_ = 0;
@@ -106,6 +108,7 @@ mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::strin
   QEventLoop loop;
   std::thread worker([call, &loop] {
     mail::CertificatePin pin(call->pin);
+    mail::SecurityChoice security(call->security);
     call->result = mail::RcvMail(call->server, call->user, call->pass, call->command, call->dest,
                                  call->progress, call->saved);
     call->done = true;
