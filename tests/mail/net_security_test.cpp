@@ -177,4 +177,27 @@ TEST_F(TlsRoutes, SendingTrustsTheStoreTheEnvironmentNames) {
   ::unsetenv("SSL_CERT_FILE");
 }
 
+// Received mail, the list of received mails and the send log are the user's alone,
+// whatever the process's umask.
+class PrivateFiles : public qbtest::ServerTest {};
+
+TEST_F(PrivateFiles, ReceivingAndSendingWriteOnlyPrivateFiles) {
+  const mode_t old = ::umask(022);
+  qbtest::TempDir work("qbmode");
+  servers->seed("alice", qbtest::fNumberedMail(1, "mode"));
+  auto r = mail::RcvMail(servers->popServer(), "alice", "secret", "SAVEALL", "<" + work.str());
+  ASSERT_TRUE(std::holds_alternative<std::vector<std::string>>(r)) << std::get<std::string>(r);
+  const fs::path log = work.path() / "log.txt";
+  EXPECT_TRUE(mail::SendMailEx(log.string(), servers->smtpServer(), "bob@localhost",
+                               "alice@localhost", "mode", "body", "").sent);
+  std::size_t files = 0;
+  for (const auto& e : fs::directory_iterator(work.path())) {
+    ++files;
+    EXPECT_EQ(fs::status(e.path()).permissions(), fs::perms::owner_read | fs::perms::owner_write)
+        << e.path();
+  }
+  EXPECT_GE(files, 3u);  // the mail, the list of received mails, the log
+  ::umask(old);
+}
+
 }  // namespace
