@@ -158,6 +158,11 @@ SendStatus SendMailEx(std::string_view logFile, std::string_view server,
                       std::string_view user, std::string_view pass,
                       const SendProgress& progress = {});
 
+// For a text that says a server's certificate was refused (from RcvMail or SendMailEx):
+// its head, short enough for a status bar ("POP3: サーバの証明書を信頼できません
+// (host)"). Empty for any other text.
+std::string fCertificateFailureHeadline(std::string_view text);
+
 // The bytes decoded with the named charset ("EUC-JP"); empty text on failure.
 std::string fBytesToText(std::string_view charsetName, std::string_view bytes);
 // The whole file decoded as EUC-JP; nothing when the file cannot be read.

@@ -223,7 +223,8 @@ std::string fRefusedCertificateText(const std::string& host) {
   const std::string why = fVerifyErrorText(tPeer.error, host);
   if (!tPin.empty())
     return "サーバの証明書が信頼済みのものから変わっています (" + host + "): 信頼済み SHA-256 " +
-           tPin + "、今回 SHA-256 " + tPeer.seen + " (" + why + ")";
+           tPin + "、今回 SHA-256 " + tPeer.seen + " (" + why +
+           ")。アカウント設定の「証明書を確認」で確かめてください";
   return "サーバの証明書を信頼できません (" + host + "): " + why + "。SHA-256 " + tPeer.seen +
          "。アカウント設定の「証明書を確認」で信頼できます";
 }
@@ -619,6 +620,16 @@ CertificatePin::CertificatePin(std::string_view fingerprint) : previous_(net::tP
 CertificatePin::~CertificatePin() { net::tPin = previous_; }
 
 std::string CertificatePin::fCurrent() { return net::tPin; }
+
+std::string fCertificateFailureHeadline(std::string_view text) {
+  for (std::string_view mark : {"サーバの証明書を信頼できません (", "サーバの証明書が信頼済みのものから変わっています ("}) {
+    const std::size_t at = text.find(mark);
+    if (at == std::string_view::npos) continue;
+    const std::size_t close = text.find(')', at + mark.size());
+    if (close != std::string_view::npos) return std::string(text.substr(0, close + 1));
+  }
+  return "";
+}
 
 SecurityChoice::SecurityChoice(Security security) : previous_(net::tSecurity) {
   net::tSecurity = security;
