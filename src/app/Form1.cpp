@@ -20,6 +20,7 @@
 #include "app/MailListView.h"
 #include "app/Receiver.h"
 #include "editor/Footy.h"
+#include "store/fsutil.h"
 #include "store/mailstore.h"
 #include "store/mod_ini.h"
 
@@ -43,6 +44,8 @@ void Form1::sSetSpeechFactory(SpeechFactory factory) { speechFactory() = std::mo
 Form1::Form1(const QString& programDir, QWidget* parent) : QMainWindow(parent) {
   QString dir = programDir.isEmpty() ? QCoreApplication::applicationDirPath() : programDir;
   programDir_ = mailstore::fPath(dir.toStdString());
+  // Before anything is written: the lock, settings, mail and log are the user's alone.
+  fsutil::sMakeNewFilesPrivate();
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(kTitle);
   sCreateControls();

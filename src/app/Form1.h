@@ -102,6 +102,7 @@ class Form1 : public QMainWindow {
 
   // --- Automatic receive ---------------------------------------------------------------
   int autoRePosition = 0;  // below 1: all accounts per tick; else the next account
+  bool timerRun = false;   // a timer tick's run is under way: it opens no message box
   // The one-account step of the rotation, run by a tick while the position is 1 or more.
   std::function<void()> autoReceiver;
   // Arms timer 256 from "AutoTime" and "second" (stopped when AutoTime is below 1).

@@ -95,11 +95,13 @@ void Form1::sStopAutoTimer() { timer_->stop(); }
 
 void Form1::sTimerTick() {
   // The tick neither stops nor restarts the timer.
+  timerRun = true;
   if (autoRePosition < 1) {
     mnuFileItem_Click(2);
   } else if (autoReceiver) {
     autoReceiver();
   }
+  timerRun = false;
 }
 
 void Form1::sCreateTray() {

@@ -74,7 +74,24 @@ receive::AccountRef Receiver::fAccountOf(QTreeWidgetItem* accountNode) const {
 }
 
 void Receiver::sSetStatus(const std::string& text) {
+  // A refused certificate: the status bar takes its head; the whole text, with the
+  // fingerprint the user must compare, waits for the end of the run.
+  if (std::string head = mail::fCertificateFailureHeadline(text); !head.empty()) {
+    certificateFailures_.push_back(text);
+    form_->sSetStatus(1, QString::fromStdString(head));
+    return;
+  }
   form_->sSetStatus(1, QString::fromStdString(text));
+}
+
+void Receiver::sShowCertificateFailures(bool userStarted) {
+  std::vector<std::string> failures = std::move(certificateFailures_);
+  certificateFailures_.clear();
+  // A timer's run never opens a box: the status bar tells, and the next run again.
+  if (!userStarted || failures.empty() || closing_) return;
+  QString text;
+  for (const auto& f : failures) text += QString::fromStdString(f) + "\n\n";
+  QMessageBox::warning(form_, Form1::kTitle, text.trimmed());
 }
 
 mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::string_view user,
@@ -85,6 +102,7 @@ mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::strin
   if (closing_) return std::string();
   struct Call {
     std::string server, user, pass, command, dest, pin;
+    mail::Security security = mail::Security::Standard;
     mail::Progress progress;
     mail::Saved saved;
     mail::MailResult result;
@@ -99,6 +117,7 @@ mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::strin
   call->progress = progress;
   call->saved = saved;
   call->pin = mail::CertificatePin::fCurrent();  // set for this thread by the account step
+  call->security = mail::SecurityChoice::fCurrent();
 
   receivingText_ = form_->fStatus(1);
   done_ = 0;
@@ -108,6 +127,7 @@ mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::strin
   QEventLoop loop;
   std::thread worker([call, &loop] {
     mail::CertificatePin pin(call->pin);
+    mail::SecurityChoice security(call->security);
     call->result = mail::RcvMail(call->server, call->user, call->pass, call->command, call->dest,
                                  call->progress, call->saved);
     call->done = true;
@@ -163,6 +183,7 @@ bool Receiver::sReceiveAccount(QTreeWidgetItem* accountNode) {
       [this](std::size_t d, std::size_t t) { sPostProgress(d, t); },
       [this](auto... args) { return fRcvMailOffThread(args...); });
   speechSenders_ = std::move(run.speechSenders);
+  sShowCertificateFailures(!timerRun_ && !form_->timerRun);
   if (!run.received || closing_) return run.received;
   sAnnounce(receive::fSpeechAfterOne(receive::fSpeechMode(settings), account.number, run.count,
                                      speechSenders_),
@@ -183,6 +204,7 @@ bool Receiver::sReceiveAll() {
       [this](std::size_t d, std::size_t t) { sPostProgress(d, t); },
       [this](auto... args) { return fRcvMailOffThread(args...); });
   speechSenders_ = std::move(all.speechSenders);
+  sShowCertificateFailures(!form_->timerRun);
   // Nothing arrived: the counts and the user are left in peace; the list is read again
   // all the same, as it may have changed on disk meanwhile.
   if (all.accountsReceived == 0 || closing_) {
@@ -209,7 +231,11 @@ void Receiver::sAutoRe() {
     if (numbers[i] == step->account) account = tv->topLevelItem(i);
   // The user's node stays selected and listed: the tree never shows one folder while the
   // list holds another.
-  if (account) sReceiveAccount(account);
+  if (account) {
+    timerRun_ = true;
+    sReceiveAccount(account);
+    timerRun_ = false;
+  }
 }
 
 void Receiver::sAnnounce(const std::string& phonetic, const std::string& notice,

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "mail/mail.h"
@@ -52,6 +53,9 @@ class Receiver : public QObject {
   // The account step and what follows it, for one account node.
   bool sReceiveAccount(QTreeWidgetItem* accountNode);
   void sSetStatus(const std::string& text);
+  // After a run: a message box with each refused certificate's whole text, for a run the
+  // user started.
+  void sShowCertificateFailures(bool userStarted);
   mail::MailResult fRcvMailOffThread(std::string_view server, std::string_view user,
                                      std::string_view pass, std::string_view command,
                                      std::string_view dest, const mail::Progress& progress,
@@ -69,6 +73,8 @@ class Receiver : public QObject {
   std::unique_ptr<QtDesktop> desktop_;
   std::string speechSenders_;
   bool busy_ = false;
+  bool timerRun_ = false;  // a one-account tick runs
+  std::vector<std::string> certificateFailures_;  // whole texts of this run
   bool closing_ = false;  // the window is going away: no more library calls or notices
 
   // Progress of the library call under way (written by the worker, shown by the window).

@@ -28,6 +28,7 @@
 #include "app/MailListModel.h"
 #include "compose/phrases.h"
 #include "editor/Footy.h"
+#include "mail/mail.h"
 #include "settings_ui/dialogparts.h"
 #include "store/folderTree.h"
 #include "store/mailstore.h"
@@ -547,8 +548,11 @@ void frmEdit::sSendDone(compose::SendResult result) {
   send_.reset();
   sSetBusy(false);
   const QString text = u(result.text);
-  form_->sSetStatus(1, text);
+  const std::string certificate = mail::fCertificateFailureHeadline(result.text);
+  form_->sSetStatus(1, certificate.empty() ? text : u(certificate));
   if (!result.sent) {
+    // The whole text carries the fingerprint to compare before trusting the server.
+    if (!certificate.empty()) QMessageBox::warning(this, windowTitle(), text);
     // Nothing went out: the mail stays here as it was, with the server's words.
     sb_->setText(text);
     if (closeAfterSend_) {

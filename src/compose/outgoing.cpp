@@ -12,6 +12,7 @@
 
 #include "compose/outgoing_file.h"
 #include "mail/mail.h"
+#include "receive/receive.h"
 #include "store/accountsettings.h"
 #include "store/charset.h"
 #include "store/fsutil.h"
@@ -331,6 +332,8 @@ SendResult fSend(const fs::path& logFile, const fs::path& accountFolder, const D
       account.name.empty() ? account.address : account.name + " <" + account.address + ">";
   // A certificate the user chose to trust for this account's SMTP server.
   mail::CertificatePin pin(account.smtpCertPin);
+  mail::SecurityChoice security(receive::fMailSecurity(account.smtpSecurity));
+  const auto [smtpUser, smtpPass] = accountsettings::fSmtpCredentials(account);
   // The copy is written and flushed while the server takes the mail; it gets its name in
   // 送信箱 only once the mail was accepted, and is removed otherwise.
   std::future<Prepared> copy;
@@ -341,7 +344,7 @@ SendResult fSend(const fs::path& logFile, const fs::path& accountFolder, const D
   }
   mail::SendStatus status = mail::SendMailEx(
       mailstore::fUtf8(logFile), server, fRecipientList(draft), sender, draft.subject, draft.body,
-      joinTab(draft.attachments), account.user, account.pass, progress,
+      joinTab(draft.attachments), smtpUser, smtpPass, progress,
       {draft.inReplyTo, draft.references});
   const Prepared prepared = copy.valid()  ? copy.get()
                             : status.sent ? prepare(accountFolder, Box::Sent, draft)

@@ -50,7 +50,10 @@ std::variant<ServerCertificate, std::string> fFetchServerCertificate(std::string
   int port = smtp ? 25 : 110;
   if (!net::fSplitHostPort(server, smtp ? ':' : '\t', port, host, port))
     return std::string(name) + "サーバの指定が不正です: " + std::string(server);
-  const bool implicitTls = port == (smtp ? settings.smtpsPort : settings.pop3sPort);
+  const net::Route route = net::fRoute(host, port, smtp ? settings.smtpsPort : settings.pop3sPort);
+  if (route == net::Route::Plain)
+    return std::string(name) + ": 暗号化「なし」の設定では証明書を使いません";
+  const bool implicitTls = route == net::Route::Implicit;
   net::SigpipeGuard sigpipe;
   net::NetConn conn;
   conn.sAcceptAnyCertificate();

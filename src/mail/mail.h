@@ -52,6 +52,27 @@ class CertificatePin {
   std::string previous_;
 };
 
+// How a dialogue protects the link. `Standard`: TLS from the start on the implicit-TLS
+// port (995/465), else STARTTLS, which must be offered, except to this machine
+// (loopback), where the dialogue goes on in clear when the server has no STARTTLS.
+// `Tls`: TLS from the start on any port. `StartTls`: STARTTLS, required. `None`: no
+// TLS, the user's explicit choice; a login then prefers a method that does not send
+// the password itself (APOP, CRAM-MD5) when the server offers one.
+enum class Security { Standard, Tls, StartTls, None };
+// The security of RcvMail, SendMailEx and fFetchServerCertificate called on this thread
+// while an object lives (as CertificatePin).
+class SecurityChoice {
+ public:
+  explicit SecurityChoice(Security security);
+  ~SecurityChoice();
+  SecurityChoice(const SecurityChoice&) = delete;
+  SecurityChoice& operator=(const SecurityChoice&) = delete;
+  static Security fCurrent();
+
+ private:
+  Security previous_;
+};
+
 // What a server shows of itself at the TLS handshake.
 struct ServerCertificate {
   std::string fingerprint;  // SHA-256, "AB:CD:…"
@@ -141,6 +162,11 @@ SendStatus SendMailEx(std::string_view logFile, std::string_view server,
                       std::string_view subject, std::string_view body, std::string_view attachments,
                       std::string_view user, std::string_view pass,
                       const SendProgress& progress = {}, const ThreadHeaders& thread = {});
+
+// For a text that says a server's certificate was refused (from RcvMail or SendMailEx):
+// its head, short enough for a status bar ("POP3: サーバの証明書を信頼できません
+// (host)"). Empty for any other text.
+std::string fCertificateFailureHeadline(std::string_view text);
 
 // The bytes decoded with the named charset ("EUC-JP"); empty text on failure.
 std::string fBytesToText(std::string_view charsetName, std::string_view bytes);

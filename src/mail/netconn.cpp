@@ -18,6 +18,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -33,6 +34,7 @@ std::string sysText(int err) { return std::strerror(err); }
 
 // The trusted certificate of the calling thread's CertificatePin, normalized.
 thread_local std::string tPin;
+thread_local Security tSecurity = Security::Standard;
 
 // What the last handshake on this thread saw; the verification below runs on the
 // thread that does the handshake, so libcurl's handshakes are seen here too.
@@ -73,9 +75,15 @@ bool isIpLiteral(const std::string& host);
 SSL_CTX* sharedContext(const std::string& caFile, std::string& error) {
   static std::mutex mutex;
   static SSL_CTX* ctx = nullptr;
-  static std::string ctxCa;
+  static std::string ctxKey;
+  // The system store as OpenSSL finds it honours SSL_CERT_FILE and SSL_CERT_DIR.
+  std::string key = caFile;
+  for (const char* name : {"SSL_CERT_FILE", "SSL_CERT_DIR"}) {
+    const char* value = std::getenv(name);
+    key += std::string("\n") + (value ? value : "");
+  }
   std::lock_guard lock(mutex);
-  if (ctx && ctxCa == caFile) return ctx;
+  if (ctx && ctxKey == key) return ctx;
   SSL_CTX* fresh = SSL_CTX_new(TLS_client_method());
   if (!fresh) {
     error = "TLSの準備に失敗しました";
@@ -93,7 +101,7 @@ SSL_CTX* sharedContext(const std::string& caFile, std::string& error) {
   }
   if (ctx) SSL_CTX_free(ctx);  // no live connection keeps it: each SSL holds its own ref
   ctx = fresh;
-  ctxCa = caFile;
+  ctxKey = key;
   return ctx;
 }
 
@@ -193,6 +201,10 @@ std::string fNormalizeFingerprint(std::string_view text) {
 
 bool fPrepareClientContext(SSL_CTX* ctx, const std::string& host, std::string& error) {
   const std::string caFile = fGetLibrarySettings().caFile;
+  // The same store as the library's own connections: the system's, as the OpenSSL
+  // environment names it, plus the CA file.
+  SSL_CTX_set_default_verify_paths(ctx);
+  ERR_clear_error();
   if (!caFile.empty() && SSL_CTX_load_verify_locations(ctx, caFile.c_str(), nullptr) != 1) {
     ERR_clear_error();
     error = "CA証明書ファイルを読めません: " + caFile;
@@ -208,12 +220,50 @@ bool fPrepareClientContext(SSL_CTX* ctx, const std::string& host, std::string& e
 
 std::string fRefusedCertificateText(const std::string& host) {
   if (!tPeer.refused || tPeer.host != host) return "";
-  const std::string why = X509_verify_cert_error_string(tPeer.error);
+  const std::string why = fVerifyErrorText(tPeer.error, host);
   if (!tPin.empty())
     return "サーバの証明書が信頼済みのものから変わっています (" + host + "): 信頼済み SHA-256 " +
-           tPin + "、今回 SHA-256 " + tPeer.seen + " (" + why + ")";
+           tPin + "、今回 SHA-256 " + tPeer.seen + " (" + why +
+           ")。アカウント設定の「証明書を確認」で確かめてください";
   return "サーバの証明書を信頼できません (" + host + "): " + why + "。SHA-256 " + tPeer.seen +
          "。アカウント設定の「証明書を確認」で信頼できます";
+}
+
+std::string fVerifyErrorText(long code, const std::string& host) {
+  switch (code) {
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+      return "自己署名の証明書です";
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+      return "信頼されていない認証局 (自己署名のルート証明書) が発行した証明書です";
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+      return "発行した認証局が分かりません";
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+      return "証明書の有効期限が切れています";
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+      return "証明書の有効期間がまだ始まっていません";
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+      return "証明書がサーバ名 " + host + " のものではありません";
+    default:
+      return std::string("証明書を検証できません: ") + X509_verify_cert_error_string(code);
+  }
+}
+
+Route fRoute(const std::string& host, int port, int implicitPort) {
+  switch (tSecurity) {
+    case Security::Tls:
+      return Route::Implicit;
+    case Security::StartTls:
+      return Route::StartTlsRequired;
+    case Security::None:
+      return Route::Plain;
+    case Security::Standard:
+      break;
+  }
+  if (port == implicitPort) return Route::Implicit;
+  return fIsLoopbackHost(host) ? Route::StartTlsIfOffered : Route::StartTlsRequired;
 }
 
 std::string fPlainTlsDetail(std::string_view text) {
@@ -486,7 +536,7 @@ ServerCertificate NetConn::fPeerCertificate() const {
   info.issuer = nameText(X509_get_issuer_name(cert));
   info.notAfter = asn1Date(X509_get0_notAfter(cert));
   info.trusted = tPeer.error == X509_V_OK;
-  if (!info.trusted) info.problem = X509_verify_cert_error_string(tPeer.error);
+  if (!info.trusted) info.problem = fVerifyErrorText(tPeer.error, host_);
   X509_free(cert);
   return info;
 }
@@ -570,5 +620,23 @@ CertificatePin::CertificatePin(std::string_view fingerprint) : previous_(net::tP
 CertificatePin::~CertificatePin() { net::tPin = previous_; }
 
 std::string CertificatePin::fCurrent() { return net::tPin; }
+
+std::string fCertificateFailureHeadline(std::string_view text) {
+  for (std::string_view mark : {"サーバの証明書を信頼できません (", "サーバの証明書が信頼済みのものから変わっています ("}) {
+    const std::size_t at = text.find(mark);
+    if (at == std::string_view::npos) continue;
+    const std::size_t close = text.find(')', at + mark.size());
+    if (close != std::string_view::npos) return std::string(text.substr(0, close + 1));
+  }
+  return "";
+}
+
+SecurityChoice::SecurityChoice(Security security) : previous_(net::tSecurity) {
+  net::tSecurity = security;
+}
+
+SecurityChoice::~SecurityChoice() { net::tSecurity = previous_; }
+
+Security SecurityChoice::fCurrent() { return net::tSecurity; }
 
 }  // namespace mail

@@ -37,6 +37,17 @@ bool fSplitHostPort(std::string_view server, char separator, int defaultPort,
 // True for "localhost" and the loopback addresses (127.0.0.0/8, ::1).
 bool fIsLoopbackHost(std::string_view host);
 
+// How one dialogue reaches its server: TLS at once, STARTTLS (required, or only when
+// offered), or in clear.
+enum class Route { Implicit, StartTlsRequired, StartTlsIfOffered, Plain };
+// The route of the calling thread's Security for a server (`implicitPort`: 995 or 465,
+// or what the library settings put in their place).
+Route fRoute(const std::string& host, int port, int implicitPort);
+
+// Why the store does not vouch for a certificate, in plain Japanese (the TLS library's
+// own words for the rarer cases).
+std::string fVerifyErrorText(long code, const std::string& host);
+
 // Server words are untrusted: control characters removed, invalid UTF-8 replaced,
 // cut to a readable length.
 std::string fCleanServerText(std::string_view words);

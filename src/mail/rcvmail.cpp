@@ -3,6 +3,7 @@
 // of a big fetch on a fast link.
 #include <fcntl.h>
 #include <openssl/evp.h>
+#include <openssl/hmac.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -138,7 +139,7 @@ class MailWriter {
     // Written beside the inbox, not in it: a file a killed run leaves is never a mail.
     fs::path tmp = home_ / (std::string(kTempPrefix) + std::to_string(::getpid()) + "-" +
                             std::to_string(++tempCount_) + ".tmp.ini");
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
       error = "メールを保存できません (" + folder_.string() + "): " + std::strerror(errno);
       return std::nullopt;
@@ -250,6 +251,28 @@ class Pop3Session {
     }
     return reply(words);
   }
+  // A SASL step: true with the server's "+ " text (base64) when the exchange goes on.
+  bool challenge(const std::string& cmd, std::string& words) {
+    if (!conn_.writeAll(cmd + "\r\n")) {
+      words = conn_.error();
+      broken_ = true;
+      return false;
+    }
+    std::string line;
+    if (!conn_.readLine(line)) {
+      words = conn_.error();
+      broken_ = true;
+      return false;
+    }
+    if (line.compare(0, 2, "+ ") == 0 || line == "+") {
+      words = line.size() > 2 ? line.substr(2) : "";
+      return true;
+    }
+    words = line.compare(0, 4, "-ERR") == 0 ? line.substr(std::min<std::size_t>(line.size(), 5))
+                                            : net::fCleanServerText(line);
+    if (line.compare(0, 3, "+OK") == 0) broken_ = true;  // no login took place: out of step
+    return false;
+  }
   bool multiline(std::string& out, std::string& words) {
     if (!conn_.readMultiline(out)) {
       words = conn_.error();
@@ -279,18 +302,73 @@ class Pop3Session {
   bool broken_ = false;
 };
 
-std::set<std::string> parseCapa(std::string_view text) {
+// The capability names, and the mechanisms of the SASL line.
+std::set<std::string> parseCapa(std::string_view text, std::set<std::string>& sasl) {
   std::set<std::string> caps;
+  sasl.clear();
   while (!text.empty()) {
     std::size_t nl = text.find('\n');
     std::string_view line = text.substr(0, nl);
     text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
     while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
-    std::string word(line.substr(0, line.find(' ')));
-    for (auto& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::string upper(line);
+    for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::string word = upper.substr(0, upper.find(' '));
     if (!word.empty()) caps.insert(word);
+    if (word == "SASL") {
+      for (std::size_t at = 4; at < upper.size();) {
+        std::size_t end = upper.find(' ', at + 1);
+        std::string mech = upper.substr(at + 1, end == std::string::npos ? end : end - at - 1);
+        if (!mech.empty()) sasl.insert(mech);
+        at = end == std::string::npos ? upper.size() : end;
+      }
+    }
   }
   return caps;
+}
+
+constexpr const char* kNoStls =
+    "サーバが暗号化 (STLS) に対応していないため、パスワードを送りません (アカウント設定の「受信の暗号化」)";
+
+std::string hexOf(const unsigned char* md, unsigned len) {
+  static const char* hex = "0123456789abcdef";
+  std::string out;
+  for (unsigned i = 0; i < len; ++i) {
+    out += hex[md[i] >> 4];
+    out += hex[md[i] & 15];
+  }
+  return out;
+}
+
+// RFC 1939: MD5 of the greeting's time stamp followed by the password.
+std::string apopDigest(const std::string& stamp, std::string_view pass) {
+  std::string text = stamp + std::string(pass);
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int len = 0;
+  EVP_Digest(text.data(), text.size(), md, &len, EVP_md5(), nullptr);
+  return hexOf(md, len);
+}
+
+// RFC 2195: base64 of the user, a space and the HMAC-MD5 of the challenge.
+std::string cramMd5Answer(std::string_view user, std::string_view pass, const std::string& challenge) {
+  std::string decoded(challenge.size(), '\0');
+  int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(decoded.data()),
+                          reinterpret_cast<const unsigned char*>(challenge.data()),
+                          static_cast<int>(challenge.size()));
+  if (n < 0) n = 0;
+  std::size_t pad = 0;
+  for (auto it = challenge.rbegin(); it != challenge.rend() && *it == '='; ++it) ++pad;
+  decoded.resize(static_cast<std::size_t>(n) - std::min<std::size_t>(pad, static_cast<std::size_t>(n)));
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int len = 0;
+  HMAC(EVP_md5(), pass.data(), static_cast<int>(pass.size()),
+       reinterpret_cast<const unsigned char*>(decoded.data()), decoded.size(), md, &len);
+  std::string plain = std::string(user) + " " + hexOf(md, len);
+  std::string out(4 * ((plain.size() + 2) / 3) + 1, '\0');
+  int m = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                          reinterpret_cast<const unsigned char*>(plain.data()), static_cast<int>(plain.size()));
+  out.resize(static_cast<std::size_t>(m));
+  return out;
 }
 
 // "POP3: " + what happened + ": " + the server's words.
@@ -351,7 +429,8 @@ class Receiver {
   std::string dialogue(net::NetConn& conn, Pop3Session& pop, UidlStore& uidl, MailWriter& writer,
                        const std::string& host, int port, std::string_view user,
                        std::string_view pass) {
-    if (!conn.open(host, port, port == fGetLibrarySettings().pop3sPort)) {
+    const net::Route route = net::fRoute(host, port, fGetLibrarySettings().pop3sPort);
+    if (!conn.open(host, port, route == net::Route::Implicit)) {
       pop.markBroken();
       return brokenText(conn.error());
     }
@@ -361,10 +440,17 @@ class Receiver {
       pop.markBroken();
       return broken ? brokenText(words) : closedText(words);  // "-ERR" instead of a greeting
     }
+    const std::string greeting = words;
     std::set<std::string> caps = capabilities(pop);
-    if (!conn.isTls() && caps.count("STLS")) {
-      if (!pop.command("STLS", words))
-        return pop.broken() ? brokenText(words) : failText("STLSが拒否されました", words);
+    // STLS is asked for when it must be used even if CAPA does not list it: a listing
+    // stripped on the way must not turn the login into a clear one.
+    const bool tryTls = route == net::Route::StartTlsRequired ||
+                        (route == net::Route::StartTlsIfOffered && caps.count("STLS"));
+    if (!conn.isTls() && tryTls) {
+      if (!pop.command("STLS", words)) {
+        if (pop.broken()) return brokenText(words);
+        return failText(caps.count("STLS") ? "STLSが拒否されました" : kNoStls, words);
+      }
       if (!conn.startTls()) {
         pop.markBroken();
         return brokenText(conn.error());
@@ -373,11 +459,11 @@ class Receiver {
     }
     if (pop.broken()) return brokenText(conn.error());
     pipelining_ = caps.count("PIPELINING") != 0;
-    if (!pop.command("USER " + sanitize(user), words) ||
-        !pop.command("PASS " + sanitize(pass), words)) {
-      if (pop.broken()) return brokenText(words);
-      return loginFailure(pop, words);
-    }
+    // Only a link the user chose to leave in clear changes the login; to this machine
+    // in clear it stays USER/PASS as before.
+    if (std::string err = login(pop, route == net::Route::Plain ? greeting : "", user, pass);
+        !err.empty())
+      return err;
     std::vector<Pop3Message> messages;
     if (std::string err = listMessages(pop, messages); !err.empty()) return err;
     if (!cmd_.all && messages.size() > cmd_.last) messages.resize(cmd_.last);
@@ -399,7 +485,36 @@ class Receiver {
     std::string words, body;
     if (!pop.command("CAPA", words)) return {};
     if (!pop.multiline(body, words)) return {};
-    return parseCapa(body);
+    return parseCapa(body, saslMechanisms_);
+  }
+
+  // USER/PASS over TLS (or to this machine as before). In clear (`greeting` given), a
+  // method that proves the password without sending it comes first when offered.
+  std::string login(Pop3Session& pop, const std::string& greeting, std::string_view user,
+                    std::string_view pass) {
+    std::string words;
+    if (!greeting.empty()) {
+      if (saslMechanisms_.count("CRAM-MD5")) {
+        if (pop.challenge("AUTH CRAM-MD5", words)) {
+          if (pop.command(cramMd5Answer(user, pass, words), words)) return "";
+          return pop.broken() ? brokenText(words) : loginFailure(pop, words);
+        }
+        if (pop.broken()) return brokenText(words);
+      }
+      const std::size_t lt = greeting.find('<');
+      const std::size_t gt = lt == std::string::npos ? lt : greeting.find('>', lt);
+      if (gt != std::string::npos) {
+        const std::string stamp = greeting.substr(lt, gt - lt + 1);
+        if (pop.command("APOP " + sanitize(user) + " " + apopDigest(stamp, pass), words)) return "";
+        return pop.broken() ? brokenText(words) : loginFailure(pop, words);
+      }
+    }
+    if (!pop.command("USER " + sanitize(user), words) ||
+        !pop.command("PASS " + sanitize(pass), words)) {
+      if (pop.broken()) return brokenText(words);
+      return loginFailure(pop, words);
+    }
+    return "";
   }
 
   std::string listMessages(Pop3Session& pop, std::vector<Pop3Message>& messages) {
@@ -510,6 +625,7 @@ class Receiver {
   const Progress& progress_;
   const Saved& savedHook_;
   bool pipelining_ = false;
+  std::set<std::string> saslMechanisms_;
   bool gotList_ = false;
   std::set<std::string> onServer_;
   std::map<std::size_t, std::string> byNumber_;

@@ -153,7 +153,8 @@ std::string failureText(CURLcode code, const std::string& host, int port, const 
       if (!words.empty() && (words[0] == '4' || words[0] == '5')) break;
       return std::string(kFailed) + ": " + cut;
     case CURLE_USE_SSL_FAILED:
-      return std::string(kFailed) + ": SMTPサーバが暗号化に対応していないため、パスワードを送りません";
+      return std::string(kFailed) +
+             ": SMTPサーバが暗号化 (STARTTLS) に対応していないため、送りません (アカウント設定の「送信の暗号化」)";
     case CURLE_LOGIN_DENIED:
       return std::string(kFailed) + ": SMTP: ログインを拒否されました (ユーザーIDとパスワードを確かめてください): " + words;
     default:
@@ -181,7 +182,7 @@ void appendLog(std::string_view logFile, std::string_view server, const std::str
   std::string line = logTime() + "\t" + std::string(server) + "\t" + rcpts + "\t" + result + "\r\n";
   for (auto& c : line)
     if (c == '\n' && &c != &line.back()) c = ' ';
-  int fd = ::open(std::string(logFile).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  int fd = ::open(std::string(logFile).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
   if (fd < 0) return;
   (void)!::write(fd, line.data(), line.size());
   ::close(fd);
@@ -207,7 +208,8 @@ SendStatus send(std::string_view server, const mime::Outgoing& mail, const Messa
   if (!net::fSplitHostPort(server, ':', 25, host, port))
     return {false,
             std::string(kFailed) + ": SMTPサーバの指定が正しくありません: " + std::string(server)};
-  const bool implicitTls = port == settings.smtpsPort;
+  const net::Route route = net::fRoute(host, port, settings.smtpsPort);
+  const bool implicitTls = route == net::Route::Implicit;
   std::string domain = "localhost";
   if (auto at = mail.from.address.rfind('@'); at != std::string::npos) domain = mail.from.address.substr(at + 1);
   std::string hostPart = host.find(':') != std::string::npos ? "[" + host + "]" : host;
@@ -227,7 +229,6 @@ SendStatus send(std::string_view server, const mime::Outgoing& mail, const Messa
   Upload upload{message};
   std::string reply;
   char errbuf[CURL_ERROR_SIZE] = "";
-  const bool loopback = net::fIsLoopbackHost(host);
   const long timeout = settings.timeoutSeconds > 0 ? settings.timeoutSeconds : 60;
 
   curl_easy_setopt(c, CURLOPT_URL, url.c_str());
@@ -259,10 +260,14 @@ SendStatus send(std::string_view server, const mime::Outgoing& mail, const Messa
     curl_easy_setopt(c, CURLOPT_USERNAME, userText.c_str());
     curl_easy_setopt(c, CURLOPT_PASSWORD, passText.c_str());
   }
-  // A password goes in clear only to this machine; elsewhere TLS is a must.
-  const bool mustEncrypt = withLogin && !userText.empty() && !loopback;
-  if (!implicitTls) curl_easy_setopt(c, CURLOPT_USE_SSL, mustEncrypt ? CURLUSESSL_ALL : CURLUSESSL_TRY);
-
+  // STARTTLS is a must unless the user chose a clear link, or the server is this machine
+  // (where it is used when offered). In clear libcurl prefers CRAM-MD5 to PLAIN/LOGIN.
+  if (!implicitTls) {
+    long useSsl = route == net::Route::Plain              ? CURLUSESSL_NONE
+                  : route == net::Route::StartTlsIfOffered ? CURLUSESSL_TRY
+                                                           : CURLUSESSL_ALL;
+    curl_easy_setopt(c, CURLOPT_USE_SSL, useSsl);
+  }
   CURLcode rc = curl_easy_perform(c);
   curl_slist_free_all(rcpts);
   // The handle must not keep pointers into this call's locals or the password.

@@ -138,7 +138,7 @@ bool UidlStore::known(const std::string& uid) const {
 
 bool UidlStore::fJournal(const std::string& uid, const std::string& fileName) {
   if (journalFd_ < 0) {
-    journalFd_ = ::open(journalPath(folder_).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    journalFd_ = ::open(journalPath(folder_).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (journalFd_ < 0) return false;
   }
   return fAppendLine(journalFd_, key_ + "\t" + uid + "\t" + fileName + "\n");

@@ -275,6 +275,20 @@ class RunFiling {
 
 }  // namespace
 
+mail::Security fMailSecurity(accountsettings::Security security) {
+  switch (security) {
+    case accountsettings::Security::Tls:
+      return mail::Security::Tls;
+    case accountsettings::Security::StartTls:
+      return mail::Security::StartTls;
+    case accountsettings::Security::None:
+      return mail::Security::None;
+    case accountsettings::Security::Standard:
+      break;
+  }
+  return mail::Security::Standard;
+}
+
 AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni,
                            std::string_view speechSenders, DesktopServices& desktop,
                            const StatusFn& status, const mail::Progress& progress,
@@ -297,8 +311,10 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
 
   const FilingContext context = FilingContext::fLoad(account.folder, settingIni);
   RunFiling filing(account.folder, inbox, context, readMail);
-  // The account's own trusted server certificate, for this call of the library.
+  // The account's own trusted server certificate and link security, for this call of
+  // the library.
   mail::CertificatePin pin(mod_ini::fGetIniString("Mail", accountsettings::kPop3CertPinKey, setIni, ""));
+  mail::SecurityChoice security(fMailSecurity(accountsettings::fLoad(account.folder).pop3Security));
   mail::MailResult result;
   try {
     result = rcvMail(server, user, pass, command, "<" + mailstore::fUtf8(inbox), progress,

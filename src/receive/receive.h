@@ -11,6 +11,7 @@
 #include "mail/mail.h"
 #include "receive/desktop.h"
 #include "receive/rules.h"
+#include "store/accountsettings.h"
 #include "store/mod_ini.h"
 
 namespace mailstore {
@@ -107,6 +108,9 @@ struct AccountRun {
 
 // The account step. `speechSenders` is the run's list so far; the result carries it on.
 // `status` sees "受信中" before the library call and the final text after.
+// The library's link security for an account's stored choice.
+mail::Security fMailSecurity(accountsettings::Security security);
+
 AccountRun fReceiveAccount(const AccountRef& account, const std::filesystem::path& settingIni,
                            std::string_view speechSenders, DesktopServices& desktop,
                            const StatusFn& status = {}, const mail::Progress& progress = {},

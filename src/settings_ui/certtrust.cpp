@@ -17,12 +17,13 @@ namespace {
 // The server's certificate, fetched on a thread of its own: the windows keep painting
 // while a slow server takes its time, and `busy` takes no input meanwhile.
 std::variant<mail::ServerCertificate, std::string> fetch(const std::string& server, bool smtp,
-                                                         QWidget* busy) {
+                                                         QWidget* busy, mail::Security security) {
   QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
   if (busy) busy->setEnabled(false);
   std::variant<mail::ServerCertificate, std::string> got = std::string();
   QEventLoop loop;
   std::thread worker([&] {
+    mail::SecurityChoice choice(security);
     got = mail::fFetchServerCertificate(server, smtp);
     QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
   });
@@ -36,8 +37,8 @@ std::variant<mail::ServerCertificate, std::string> fetch(const std::string& serv
 }  // namespace
 
 QString fConfirm(const QString& kind, const std::string& server, const QString& pin,
-                 const AskFn& ask, QWidget* busy) {
-  auto got = fetch(server, kind == "SMTP", busy);
+                 const AskFn& ask, QWidget* busy, mail::Security security) {
+  auto got = fetch(server, kind == "SMTP", busy, security);
   if (auto* why = std::get_if<std::string>(&got)) {
     ask(QString::fromStdString(*why), false);
     return pin;

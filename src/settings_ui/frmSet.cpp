@@ -22,6 +22,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "receive/receive.h"
+
 namespace {
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
@@ -72,7 +74,8 @@ frmSet::frmSet(std::filesystem::path accountFolder, const QString& rootCaption, 
     return QMessageBox::question(this, windowTitle(), text) == QMessageBox::Yes;
   };
   sLoad();
-  resize(560, 600);
+  sSetTabOrder();
+  resize(560, 640);
 }
 
 QWidget* frmSet::fBuildBasicPage() {
@@ -106,22 +109,61 @@ QWidget* frmSet::fBuildBasicPage() {
     row->addWidget(b);
     return row;
   };
+  // Receiving (0) and sending (1) each say how they protect the link.
+  const char* securityNames[] = {"cboPop3Security", "cboSmtpSecurity"};
+  for (int box : {0, 1}) {
+    cboSecurity_[box] = new QComboBox(page);
+    cboSecurity_[box]->setObjectName(securityNames[box]);
+    cboSecurity_[box]->addItems({"SSL/TLS", "STARTTLS", "なし"});
+    cboSecurity_[box]->setToolTip(
+        "SSL/TLS: 最初から暗号化 (ポート番号は問いません)。STARTTLS: 暗号化に切り替えて"
+        "から送受信 (サーバが対応していないときは中止)。なし: 暗号化しません");
+    connect(cboSecurity_[box], &QComboBox::activated, this, [this, box] {
+      securityChosen_[box] = true;
+      sShowSecurityState();
+    });
+  }
   for (int i : {0, 1, 2, 3}) {
     lbl_[i] = new QLabel(labels[i], page);
     form->addRow(lbl_[i], txt_[i]);
   }
   lbl_[8] = new QLabel(labels[8], page);
   form->addRow(lbl_[8], portRow(8, "25", 0));
+  form->addRow("送信の暗号化", cboSecurity_[1]);
   for (int i : {4}) {
     lbl_[i] = new QLabel(labels[i], page);
     form->addRow(lbl_[i], txt_[i]);
   }
   lbl_[9] = new QLabel(labels[9], page);
   form->addRow(lbl_[9], portRow(9, "110", 1));
+  form->addRow("受信の暗号化", cboSecurity_[0]);
   for (int i : {5, 6}) {
     lbl_[i] = new QLabel(labels[i], page);
     form->addRow(lbl_[i], txt_[i]);
   }
+  cboSmtpAuth_ = new QComboBox(page);
+  cboSmtpAuth_->setObjectName("cboSmtpAuth");
+  cboSmtpAuth_->addItems({"認証なし", "受信と同じ", "送信用のIDとパスワード"});
+  cboSmtpAuth_->setToolTip("送信サーバにログインするときのIDとパスワードを選びます");
+  form->addRow("送信の認証", cboSmtpAuth_);
+  txtSmtpUser_ = new QLineEdit(page);
+  txtSmtpUser_->setObjectName("txtSmtpUser");
+  form->addRow("SMTPユーザーID", txtSmtpUser_);
+  txtSmtpPass_ = new QLineEdit(page);
+  txtSmtpPass_->setObjectName("txtSmtpPass");
+  txtSmtpPass_->setEchoMode(QLineEdit::Password);
+  form->addRow("SMTPパスワード", txtSmtpPass_);
+  connect(cboSmtpAuth_, &QComboBox::currentIndexChanged, this, [this] { sShowSecurityState(); });
+  lblSecurityWarning_ = new QLabel(
+      "暗号化「なし」では、パスワード (サーバが対応していれば APOP や CRAM-MD5 で送ります) "
+      "やメールの内容が途中で盗み見られるおそれがあります", page);
+  lblSecurityWarning_->setObjectName("lblSecurityWarning");
+  lblSecurityWarning_->setWordWrap(true);
+  lblSecurityWarning_->setStyleSheet("color: #c00000;");
+  form->addRow(lblSecurityWarning_);
+  // An account that never chose follows the standard rule for what the boxes hold.
+  for (int box : {3, 4, 8, 9})
+    connect(txt_[box], &QLineEdit::textChanged, this, [this, box] { sShowStandardSecurity((box == 4 || box == 9) ? 0 : 1); });
   for (int i = 0; i < 10; ++i) {
     if (lbl_[i]) lbl_[i]->setObjectName(QString("lbl_%1").arg(i));
   }
@@ -248,6 +290,16 @@ void frmSet::sLoad() {
   chk_0->setChecked(s.keepOnServer);
   pop3CertPin_ = qs(s.pop3CertPin);
   smtpCertPin_ = qs(s.smtpCertPin);
+  const accountsettings::Security stored[] = {s.pop3Security, s.smtpSecurity};
+  for (int box : {0, 1}) {
+    securityChosen_[box] = stored[box] != accountsettings::Security::Standard;
+    if (securityChosen_[box]) cboSecurity_[box]->setCurrentIndex(static_cast<int>(stored[box]) - 1);
+    else sShowStandardSecurity(box);
+  }
+  cboSmtpAuth_->setCurrentIndex(static_cast<int>(s.smtpLogin));
+  txtSmtpUser_->setText(qs(s.smtpUser));
+  txtSmtpPass_->setText(qs(s.smtpPass));
+  sShowSecurityState();
   for (std::string_view t : rulelist::kTargets) cbo_[0]->addItem(QString::fromUtf8(t.data(), qsizetype(t.size())));
   cbo_[1]->addItem(QString());
   for (const auto& f : accountsettings::fListDestinationFolders(accountFolder_)) cbo_[1]->addItem(qs(f));
@@ -305,6 +357,11 @@ void frmSet::cmdOK_Click() {
   s.rules = rules();
   s.pop3CertPin = ss(pop3CertPin_);
   s.smtpCertPin = ss(smtpCertPin_);
+  s.pop3Security = fSecurity(0);
+  s.smtpSecurity = fSecurity(1);
+  s.smtpLogin = static_cast<accountsettings::SmtpLogin>(cboSmtpAuth_->currentIndex());
+  s.smtpUser = ss(txtSmtpUser_->text());
+  s.smtpPass = ss(txtSmtpPass_->text());
   if (!accountsettings::fSave(accountFolder_, s)) {
     // Nothing was written; the dialog stays open with what the user typed.
     QMessageBox::warning(this, windowTitle(), QStringLiteral("設定を保存できませんでした"));
@@ -417,8 +474,65 @@ void frmSet::easySetup(int provider) {
   const Provider& p = kProviders[provider];
   txt_[3]->setText(p.smtp);
   txt_[4]->setText(p.pop3);
-  txt_[8]->setText(kTlsSmtpPort);
-  txt_[9]->setText(kTlsPop3Port);
+  // A port the user entered stays; an empty one gets the provider's TLS port. Security
+  // follows the port: TLS from the start on 465/995, else STARTTLS.
+  const struct {
+    int portBox, securityBox;
+    const char* tlsPort;
+  } sides[] = {{8, 1, kTlsSmtpPort}, {9, 0, kTlsPop3Port}};
+  for (const auto& side : sides) {
+    if (txt_[side.portBox]->text().isEmpty()) txt_[side.portBox]->setText(side.tlsPort);
+    const bool tls = txt_[side.portBox]->text() == side.tlsPort;
+    cboSecurity_[side.securityBox]->setCurrentIndex(tls ? 0 : 1);
+    securityChosen_[side.securityBox] = true;
+  }
+  sShowSecurityState();
+}
+
+accountsettings::Security frmSet::fSecurity(int box) const {
+  if (!securityChosen_[box]) return accountsettings::Security::Standard;
+  return static_cast<accountsettings::Security>(cboSecurity_[box]->currentIndex() + 1);
+}
+
+void frmSet::sShowStandardSecurity(int box) {
+  if (securityChosen_[box] || !cboSecurity_[box]) return;
+  const QLineEdit* host = txt_[box == 0 ? 4 : 3];
+  const QLineEdit* port = txt_[box == 0 ? 9 : 8];
+  if (!host || !port) return;
+  const auto shown = accountsettings::fEffectiveSecurity(accountsettings::Security::Standard, ss(host->text()),
+                                                         ss(port->text()), box == 0 ? kTlsPop3Port : kTlsSmtpPort);
+  // This machine's servers keep STARTTLS when offered: shown as STARTTLS.
+  cboSecurity_[box]->setCurrentIndex(shown == accountsettings::Security::Tls ? 0 : 1);
+}
+
+void frmSet::sShowSecurityState() {
+  const bool none = fSecurity(0) == accountsettings::Security::None ||
+                    fSecurity(1) == accountsettings::Security::None;
+  lblSecurityWarning_->setVisible(none);
+  const bool own = cboSmtpAuth_->currentIndex() == static_cast<int>(accountsettings::SmtpLogin::Own);
+  txtSmtpUser_->setEnabled(own);
+  txtSmtpPass_->setEnabled(own);
+}
+
+void frmSet::sSetTabOrder() {
+  // Reading order, page by page: the boxes were made before the rows that hold them.
+  const char* basic[] = {"txt_0", "txt_1", "txt_2", "txt_3", "txt_8", "cmdDefault_0",
+                         "cboSmtpSecurity", "txt_4", "txt_9", "cmdDefault_1", "cboPop3Security",
+                         "txt_5", "txt_6", "cboSmtpAuth", "txtSmtpUser", "txtSmtpPass", "chk_0",
+                         "cmdEasy", "cmdCert"};
+  const char* rules[] = {"cbo_0", "txt_7", "cbo_1", "opDis_0", "opDis_1", "opDis_2", "chkDis_1",
+                         "chkDis_2", "txt_50", "cmdDis_2", "cmdDis_0", "cmdDis_3", "cmdDis_1",
+                         "cmdDis_4", "lv"};
+  auto chain = [this](auto& names) {
+    QWidget* previous = nullptr;
+    for (const char* name : names) {
+      auto* w = findChild<QWidget*>(name);
+      if (previous && w) setTabOrder(previous, w);
+      if (w) previous = w;
+    }
+  };
+  chain(basic);
+  chain(rules);
 }
 
 void frmSet::cmdCert_Click() {
@@ -429,10 +543,12 @@ void frmSet::cmdCert_Click() {
   }
   if (!txt_[4]->text().isEmpty())
     pop3CertPin_ = certtrust::fConfirm(
-        "POP3", accountsettings::fJoinServer(ss(txt_[4]->text()), ss(txt_[9]->text()), '\t'), pop3CertPin_, ask, this);
+        "POP3", accountsettings::fJoinServer(ss(txt_[4]->text()), ss(txt_[9]->text()), '\t'), pop3CertPin_, ask, this,
+        receive::fMailSecurity(fSecurity(0)));
   if (!txt_[3]->text().isEmpty())
     smtpCertPin_ = certtrust::fConfirm(
-        "SMTP", accountsettings::fJoinServer(ss(txt_[3]->text()), ss(txt_[8]->text()), ':'), smtpCertPin_, ask, this);
+        "SMTP", accountsettings::fJoinServer(ss(txt_[3]->text()), ss(txt_[8]->text()), ':'), smtpCertPin_, ask, this,
+        receive::fMailSecurity(fSecurity(1)));
 }
 
 bool frmSet::eventFilter(QObject* watched, QEvent* event) {

@@ -41,6 +41,7 @@ class frmSet : public QDialog {
   void lv_Click(QTreeWidgetItem* item);
   void easySetup(int provider);
   void cmdCert_Click();
+  void sShowSecurityState();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -48,6 +49,11 @@ class frmSet : public QDialog {
  private:
   QWidget* fBuildBasicPage();
   QWidget* fBuildRulesPage();
+  void sSetTabOrder();
+  // The stored choice of a security box: Standard while the user has not chosen.
+  accountsettings::Security fSecurity(int box) const;
+  // Shows what Standard comes to for the server and port the boxes hold now.
+  void sShowStandardSecurity(int box);
   void sLoad();
   void sSetRowFromInputs(QTreeWidgetItem* item);
   void addRuleRow(const rulelist::StoredRule& rule);
@@ -69,4 +75,13 @@ class frmSet : public QDialog {
   QCheckBox* chkDis_[3] = {};
   QTreeWidget* lv = nullptr;
   QString pop3CertPin_, smtpCertPin_;  // kept on OK
+  // Link security of receiving (0) and sending (1), and whether the user chose it (an
+  // account that never did follows the standard rule for its port and server).
+  QComboBox* cboSecurity_[2] = {};
+  bool securityChosen_[2] = {};
+  QLabel* lblSecurityWarning_ = nullptr;
+  QComboBox* cboSmtpAuth_ = nullptr;
+  QLineEdit* txtSmtpUser_ = nullptr;
+  QLineEdit* txtSmtpPass_ = nullptr;
+
 };

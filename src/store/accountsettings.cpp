@@ -8,6 +8,53 @@
 #include "store/modCommon.h"
 
 namespace accountsettings {
+namespace {
+
+// Stored words of the security choices; anything else reads as Standard.
+constexpr std::pair<Security, std::string_view> kSecurityWords[] = {
+    {Security::Tls, "SSL"}, {Security::StartTls, "STARTTLS"}, {Security::None, "NONE"}};
+
+Security parseSecurity(std::string_view text) {
+  std::string upper(text);
+  for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (auto [security, word] : kSecurityWords)
+    if (upper == word) return security;
+  return Security::Standard;
+}
+
+std::string_view securityWord(Security security) {
+  for (auto [s, word] : kSecurityWords)
+    if (s == security) return word;
+  return "";
+}
+
+bool isLoopback(std::string_view host) {
+  std::string h(host);
+  for (auto& c : h) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return h == "localhost" || h == "::1" || h == "[::1]" || h.rfind("127.", 0) == 0;
+}
+
+}  // namespace
+
+Security fEffectiveSecurity(Security chosen, std::string_view host, std::string_view port,
+                            std::string_view implicitPort) {
+  if (chosen != Security::Standard) return chosen;
+  if (port == implicitPort) return Security::Tls;
+  return isLoopback(host) ? Security::Standard : Security::StartTls;
+}
+
+std::pair<std::string, std::string> fSmtpCredentials(const AccountSettings& s) {
+  switch (s.smtpLogin) {
+    case SmtpLogin::None:
+      return {};
+    case SmtpLogin::Own:
+      return {s.smtpUser, s.smtpPass};
+    case SmtpLogin::SameAsReceiving:
+      break;
+  }
+  return {s.user, s.pass};
+}
+
 std::string fJoinServer(std::string_view host, std::string_view port, char separator) {
   std::string out(host);
   if (!port.empty()) {
@@ -38,6 +85,12 @@ AccountSettings fLoad(const std::filesystem::path& accountFolder) {
   s.rules = rulelist::readRuleList(ini.fGet("Mail", "Distribute").value_or(""));
   s.pop3CertPin = ini.fGet("Mail", kPop3CertPinKey).value_or("");
   s.smtpCertPin = ini.fGet("Mail", kSmtpCertPinKey).value_or("");
+  s.pop3Security = parseSecurity(ini.fGet("Mail", kPop3SecurityKey).value_or(""));
+  s.smtpSecurity = parseSecurity(ini.fGet("Mail", kSmtpSecurityKey).value_or(""));
+  const long login = mod_ini::fParseIniInt(ini.fGet("Mail", "SMTPAuth").value_or("1"), 1);
+  s.smtpLogin = login == 0 ? SmtpLogin::None : login == 2 ? SmtpLogin::Own : SmtpLogin::SameAsReceiving;
+  s.smtpUser = fGetAccountValue(accountFolder, "SMTPUser");
+  s.smtpPass = fGetAccountValue(accountFolder, "SMTPPass");
   return s;
 }
 
@@ -60,6 +113,17 @@ bool fSave(const std::filesystem::path& accountFolder, const AccountSettings& s)
   // Only an account that trusts a certificate gets the key.
   for (auto [key, pin] : {std::pair{kPop3CertPinKey, &s.pop3CertPin}, std::pair{kSmtpCertPinKey, &s.smtpCertPin}}) {
     if (!pin->empty() || ini.fGet("Mail", key)) ini.sSet("Mail", key, *pin);
+  }
+  // Accounts that never chose keep their files as they were (and the standard rule).
+  for (auto [key, security] : {std::pair{kPop3SecurityKey, s.pop3Security}, std::pair{kSmtpSecurityKey, s.smtpSecurity}}) {
+    if (security != Security::Standard) ini.sSet("Mail", key, std::string(securityWord(security)));
+    else if (ini.fGet("Mail", key)) ini.sSet("Mail", key, std::nullopt);
+  }
+  if (s.smtpLogin != SmtpLogin::SameAsReceiving || ini.fGet("Mail", "SMTPAuth"))
+    ini.sSet("Mail", "SMTPAuth", s.smtpLogin == SmtpLogin::None ? "0" : s.smtpLogin == SmtpLogin::Own ? "2" : "1");
+  if (s.smtpLogin == SmtpLogin::Own || ini.fGet("Mail", "SMTPUser")) {
+    put("SMTPUser", s.smtpUser);
+    put("SMTPPass", s.smtpPass);
   }
   return ini.fSave(path);
 }

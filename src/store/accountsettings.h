@@ -10,6 +10,14 @@
 
 namespace accountsettings {
 
+// How receiving or sending protects the link ("POP3Security"/"SMTPSecurity"):
+// Standard is the missing key (TLS from the start on 995/465, else STARTTLS required,
+// except to this machine); the others are the user's explicit choice.
+enum class Security { Standard, Tls, StartTls, None };
+// Which login sending uses ("SMTPAuth"): none, the receiving one (the missing key), or
+// the account's own sending ID and password.
+enum class SmtpLogin { None, SameAsReceiving, Own };
+
 struct AccountSettings {
   std::string account, address, name;
   std::string smtpHost, smtpPort;
@@ -20,11 +28,24 @@ struct AccountSettings {
   // SHA-256 fingerprints of server certificates the user trusts beyond the system's
   // store (self-signed, private CA); plain text, empty when none.
   std::string pop3CertPin, smtpCertPin;
+  Security pop3Security = Security::Standard, smtpSecurity = Security::Standard;
+  SmtpLogin smtpLogin = SmtpLogin::SameAsReceiving;
+  std::string smtpUser, smtpPass;  // scrambled in set.ini like "User"/"Pass"
 };
+
+// The user and password sending logs in with (both empty: no login).
+std::pair<std::string, std::string> fSmtpCredentials(const AccountSettings& settings);
+
+// What Standard comes to for a server: Tls on the implicit-TLS port, StartTls elsewhere,
+// Standard itself for this machine (STARTTLS when offered, as before).
+Security fEffectiveSecurity(Security chosen, std::string_view host, std::string_view port,
+                            std::string_view implicitPort);
 
 // The keys of those fingerprints in set.ini's "Mail" section.
 inline constexpr std::string_view kPop3CertPinKey = "POP3CertPin";
 inline constexpr std::string_view kSmtpCertPinKey = "SMTPCertPin";
+inline constexpr std::string_view kPop3SecurityKey = "POP3Security";
+inline constexpr std::string_view kSmtpSecurityKey = "SMTPSecurity";
 
 AccountSettings fLoad(const std::filesystem::path& accountFolder);
 // Writes every key ("Distribute" even when empty). False when a write failed.

@@ -124,7 +124,7 @@ std::optional<fs::path> fWriteTempFile(const fs::path& folder, std::string_view 
     (void)sync;
     return tmp;
 #else
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return std::nullopt;
@@ -186,6 +186,12 @@ bool fRenameNoReplace(const fs::path& from, const fs::path& to) {
   ::unlink(tmp->c_str());
   ::unlink(from.c_str());
   return true;
+#endif
+}
+
+void sMakeNewFilesPrivate() {
+#ifndef _WIN32
+  ::umask(077);
 #endif
 }
 

@@ -35,6 +35,11 @@ std::optional<std::filesystem::path> fWriteTempFile(const std::filesystem::path&
 // file systems.
 bool fRenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// Everything the process creates from now on is its user's alone (files 0600, folders
+// 0700): mail, settings and the log hold passwords and private text. Files that exist
+// keep their modes until they are rewritten.
+void sMakeNewFilesPrivate();
+
 // Flushes a folder's entries (after renames into it), so the names survive a crash.
 void sSyncFolder(const std::filesystem::path& folder);
 

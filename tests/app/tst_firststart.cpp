@@ -8,6 +8,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTreeView>
+#include <sys/stat.h>
 
 #include "app/FolderTree.h"
 #include "app/Form1.h"
@@ -24,6 +25,7 @@ class FirstStartTest : public QObject {
   void defaultLayoutShowsCountsAndWholeDates();
   void emojiInNamesRenderInColour();
   void helpItemsOpenTheInstalledGuide();
+  void newFilesAndFoldersArePrivate();
 
  private:
   void showInbox(Form1& form);
@@ -131,3 +133,35 @@ void FirstStartTest::helpItemsOpenTheInstalledGuide() {
 
 QTEST_MAIN(FirstStartTest)
 #include "tst_firststart.moc"
+
+namespace {
+unsigned modeOf(const fs::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+}  // namespace
+
+void FirstStartTest::newFilesAndFoldersArePrivate() {
+  ::umask(022);  // what a desktop session usually gives
+  QTemporaryDir dir;
+  const fs::path program = P(dir);
+  {
+    Form1 form(dir.path());  // a new program folder: the program makes MailBox itself
+    QVERIFY(form.fStarted());
+    QCOMPARE(modeOf(program / "MailBox"), 0700u);
+    QCOMPARE(modeOf(program / "quillbrook.lock"), 0600u);
+    form.close();
+  }
+  // A folder from before: its files keep their modes, except setting.ini when written.
+  const fs::path old = account(program, 1, "個人") / mailstore::fPath("受信箱");
+  mf::write(old, "old.eml", mf::simple("old", "a@example.jp", "Sun, 28 Dec 2025 23:58:00 +0900"));
+  ::chmod((program / "setting.ini").c_str(), 0644);
+  ::chmod((old / "old.eml").c_str(), 0644);
+  {
+    Form1 form(dir.path());
+    QVERIFY(form.fStarted());
+    form.close();
+  }
+  QCOMPARE(modeOf(program / "setting.ini"), 0600u);
+  QCOMPARE(modeOf(old / "old.eml"), 0644u);
+}

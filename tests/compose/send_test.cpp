@@ -340,4 +340,36 @@ TEST_F(Send, SendsFromShortLivedThreadsLeaveNothingBehind) {
       << grown / kSends << " bytes kept per send, " << grown << " after " << kSends << " sends";
 }
 
+// Sending logs in as the account says: with the receiving login (as before), with an ID
+// and password of its own, or not at all; the submission port requires a login.
+TEST_F(Send, SendingLoginIsTheAccountsChoice) {
+  struct Case {
+    const char* what;
+    accountsettings::SmtpLogin login;
+    std::string smtpUser, smtpPass;
+    std::string expect;
+  } cases[] = {
+      {"own ID", accountsettings::SmtpLogin::Own, "bob", "hunter2", "送信しました"},
+      {"receiving login (wrong for sending)", accountsettings::SmtpLogin::SameAsReceiving, "bob", "hunter2", "535"},
+      {"no login", accountsettings::SmtpLogin::None, "bob", "hunter2", "530"},
+  };
+  for (const auto& c : cases) {
+    auto s = accountsettings::fLoad(account);
+    s.smtpPort = std::to_string(servers->submission);
+    s.user = "alice";
+    s.pass = "not-the-sending-password";
+    s.smtpLogin = c.login;
+    s.smtpUser = c.smtpUser;
+    s.smtpPass = c.smtpPass;
+    ASSERT_TRUE(accountsettings::fSave(account, s));
+    auto r = compose::fSend(log(), account, {"bob@localhost", "", "", "件名", "本文", {}});
+    EXPECT_NE(r.text.find(c.expect), std::string::npos) << c.what << ": " << r.text;
+  }
+  EXPECT_EQ(receive("bob").size(), 1u);
+  // The own password is kept scrambled, as the receiving one.
+  const std::string ini = fsutil::fReadFile(account / "set.ini").value_or("");
+  EXPECT_EQ(ini.find("hunter2"), std::string::npos);
+  EXPECT_EQ(accountsettings::fLoad(account).smtpPass, "hunter2");
+}
+
 }  // namespace

@@ -169,9 +169,7 @@ class MailServers {
     return ntohs(a.sin_port);
   }
 
- private:
-  MailServers() = default;
-
+  // Process helpers, shared with the other scripted servers of the tests.
   static bool accepting(int port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
@@ -189,7 +187,7 @@ class MailServers {
 
   static int run(const std::string& cmd) { return std::system(cmd.c_str()); }
 
-  pid_t spawn(const std::vector<std::string>& args, const std::string& logFile) {
+  static pid_t spawn(const std::vector<std::string>& args, const std::string& logFile) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -219,7 +217,7 @@ class MailServers {
     pid = -1;
   }
 
-  bool waitReady(pid_t pid, std::initializer_list<int> ports) {
+  static bool waitReady(pid_t pid, std::initializer_list<int> ports) {
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (std::chrono::steady_clock::now() < until) {
       if (waitpid(pid, nullptr, WNOHANG) == pid) return false;
@@ -230,6 +228,9 @@ class MailServers {
     }
     return false;
   }
+
+ private:
+  MailServers() = default;
 
   bool makeCertificates(std::string& why) {
     std::string d = dir;

@@ -257,6 +257,83 @@ class FrmSetTest : public QObject {
     QCOMPARE(find<QLineEdit>(dlg, "txt_9")->text(), QString("995"));
   }
 
+  // A port the user typed stays; an empty one gets the provider's TLS port, and the
+  // security follows the port.
+  void quickSetupKeepsATypedPort() {
+    frmSet dlg(dir_, "Account01");
+    QTest::keyClicks(find<QLineEdit>(dlg, "txt_8"), "587");
+    dlg.findChild<QAction*>("mnuEasyItem_2")->trigger();
+    QCOMPARE(find<QLineEdit>(dlg, "txt_8")->text(), QString("587"));
+    QCOMPARE(find<QComboBox>(dlg, "cboSmtpSecurity")->currentText(), QString("STARTTLS"));
+    QCOMPARE(find<QLineEdit>(dlg, "txt_9")->text(), QString("995"));
+    QCOMPARE(find<QComboBox>(dlg, "cboPop3Security")->currentText(), QString("SSL/TLS"));
+    find<QPushButton>(dlg, "cmdOK")->click();
+    QCOMPARE(raw("SMTPSecurity"), std::string("STARTTLS"));
+    QCOMPARE(raw("POP3Security"), std::string("SSL"));
+  }
+
+  // Security per direction and the sending login: shown for an account that never chose
+  // (without writing a choice for it), kept when chosen, with a warning for "なし".
+  void securityAndSendingLoginChoices() {
+    modCommon::sSetAccountValue(dir_, "SMTP", "smtp.example.jp:465");
+    modCommon::sSetAccountValue(dir_, "POP3", "pop.example.jp");
+    {
+      frmSet dlg(dir_, "x");
+      dlg.show();
+      auto* smtp = find<QComboBox>(dlg, "cboSmtpSecurity");
+      auto* pop3 = find<QComboBox>(dlg, "cboPop3Security");
+      QCOMPARE(smtp->currentText(), QString("SSL/TLS"));
+      QCOMPARE(pop3->currentText(), QString("STARTTLS"));
+      QCOMPARE(find<QComboBox>(dlg, "cboSmtpAuth")->currentText(), QString("受信と同じ"));
+      QVERIFY(!find<QLineEdit>(dlg, "txtSmtpUser")->isEnabled());
+      QVERIFY(!find<QLabel>(dlg, "lblSecurityWarning")->isVisible());
+      find<QLineEdit>(dlg, "txt_8")->setText("587");  // the standard rule follows the port
+      QCOMPARE(smtp->currentText(), QString("STARTTLS"));
+      find<QPushButton>(dlg, "cmdOK")->click();
+    }
+    QCOMPARE(raw("SMTPSecurity"), std::string("<none>"));
+    QCOMPARE(raw("POP3Security"), std::string("<none>"));
+    QCOMPARE(raw("SMTPAuth"), std::string("<none>"));
+    {
+      frmSet dlg(dir_, "x");
+      dlg.show();
+      auto* pop3 = find<QComboBox>(dlg, "cboPop3Security");
+      pop3->setCurrentIndex(2);
+      emit pop3->activated(2);
+      QVERIFY(find<QLabel>(dlg, "lblSecurityWarning")->isVisible());
+      find<QComboBox>(dlg, "cboSmtpAuth")->setCurrentIndex(2);
+      QVERIFY(find<QLineEdit>(dlg, "txtSmtpUser")->isEnabled());
+      find<QLineEdit>(dlg, "txtSmtpUser")->setText("sender");
+      find<QLineEdit>(dlg, "txtSmtpPass")->setText("pw");
+      find<QPushButton>(dlg, "cmdOK")->click();
+    }
+    QCOMPARE(raw("POP3Security"), std::string("NONE"));
+    QCOMPARE(raw("SMTPAuth"), std::string("2"));
+    QCOMPARE(plain("SMTPUser"), std::string("sender"));
+    QCOMPARE(plain("SMTPPass"), std::string("pw"));
+    QVERIFY(raw("SMTPPass") != "pw");
+    frmSet again(dir_, "x");
+    QCOMPARE(find<QComboBox>(again, "cboPop3Security")->currentText(), QString("なし"));
+    QCOMPARE(find<QLineEdit>(again, "txtSmtpPass")->text(), QString("pw"));
+  }
+
+  // Tab walks the basic page in reading order.
+  void tabFollowsReadingOrder() {
+    frmSet dlg(dir_, "Account01");
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    find<QLineEdit>(dlg, "txt_0")->setFocus();
+    QStringList seen{"txt_0"};
+    for (int i = 0; i < 18; ++i) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      seen << QApplication::focusWidget()->objectName();
+    }
+    QCOMPARE(seen, (QStringList{"txt_0", "txt_1", "txt_2", "txt_3", "txt_8", "cmdDefault_0",
+                                "cboSmtpSecurity", "txt_4", "txt_9", "cmdDefault_1",
+                                "cboPop3Security", "txt_5", "txt_6", "cboSmtpAuth", "chk_0",
+                                "cmdEasy", "cmdCert", "cmdOK", "cmdCancel"}));
+  }
+
   void focusedBoxAndLabelAreMarked() {
     frmSet dlg(dir_, "Account01");
     dlg.show();
