@@ -20,7 +20,7 @@ namespace {
 constexpr const char* kTokenizer = "qbgram";
 constexpr const char* kVersion = "2";
 // Mails read ahead of the writer in one batch, and mails per transaction.
-constexpr std::size_t kBatch = 256;
+constexpr std::size_t kBatch = 1024;
 
 // --- the tokenizer: overlapping three-character pieces -------------------------------
 // A document gives a piece at every character (the last two of each field shorter, so a
@@ -198,7 +198,7 @@ bool MailIndex::fExec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, 
 bool MailIndex::fPrepareSchema() {
   sqlite3_busy_timeout(db_, 5000);
   if (!registerTokenizer(db_)) return false;
-  if (!fExec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;")) return false;
+  if (!fExec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536;")) return false;
   // Mail ids are never given twice (AUTOINCREMENT): the text table may still hold the id
   // of a mail that was dropped, and must not lend its text to a newcomer.
   if (!fExec("CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT);"
@@ -372,32 +372,37 @@ bool MailIndex::fSync(const std::vector<fs::path>& folders, const SyncProgress& 
 }
 
 std::optional<std::vector<fs::path>> MailIndex::fQuery(std::string_view query, const std::vector<fs::path>& folders,
-                                                       std::vector<fs::path>& stale) {
+                                                       std::vector<fs::path>& stale, std::size_t maxHits) {
   stale.clear();
   if (!db_ || damaged_) return std::nullopt;
-  std::unordered_map<std::string, long long> stamps;
+  std::unordered_map<std::string, std::pair<long long, long long>> known;  // path → id, stamp
   {
-    Stmt all(db_, "SELECT path, stamp FROM folders");
-    while (all.step() == SQLITE_ROW) stamps[all.text(0)] = all.integer(1);
+    Stmt all(db_, "SELECT path, id, stamp FROM folders");
+    while (all.step() == SQLITE_ROW) known[all.text(0)] = {all.integer(1), all.integer(2)};
   }
-  std::set<std::string> current;
+  std::unordered_map<long long, const fs::path*> current;  // folder id → folder
   for (const fs::path& folder : folders) {
-    const std::string key = mailstore::fUtf8(folder);
-    auto it = stamps.find(key);
-    if (it != stamps.end() && it->second == stampOf(folder)) current.insert(key);
+    auto it = known.find(mailstore::fUtf8(folder));
+    if (it != known.end() && it->second.second == stampOf(folder)) current[it->second.first] = &folder;
     else stale.push_back(folder);
   }
   std::vector<fs::path> hits;
   const std::string expression = matchExpression(fNormalize(query));
   if (expression.empty()) return hits;
+  // The text table gives the ids; the mails table is probed by id (never scanned).
   Stmt match(db_,
-             "SELECT f.path, m.name FROM grams JOIN mails m ON m.id = grams.rowid"
-             " JOIN folders f ON f.id = m.folder WHERE grams MATCH ?1");
+             "SELECT folder, name FROM mails WHERE id IN (SELECT rowid FROM grams WHERE grams MATCH ?1)"
+             " ORDER BY id DESC");
   match.bind(1, expression);
   int rc;
   while ((rc = match.step()) == SQLITE_ROW) {
-    std::string folder = match.text(0);
-    if (current.count(folder)) hits.push_back(mailstore::fPath(folder) / mailstore::fPath(match.text(1)));
+    auto folder = current.find(match.integer(0));
+    if (folder == current.end()) continue;
+    hits.push_back(*folder->second / mailstore::fPath(match.text(1)));
+    if (hits.size() >= maxHits) {
+      rc = SQLITE_DONE;
+      break;
+    }
   }
   if (rc != SQLITE_DONE) {
     if ((rc & 0xff) == SQLITE_CORRUPT || (rc & 0xff) == SQLITE_NOTADB) damaged_ = true;
@@ -438,12 +443,12 @@ std::vector<fs::path> fSearchFiles(const std::vector<fs::path>& folders, std::st
   return hits;
 }
 
-StoreHits fSearchStore(const fs::path& programDir, MailIndex* index, std::string_view query) {
+StoreHits fSearchStore(const fs::path& programDir, MailIndex* index, std::string_view query, std::size_t maxHits) {
   StoreHits result;
   const std::vector<fs::path> folders = fStoreFolders(programDir);
   std::vector<fs::path> stale = folders;
   if (index && index->fBuilt()) {
-    if (auto hits = index->fQuery(query, folders, stale)) {
+    if (auto hits = index->fQuery(query, folders, stale, maxHits)) {
       result.paths = std::move(*hits);
       result.usedIndex = true;
     } else {
@@ -453,6 +458,7 @@ StoreHits fSearchStore(const fs::path& programDir, MailIndex* index, std::string
   result.staleFolders = stale.size();
   auto more = fSearchFiles(stale, query);
   result.paths.insert(result.paths.end(), more.begin(), more.end());
+  if (result.paths.size() > maxHits) result.paths.resize(maxHits);
   return result;
 }
 

@@ -6,6 +6,7 @@
 // entry carries the folder's modification stamp, a folder whose stamp moved on is read
 // again by fSync, and until then searches read that folder's files instead.
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -40,9 +41,10 @@ class MailIndex {
   bool fSync(const std::vector<fs::path>& folders, const SyncProgress& progress = {});
   // The mails of the current folders among `folders` whose text holds every term of the
   // query; `stale` gets the folders the index does not have current. Nothing when the
-  // index cannot answer (damaged: search the files; the next sync rebuilds it).
+  // index cannot answer (damaged: search the files; the next sync rebuilds it). At most
+  // `maxHits`, the most recently indexed first.
   std::optional<std::vector<fs::path>> fQuery(std::string_view query, const std::vector<fs::path>& folders,
-                                               std::vector<fs::path>& stale);
+                                               std::vector<fs::path>& stale, std::size_t maxHits = SIZE_MAX);
   // The index file's size with its journal.
   std::uintmax_t fFileSize() const;
 
@@ -74,6 +76,7 @@ struct StoreHits {
   bool usedIndex = false;
   std::size_t staleFolders = 0;
 };
-StoreHits fSearchStore(const fs::path& programDir, MailIndex* index, std::string_view query);
+StoreHits fSearchStore(const fs::path& programDir, MailIndex* index, std::string_view query,
+                       std::size_t maxHits = SIZE_MAX);
 
 }  // namespace search

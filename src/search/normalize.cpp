@@ -111,3 +111,13 @@ bool fContainsTerms(std::string_view haystack, std::string_view needle) {
 }
 
 }  // namespace search
+
+namespace search {
+std::vector<std::size_t> fFilter(const std::vector<std::string>& texts, std::string_view query) {
+  const std::string needle = fNormalize(query);
+  std::vector<std::size_t> out;
+  for (std::size_t i = 0; i < texts.size(); ++i)
+    if (fContainsTerms(texts[i], needle)) out.push_back(i);
+  return out;
+}
+}  // namespace search

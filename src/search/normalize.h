@@ -6,6 +6,7 @@
 // between two Japanese characters goes away, since mail wraps Japanese lines anywhere.
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace search {
 
@@ -15,4 +16,10 @@ std::string fNormalize(std::string_view utf8);
 // term of the needle somewhere in the haystack.
 bool fContainsTerms(std::string_view haystack, std::string_view needle);
 
+}  // namespace search
+
+namespace search {
+// The positions of the texts (each normalised already) that hold every term of the
+// query: the listed folder's filter, which runs at every key press.
+std::vector<std::size_t> fFilter(const std::vector<std::string>& texts, std::string_view query);
 }  // namespace search
