@@ -1,6 +1,9 @@
 #include "search/index.h"
 
 #include <sqlite3.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <future>
@@ -161,17 +164,36 @@ struct Pending {
 
 fs::path fIndexFile(const fs::path& programDir) { return programDir / "search-index.db"; }
 
+namespace {
+
+// Whether a folder can hold folders. On Linux a folder's link count is 2 plus its number
+// of subfolders (where the file system keeps it so): a mail folder of ten thousand files
+// and no subfolder is then never read just to find none.
+bool mayHaveSubfolders(const fs::path& dir) {
+#ifndef _WIN32
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) == 0 && st.st_nlink == 2) return false;
+#endif
+  (void)dir;
+  return true;
+}
+
+void addSubfolders(const fs::path& dir, std::vector<fs::path>& out) {
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code fe;
+    if (!it->is_directory(fe) || it->is_symlink(fe)) continue;
+    out.push_back(it->path());
+    if (mayHaveSubfolders(it->path())) addSubfolders(it->path(), out);
+  }
+}
+
+}  // namespace
+
 std::vector<fs::path> fStoreFolders(const fs::path& programDir) {
   std::vector<fs::path> folders;
   const fs::path prefix = mailstore::fAccountPrefix(programDir);
-  for (int number : mailstore::fScanAccounts(prefix)) {
-    std::error_code ec;
-    const fs::path account = mailstore::fAccountFolder(prefix, number);
-    for (fs::recursive_directory_iterator it(account, ec), end; !ec && it != end; it.increment(ec)) {
-      std::error_code fe;
-      if (it->is_directory(fe) && !it->is_symlink(fe)) folders.push_back(it->path());
-    }
-  }
+  for (int number : mailstore::fScanAccounts(prefix)) addSubfolders(mailstore::fAccountFolder(prefix, number), folders);
   return folders;
 }
 
@@ -389,21 +411,29 @@ std::optional<std::vector<fs::path>> MailIndex::fQuery(std::string_view query, c
   std::vector<fs::path> hits;
   const std::string expression = matchExpression(fNormalize(query));
   if (expression.empty()) return hits;
-  // The text table gives the ids; the mails table is probed by id (never scanned).
+  // The text table gives the ids; the mails table is probed by id (never scanned, which
+  // an ORDER BY on it would make the planner do).
+  // The newest entries first, and no more than asked for: the text table walks its lists
+  // from the end and stops there.
   Stmt match(db_,
-             "SELECT folder, name FROM mails WHERE id IN (SELECT rowid FROM grams WHERE grams MATCH ?1)"
-             " ORDER BY id DESC");
-  match.bind(1, expression);
+             "SELECT id, folder, name FROM mails WHERE id IN"
+             " (SELECT rowid FROM grams WHERE grams MATCH ?1 ORDER BY rowid DESC LIMIT ?2)");
+  match.bind(1, expression).bind(2, maxHits > static_cast<std::size_t>(INT64_MAX) ? -1LL : static_cast<long long>(maxHits));
+  struct Row {
+    long long id;
+    const fs::path* folder;
+    std::string name;
+  };
+  std::vector<Row> rows;
   int rc;
   while ((rc = match.step()) == SQLITE_ROW) {
-    auto folder = current.find(match.integer(0));
-    if (folder == current.end()) continue;
-    hits.push_back(*folder->second / mailstore::fPath(match.text(1)));
-    if (hits.size() >= maxHits) {
-      rc = SQLITE_DONE;
-      break;
-    }
+    auto folder = current.find(match.integer(1));
+    if (folder != current.end()) rows.push_back(Row{match.integer(0), folder->second, match.text(2)});
   }
+  std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.id > b.id; });
+  if (rows.size() > maxHits) rows.resize(maxHits);
+  hits.reserve(rows.size());
+  for (const Row& row : rows) hits.push_back(*row.folder / mailstore::fPath(row.name));
   if (rc != SQLITE_DONE) {
     if ((rc & 0xff) == SQLITE_CORRUPT || (rc & 0xff) == SQLITE_NOTADB) damaged_ = true;
     return std::nullopt;
