@@ -119,8 +119,10 @@ MailSearch::MailSearch(Form1& form)
 }
 
 MailSearch::~MailSearch() {
+  // The window is going: what the workers post back is dropped with this object.
   stop_->store(true);
-  sWait();
+  searches_->waitForDone();
+  syncs_->waitForDone();
 }
 
 void MailSearch::sWait() {
@@ -258,25 +260,26 @@ void MailSearch::sSyncIndex() {
   if (syncing_.exchange(true)) return;
   const std::filesystem::path program = form_.fProgramDir();
   QPointer<MailSearch> self(this);
-  QPointer<Form1> form(&form_);
   auto stop = stop_;
-  syncs_->start([self, form, stop, program, this] {
+  // Everything posted back goes through this object: it lives no longer than the window.
+  syncs_->start([self, stop, program, this] {
     search::MailIndex index(search::fIndexFile(program));
     bool reported = false;
     const bool ok = index.fSync(search::fStoreFolders(program), [&](std::size_t done, std::size_t total) {
       if (total >= kReportFrom) {
         reported = true;
-        QMetaObject::invokeMethod(form, [form, done, total] {
-          if (form) form->sSetStatus(1, QStringLiteral("検索用の索引を作成中 %1 / %2").arg(done).arg(total));
+        QMetaObject::invokeMethod(self, [self, done, total] {
+          if (self) self->form_.sSetStatus(1, QStringLiteral("検索用の索引を作成中 %1 / %2").arg(done).arg(total));
         }, Qt::QueuedConnection);
       }
       return !stop->load();
     });
     syncing_ = false;
     if (stop->load()) return;
-    QMetaObject::invokeMethod(self, [self, form, ok, reported] {
-      if (form && reported) form->sSetStatus(1, QStringLiteral("検索用の索引を作成しました"));
-      if (self) emit self->indexSynced(ok);
+    QMetaObject::invokeMethod(self, [self, ok, reported] {
+      if (!self) return;
+      if (reported) self->form_.sSetStatus(1, QStringLiteral("検索用の索引を作成しました"));
+      emit self->indexSynced(ok);
     }, Qt::QueuedConnection);
   });
 }
