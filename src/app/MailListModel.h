@@ -14,7 +14,7 @@ struct MailRow {
   QString date;
   QString path;   // the message file; every command finds its file through it
   int icon = 5;   // 5 unread, 6 read
-  QString folder;  // where the mail lives, shown while search hits from every folder are listed
+  QString folder{};  // where the mail lives, shown while search hits from every folder are listed
 };
 
 class MailListModel : public QAbstractTableModel {
