@@ -269,6 +269,12 @@ class Form1 : public QMainWindow {
   void sPendingSent(const std::filesystem::path& accountFolder, const QString& text);
   QPointer<QMainWindow> composer_;
   std::thread pendingWorker_;
+  // The search box and the File menu's import and export (Form1_search.cpp).
+  void sInstallSearchAndTransfer();
+  void sImportMail();
+  void sExportFolder();
+  // The folder import and export act on: the selected folder, an account's inbox.
+  std::filesystem::path fTransferFolder() const;
 
   std::filesystem::path programDir_;
   std::filesystem::path settingsPath_;

@@ -35,6 +35,12 @@ void Form1::sLayout() {
     wb->setGeometry(preview);
   }
   FootySetPos(0, preview.x(), preview.y(), preview.width(), preview.height());
+  // The search box takes the top of the list's place.
+  if (QWidget* bar = client_->findChild<QWidget*>(QStringLiteral("searchBar"), Qt::FindDirectChildrenOnly)) {
+    const int h = std::min(bar->sizeHint().height(), split2_->y());
+    bar->setGeometry(split2_->x(), 0, split2_->width(), h);
+    ListView1_->setGeometry(split2_->x(), h, split2_->width(), split2_->y() - h);
+  }
   sUpdateNoAccountHint();
   // Panel 1 takes the rest of the status bar by its stretch: a width fixed from the
   // window's would keep the window from ever getting narrower.

@@ -14,6 +14,7 @@
 #include "app/Form1.h"
 #include "app/MailListModel.h"
 #include "mail/mail.h"
+#include "search/hitcommands.h"
 #include "store/folderTree.h"
 #include "store/mailstore.h"
 #include "store/mod_ini.h"
@@ -177,8 +178,10 @@ void Form1::sSelectAllMails() { ListView1_->selectAll(); }
 
 void Form1::sDeleteSelectedMails() {
   // The rows came from the listed folder, whatever node the tree highlights now: only
-  // rows listed from the trash are deleted for good.
-  if (listedKey_.isEmpty()) return;  // an account node lists nothing to delete
+  // rows listed from the trash are deleted for good. Search hits from every folder are
+  // each deleted where they live.
+  const bool hits = listModel_->fFolderColumn();
+  if (listedKey_.isEmpty() && !hits) return;  // an account node lists nothing to delete
   const std::string key = listedKey_.toStdString();
   const bool trash =
       key.rfind(mailstore::kTrash, 0) == 0 && key.size() == mailstore::kTrash.size() + 2;
@@ -190,7 +193,9 @@ void Form1::sDeleteSelectedMails() {
   for (int r : rows) files.push_back(mailstore::fPath(listModel_->fRow(r).path.toStdString()));
   // A mail that could not be moved or deleted stays listed, with its state.
   std::vector<std::filesystem::path> failed;
-  if (trash) {
+  if (hits) {
+    failed = search::fDeleteWhereTheyLive(accountPrefix_, files);
+  } else if (trash) {
     failed = mailstore::fDeleteMails(files);
   } else {
     const int number = folderTree::fNodeAccount(key);

@@ -178,6 +178,7 @@ void Form1::sInstallOwnCommands() {
   sInstallFileCommands();  // accounts, folders and the trash
   sSetMenuHandler(Menu::Set, 0, [this] { mnuSetItem_0(); });
   sInstallAddressCommands();
+  sInstallSearchAndTransfer();
   // The Edit menu works on the viewer; its write protection decides what changes.
   sSetMenuHandler(Menu::Footy, 0, [] { FootyCut(0); });
   sSetMenuHandler(Menu::Footy, 1, [] { FootyCopy(0); });

@@ -15,6 +15,7 @@
 #include <windows.h>
 #endif
 
+#include "app/DesktopNotifier.h"
 #include "app/ElidedLabel.h"
 #include "app/Form1.h"
 #include "store/folderTree.h"
@@ -73,7 +74,15 @@ void Form1::sSendToBrowser(const QString& url) {
 }
 
 void Form1::sTrayBalloon(const QString& title, const QString& text) {
-  tray_->showMessage(title.left(63), text.left(255), QSystemTrayIcon::Information);
+  // The tray where there is one; else the desktop's notification service; else the
+  // status bar: the notice is never lost.
+  if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    tray_->showMessage(title.left(63), text.left(255), QSystemTrayIcon::Information);
+    return;
+  }
+  auto* notifier = findChild<DesktopNotifier*>(QString(), Qt::FindDirectChildrenOnly);
+  if (notifier && notifier->fNotify(title.left(63), text.left(255))) return;
+  sSetStatus(1, text.trimmed().replace(QStringLiteral("\r\n"), QStringLiteral(" / ")));
 }
 
 void Form1::sSetStatus(int panel, const QString& text) {
@@ -124,6 +133,9 @@ void Form1::sCreateTray() {
   tray_->setToolTip(kTitle.left(127));
   connect(tray_, &QSystemTrayIcon::activated, this,
           [this](QSystemTrayIcon::ActivationReason reason) { sTrayActivated(reason); });
+  // A click on the desktop's notice does what a click on the tray icon does.
+  connect(new DesktopNotifier(this), &DesktopNotifier::clicked, this,
+          [this] { sTrayActivated(QSystemTrayIcon::Trigger); });
 }
 
 void Form1::sTrayActivated(int reason) {

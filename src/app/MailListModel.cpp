@@ -51,14 +51,27 @@ int MailListModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
-int MailListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 3; }
+int MailListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : folderColumn_ ? 4 : 3;
+}
+
+void MailListModel::sSetFolderColumn(bool shown) {
+  if (folderColumn_ == shown) return;
+  beginResetModel();
+  folderColumn_ = shown;
+  if (!shown && sortColumn_ == 3) sortColumn_ = 2;
+  endResetModel();
+}
 
 QVariant MailListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= static_cast<int>(rows_.size())) return {};
   const MailRow& r = rows_[index.row()].row;
   switch (role) {
     case Qt::DisplayRole:
-      return index.column() == 0 ? r.subject : index.column() == 1 ? r.party : r.date;
+      return index.column() == 0   ? r.subject
+             : index.column() == 1 ? r.party
+             : index.column() == 2 ? r.date
+                                   : r.folder;
     case Qt::DecorationRole:
       if (index.column() == 0) return stateIcon(r.icon);
       return {};
@@ -75,8 +88,9 @@ QVariant MailListModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant MailListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section > 2) return {};
-  return headers_[section];
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0) return {};
+  if (section == 3 && folderColumn_) return QStringLiteral("フォルダ");
+  return section <= 2 ? headers_[section] : QVariant();
 }
 
 Qt::ItemFlags MailListModel::flags(const QModelIndex& index) const {
@@ -119,6 +133,7 @@ MailListModel::Entry MailListModel::fEntry(MailRow row) {
   e.key[0] = row.subject.toCaseFolded();
   e.key[1] = row.party.toCaseFolded();
   e.key[2] = row.date.toCaseFolded();
+  e.key[3] = row.folder.toCaseFolded();
   e.row = std::move(row);
   e.seq = nextSeq_++;
   return e;
@@ -206,7 +221,7 @@ int MailListModel::fFindPath(const QString& path) const {
 }
 
 void MailListModel::sSetSort(int column, Qt::SortOrder order) {
-  if (column < 0 || column > 2) return;
+  if (column < 0 || column > (folderColumn_ ? 3 : 2)) return;
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
   // Persistent indexes (the selection, the current row) follow their rows.
   const QModelIndexList before = persistentIndexList();

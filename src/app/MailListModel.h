@@ -14,6 +14,7 @@ struct MailRow {
   QString date;
   QString path;   // the message file; every command finds its file through it
   int icon = 5;   // 5 unread, 6 read
+  QString folder{};  // where the mail lives, shown while search hits from every folder are listed
 };
 
 class MailListModel : public QAbstractTableModel {
@@ -55,7 +56,11 @@ class MailListModel : public QAbstractTableModel {
   // The display row of a file; -1 when it is not listed.
   int fFindPath(const QString& path) const;
 
-  // Sorting by the text of one column (0 to 2). The setting stays across refills.
+  // A fourth column, the folder of each mail, for search hits from every folder.
+  void sSetFolderColumn(bool shown);
+  bool fFolderColumn() const { return folderColumn_; }
+
+  // Sorting by the text of one column (0 to 2, 3 while the folder column is shown). The setting stays across refills.
   void sSetSort(int column, Qt::SortOrder order);
   int fSortColumn() const { return sortColumn_; }
   Qt::SortOrder fSortOrder() const { return sortOrder_; }
@@ -70,7 +75,7 @@ class MailListModel : public QAbstractTableModel {
   // was added in, which keeps equal texts in enumeration order.
   struct Entry {
     MailRow row;
-    QString key[3];
+    QString key[4];
     quint64 seq = 0;
   };
   Entry fEntry(MailRow row);
@@ -80,6 +85,7 @@ class MailListModel : public QAbstractTableModel {
   std::vector<Entry> rows_;  // in display order
   quint64 nextSeq_ = 0;
   QString headers_[3];
+  bool folderColumn_ = false;
   int sortColumn_ = 2;
   Qt::SortOrder sortOrder_ = Qt::DescendingOrder;
 };

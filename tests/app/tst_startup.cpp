@@ -87,7 +87,11 @@ void StartupTest::restoresTwipsGeometryAndSplitters() {
     auto* viewer = form.findChild<QWidget*>("Footy_0");
     QVERIFY(tv && list && viewer);
     QCOMPARE(tv->geometry(), QRect(0, 0, 180, form.centralWidget()->height()));
-    QCOMPARE(list->geometry(), QRect(184, 0, form.centralWidget()->width() - 184, 200));
+    // The list's place above the bar holds the search box on top and the list below it.
+    auto* search = form.findChild<QWidget*>("searchBar");
+    QVERIFY(search && search->height() > 0);
+    QCOMPARE(search->geometry() | list->geometry(), QRect(184, 0, form.centralWidget()->width() - 184, 200));
+    QCOMPARE(list->geometry().top(), search->geometry().bottom() + 1);
     // Below the bar the header panel, then the body viewer down to the status bar.
     auto* header = form.findChild<QWidget*>("fraHeader");
     QVERIFY(header);
