@@ -50,6 +50,7 @@ Form1::Form1(const QString& programDir, QWidget* parent) : QMainWindow(parent) {
 }
 
 Form1::~Form1() {
+  sWaitMailCounts();
   // The tree empties itself as it goes; the window is no longer there to hear of it.
   tv_->model()->disconnect(this);
   if (started_) sUnload();
