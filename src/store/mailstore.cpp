@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #endif
 
 #include "store/fsutil.h"
@@ -182,6 +183,24 @@ std::vector<fs::path> fListMailFiles(const fs::path& folder) {
   return files;
 }
 
+#ifndef _WIN32
+namespace {
+// File systems whose folders' link count is always 2 plus their number of subfolders.
+bool linkCountShowsFolders(const fs::path& dir) {
+  struct statfs info {};
+  if (::statfs(dir.c_str(), &info) != 0) return false;
+  switch (static_cast<unsigned long>(info.f_type)) {
+    case 0xEF53UL:      // ext2, ext3, ext4
+    case 0x01021994UL:  // tmpfs
+    case 0x58465342UL:  // xfs
+      return true;
+    default:
+      return false;
+  }
+}
+}  // namespace
+#endif
+
 std::vector<std::string> fListFolderNames(const fs::path& dir) {
   std::vector<std::string> names;
 #ifdef _WIN32
@@ -193,7 +212,10 @@ std::vector<std::string> fListFolderNames(const fs::path& dir) {
     if (!name.empty() && name.front() != '.') names.push_back(std::move(name));
   }
 #else
-  // Read directly, as the mails are: the tree is built over every mail folder.
+  // A folder of a million mails holds no folder: its link count says so where the file
+  // system keeps it, and listing it would cost more than the rest of the start.
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) == 0 && st.st_nlink == 2 && linkCountShowsFolders(dir)) return names;
   DIR* d = ::opendir(dir.c_str());
   if (!d) return names;
   while (const dirent* entry = ::readdir(d)) {

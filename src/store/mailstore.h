@@ -58,7 +58,8 @@ bool fIsMailFileName(std::string_view name);
 std::vector<fs::path> fListMailFiles(const fs::path& folder);
 
 // The names of the folders directly in `dir` (links to folders too), hidden ones left
-// out, in directory order.
+// out, in directory order. Where the file system's link count of a folder tells that it
+// holds no real folder, it is not listed (a link to a folder in it is then not seen).
 std::vector<std::string> fListFolderNames(const fs::path& dir);
 
 // Account numbers from 1 upward, stopping at the first missing folder.
