@@ -1,7 +1,9 @@
 // Form1: the folder tree - building, counting, selecting, renaming and dropping mails.
 #include <QPushButton>
 #include <QApplication>
+#include <QHeaderView>
 #include <QMenu>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QTreeView>
 #include <climits>
@@ -190,11 +192,17 @@ void Form1::sWaitMailCounts() {
 
 void Form1::sShowMailCounts(const MailCounts& counts) {
   ++countsShown_;
-  // By key: the tree may have been rebuilt while the counts were worked out.
-  for (const auto& [key, count] : counts) {
-    if (QTreeWidgetItem* node = fNode(QString::fromStdString(key)))
-      node->setData(0, FolderTree::kCountRole, QString::number(count));
+  {
+    // Told one by one, the shown tree would measure all its rows again for each count:
+    // thousands of counts filling in would stall the window for seconds.
+    const QSignalBlocker quiet(tv_->model());
+    // By key: the tree may have been rebuilt while the counts were worked out.
+    for (const auto& [key, count] : counts) {
+      if (QTreeWidgetItem* node = fNode(QString::fromStdString(key)))
+        node->setData(0, FolderTree::kCountRole, QString::number(count));
+    }
   }
+  tv_->header()->resizeSections(QHeaderView::ResizeToContents);
   tv_->viewport()->update();
 }
 
