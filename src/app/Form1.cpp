@@ -55,6 +55,7 @@ Form1::Form1(const QString& programDir, QWidget* parent) : QMainWindow(parent) {
 Form1::~Form1() {
   // A send of the pending mails finishes first: it files each mail it sends.
   if (pendingWorker_.joinable()) pendingWorker_.join();
+  sWaitMailCounts();
   // The tree empties itself as it goes; the window is no longer there to hear of it.
   tv_->model()->disconnect(this);
   if (started_) sUnload();

@@ -150,6 +150,10 @@ class Form1 : public QMainWindow {
   using MailCounts = std::vector<std::pair<std::string, int>>;  // node key, count
   std::function<MailCounts()> fMailCounter() const;
   void sShowMailCounts(const MailCounts& counts);
+  // Shows the counts the remembered records give and those of small folders at once,
+  // and works out the rest on a worker thread: a big store's window is shown and used
+  // while its counts fill in.
+  void sStartMailCounts();
   void sClearView();
   // Fills the mail list from a folder (received- or sent-type); installed by the list.
   std::function<void(const std::filesystem::path& folder, bool sentType)> listFiller;
@@ -333,4 +337,8 @@ class Form1 : public QMainWindow {
   std::map<std::pair<Menu, int>, QAction*> items_;
   std::map<std::pair<Menu, int>, std::function<void()>> handlers_;
   QMap<QString, QTreeWidgetItem*> nodes_;
+  // Counts worked out after start-up; shown only when no later count was shown first.
+  std::thread countThread_;
+  int countsShown_ = 0;
+  void sWaitMailCounts();
 };

@@ -1,14 +1,18 @@
 // Form1: the folder tree - building, counting, selecting, renaming and dropping mails.
 #include <QPushButton>
 #include <QApplication>
+#include <QHeaderView>
 #include <QMenu>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QTreeView>
+#include <climits>
 
 #include "app/FolderTree.h"
 #include "app/Form1.h"
 #include "app/MailListModel.h"
 #include "editor/Footy.h"
+#include "store/countcache.h"
 #include "store/folderTree.h"
 #include "store/fsutil.h"
 #include "store/mailstore.h"
@@ -67,7 +71,7 @@ QTreeWidgetItem* Form1::fAddNode(const QString& parentKey, const QString& key, c
     icon = both;
   }
   node->setIcon(0, icon);
-  if (parent) node->setData(0, FolderTree::kCountRole, QString::number(count));
+  if (parent && count != folderTree::kNoCount) node->setData(0, FolderTree::kCountRole, QString::number(count));
   nodes_.insert(key, node);
   return node;
 }
@@ -76,12 +80,13 @@ void Form1::sBuildFolderTree() {
   tv_->clear();
   nodes_.clear();
   dragOriginNode = nullptr;
-  for (const folderTree::Node& n : folderTree::fBuildNodes(programDir_)) {
+  for (const folderTree::Node& n : folderTree::fBuildNodes(programDir_, false)) {
     QTreeWidgetItem* node =
         fAddNode(qs(n.parentKey), qs(n.key), qs(n.text), n.image, n.selectedImage, n.count);
     if (node && !node->parent()) node->setExpanded(true);
   }
   tv_->viewport()->update();
+  sStartMailCounts();
 }
 
 void Form1::sAddSubFolders(const std::filesystem::path& dir, const QString& parentKey) {
@@ -111,26 +116,93 @@ std::filesystem::path Form1::fNodeFolder(QTreeWidgetItem* node) const {
 
 void Form1::sMailCount() { sShowMailCounts(fMailCounter()()); }
 
-std::function<Form1::MailCounts()> Form1::fMailCounter() const {
-  std::vector<std::pair<std::string, std::filesystem::path>> folders;
-  for (QTreeWidgetItem* node : std::as_const(nodes_)) {
-    if (node->parent()) folders.emplace_back(u8(FolderTree::fKey(node)), fNodeFolder(node));
+namespace {
+
+struct CountedFolder {
+  std::string key;
+  std::filesystem::path account, folder;
+};
+
+// Counts the folders, each account's remembered records read and written once. Folders
+// the records do not serve are counted afresh while fewer than `budget` entries have
+// been listed; the others go to `left`.
+Form1::MailCounts countFolders(const std::vector<CountedFolder>& folders, long budget,
+                               std::vector<CountedFolder>* left) {
+  Form1::MailCounts counts;
+  counts.reserve(folders.size());
+  std::map<std::filesystem::path, countcache::AccountCounts> accounts;
+  long listed = 0;
+  for (const CountedFolder& f : folders) {
+    countcache::AccountCounts& records = accounts.try_emplace(f.account, f.account).first->second;
+    const long before = records.fListed();
+    std::optional<int> count = records.fCount(f.folder, folderTree::fIsTrashKey(f.key), listed < budget);
+    listed += records.fListed() - before;
+    if (count) {
+      counts.emplace_back(f.key, *count);
+    } else if (left) {
+      left->push_back(f);
+    }
   }
-  return [folders = std::move(folders)] {
-    MailCounts counts;
-    counts.reserve(folders.size());
-    for (const auto& [key, folder] : folders)
-      counts.emplace_back(key, folderTree::fCountFor(key, folder));
-    return counts;
-  };
+  for (auto& [account, records] : accounts) records.fSave();
+  return counts;
+}
+
+}  // namespace
+
+std::function<Form1::MailCounts()> Form1::fMailCounter() const {
+  std::vector<CountedFolder> folders;
+  for (QTreeWidgetItem* node : std::as_const(nodes_)) {
+    if (!node->parent()) continue;
+    const std::string key = u8(FolderTree::fKey(node));
+    folders.push_back({key, mailstore::fAccountFolder(accountPrefix_, folderTree::fNodeAccount(key)),
+                       fNodeFolder(node)});
+  }
+  return [folders = std::move(folders)] { return countFolders(folders, LONG_MAX, nullptr); };
+}
+
+void Form1::sStartMailCounts() {
+  // About a few hundredths of a second of listing before the window goes on.
+  constexpr long kListNow = 20000;
+  std::vector<CountedFolder> folders;
+  for (QTreeWidgetItem* node : std::as_const(nodes_)) {
+    if (!node->parent()) continue;
+    const std::string key = u8(FolderTree::fKey(node));
+    folders.push_back({key, mailstore::fAccountFolder(accountPrefix_, folderTree::fNodeAccount(key)),
+                       fNodeFolder(node)});
+  }
+  std::vector<CountedFolder> left;
+  sShowMailCounts(countFolders(folders, kListNow, &left));
+  if (left.empty()) return;
+  sWaitMailCounts();
+  const int shown = countsShown_;
+  countThread_ = std::thread([this, shown, left = std::move(left)] {
+    MailCounts counts = countFolders(left, LONG_MAX, nullptr);
+    QMetaObject::invokeMethod(
+        this,
+        [this, shown, counts = std::move(counts)] {
+          if (countsShown_ == shown) sShowMailCounts(counts);
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void Form1::sWaitMailCounts() {
+  if (countThread_.joinable()) countThread_.join();
 }
 
 void Form1::sShowMailCounts(const MailCounts& counts) {
-  // By key: the tree may have been rebuilt while the counts were worked out.
-  for (const auto& [key, count] : counts) {
-    if (QTreeWidgetItem* node = fNode(QString::fromStdString(key)))
-      node->setData(0, FolderTree::kCountRole, QString::number(count));
+  ++countsShown_;
+  {
+    // Told one by one, the shown tree would measure all its rows again for each count:
+    // thousands of counts filling in would stall the window for seconds.
+    const QSignalBlocker quiet(tv_->model());
+    // By key: the tree may have been rebuilt while the counts were worked out.
+    for (const auto& [key, count] : counts) {
+      if (QTreeWidgetItem* node = fNode(QString::fromStdString(key)))
+        node->setData(0, FolderTree::kCountRole, QString::number(count));
+    }
   }
+  tv_->header()->resizeSections(QHeaderView::ResizeToContents);
   tv_->viewport()->update();
 }
 

@@ -67,18 +67,10 @@ int fCountFor(std::string_view key, const fs::path& folder) {
 }
 
 void sAddSubFolders(const fs::path& dir, const std::string& parentKey, std::vector<Node>& nodes,
-                    std::unordered_set<std::string>& keys) {
+                    std::unordered_set<std::string>& keys, bool withCounts) {
   std::string nn = parentKey.size() >= 2 ? parentKey.substr(parentKey.size() - 2) : "";
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code typeEc;
-    if (!it->is_directory(typeEc)) continue;
-    std::string name = mailstore::fUtf8(it->path().filename());
-    if (name.empty() || name.front() == '.') continue;  // hidden on this platform
-    names.push_back(std::move(name));
-  }
-  if (ec && names.empty()) return;
+  std::vector<std::string> names = mailstore::fListFolderNames(dir);
+  if (names.empty()) return;
   std::sort(names.begin(), names.end());
 
   for (const std::string& name : names) {
@@ -86,20 +78,20 @@ void sAddSubFolders(const fs::path& dir, const std::string& parentKey, std::vect
     std::string key = "C" + name + nn;
     if (!keys.insert(key).second) return;  // duplicate key: this level ends here
     nodes.push_back({key, name, parentKey, kImageFolder, kImageFolderOpen,
-                     mailstore::fCountUnread(dir / mailstore::fPath(name))});
+                     withCounts ? mailstore::fCountUnread(dir / mailstore::fPath(name)) : kNoCount});
   }
   for (const std::string& name : names) {
     if (!mailstore::fIsStandardFolderName(name)) {
-      sAddSubFolders(dir / mailstore::fPath(name), "C" + name + nn, nodes, keys);
+      sAddSubFolders(dir / mailstore::fPath(name), "C" + name + nn, nodes, keys, withCounts);
     } else if (fIsStandardPlace(name, parentKey)) {
-      sAddSubFolders(dir / mailstore::fPath(name), name + nn, nodes, keys);
+      sAddSubFolders(dir / mailstore::fPath(name), name + nn, nodes, keys, withCounts);
     }
     // A standard name anywhere else is not searched: the folders inside it would hang
     // under the standard node of that name and map to that node's directory instead.
   }
 }
 
-std::vector<Node> fBuildNodes(const fs::path& programDir) {
+std::vector<Node> fBuildNodes(const fs::path& programDir, bool withCounts) {
   std::vector<Node> nodes;
   std::error_code ec;
   fs::path mailBox = programDir / "MailBox";
@@ -121,9 +113,10 @@ std::vector<Node> fBuildNodes(const fs::path& programDir) {
       fs::path folder = s.parent.empty() ? account / mailstore::fPath(s.name)
                                          : account / mailstore::fPath(s.parent) / mailstore::fPath(s.name);
       keys.insert(key);
-      nodes.push_back({key, std::string(s.name), parentKey, s.image, s.selectedImage, fCountFor(key, folder)});
+      nodes.push_back({key, std::string(s.name), parentKey, s.image, s.selectedImage,
+                       withCounts ? fCountFor(key, folder) : kNoCount});
     }
-    sAddSubFolders(account, rootKey, nodes, keys);
+    sAddSubFolders(account, rootKey, nodes, keys, withCounts);
   }
   return nodes;
 }

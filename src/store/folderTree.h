@@ -29,8 +29,10 @@ struct Node {
 
 // Every node of the store under programDir/MailBox, parents before children, in the
 // order the window adds them. Creates MailBox when it is missing (and then returns
-// nothing). Accounts are read from 01 up to the first missing number.
-std::vector<Node> fBuildNodes(const fs::path& programDir);
+// nothing). Accounts are read from 01 up to the first missing number. Without
+// `withCounts` every count is kNoCount, for the caller to fill in.
+inline constexpr int kNoCount = -1;
+std::vector<Node> fBuildNodes(const fs::path& programDir, bool withCounts = true);
 
 // The user folders below `dir`, recursively, appended to `nodes`. `keys` holds every key
 // already in the tree: a key met twice ends the scan of that directory level (the
@@ -38,7 +40,7 @@ std::vector<Node> fBuildNodes(const fs::path& programDir);
 // platform lists them, so the first of two equal names is found the same way
 // everywhere.
 void sAddSubFolders(const fs::path& dir, const std::string& parentKey, std::vector<Node>& nodes,
-                    std::unordered_set<std::string>& keys);
+                    std::unordered_set<std::string>& keys, bool withCounts = true);
 
 // The key without its two-digit account number ("受信箱", "root", "Cname").
 std::string fNodeKind(std::string_view key);

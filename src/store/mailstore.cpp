@@ -8,7 +8,9 @@
 
 #ifndef _WIN32
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #endif
 
 #include "store/fsutil.h"
@@ -34,18 +36,27 @@ std::string lowerAscii(std::string s) {
   return s;
 }
 
+// What a listing met besides the mails: how many entries it read, and whether any mail
+// was a link (its count then rests on a file outside the folder).
+struct ScanNotes {
+  int entries = 0;
+  bool links = false;
+};
+
 // Calls `fn(name)` with the name of every mail file of the folder; an unreadable folder
 // has none.
 template <typename Fn>
-void forEachMail(const fs::path& folder, Fn&& fn) {
+void forEachMail(const fs::path& folder, Fn&& fn, ScanNotes* notes = nullptr) {
 #ifdef _WIN32
   std::error_code ec;
   fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
   if (ec) return;
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     if (ec) return;
+    if (notes) ++notes->entries;
     std::error_code typeEc;
     if (!it->is_regular_file(typeEc)) continue;
+    if (notes && it->is_symlink(typeEc)) notes->links = true;
     const std::string name = fUtf8(it->path().filename());
     if (fIsMailFileName(name)) fn(std::string_view(name));
   }
@@ -55,11 +66,17 @@ void forEachMail(const fs::path& folder, Fn&& fn) {
   if (!dir) return;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string_view name = entry->d_name;
+    if (notes) ++notes->entries;
     if (!fIsMailFileName(name)) continue;
     bool regular = entry->d_type == DT_REG;
     if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
       struct stat st {};
       regular = ::fstatat(::dirfd(dir), entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
+      if (regular && notes) {
+        struct stat own {};
+        notes->links = notes->links || ::fstatat(::dirfd(dir), entry->d_name, &own, AT_SYMLINK_NOFOLLOW) != 0 ||
+                       S_ISLNK(own.st_mode);
+      }
     }
     if (regular) fn(name);
   }
@@ -166,6 +183,56 @@ std::vector<fs::path> fListMailFiles(const fs::path& folder) {
   return files;
 }
 
+#ifndef _WIN32
+namespace {
+// File systems whose folders' link count is always 2 plus their number of subfolders.
+bool linkCountShowsFolders(const fs::path& dir) {
+  struct statfs info {};
+  if (::statfs(dir.c_str(), &info) != 0) return false;
+  switch (static_cast<unsigned long>(info.f_type)) {
+    case 0xEF53UL:      // ext2, ext3, ext4
+    case 0x01021994UL:  // tmpfs
+    case 0x58465342UL:  // xfs
+      return true;
+    default:
+      return false;
+  }
+}
+}  // namespace
+#endif
+
+std::vector<std::string> fListFolderNames(const fs::path& dir) {
+  std::vector<std::string> names;
+#ifdef _WIN32
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code typeEc;
+    if (!it->is_directory(typeEc)) continue;
+    std::string name = fUtf8(it->path().filename());
+    if (!name.empty() && name.front() != '.') names.push_back(std::move(name));
+  }
+#else
+  // A folder of a million mails holds no folder: its link count says so where the file
+  // system keeps it, and listing it would cost more than the rest of the start.
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) == 0 && st.st_nlink == 2 && linkCountShowsFolders(dir)) return names;
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return names;
+  while (const dirent* entry = ::readdir(d)) {
+    const std::string_view name = entry->d_name;
+    if (name.empty() || name.front() == '.') continue;
+    bool folder = entry->d_type == DT_DIR;
+    if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+      struct stat target {};
+      folder = ::fstatat(::dirfd(d), entry->d_name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+    }
+    if (folder) names.emplace_back(name);
+  }
+  ::closedir(d);
+#endif
+  return names;
+}
+
 std::vector<int> fScanAccounts(const fs::path& accountPrefix) {
   std::vector<int> numbers;
   std::error_code ec;
@@ -245,7 +312,8 @@ bool fDeleteFolder(const fs::path& folder) {
   return !ec && !fs::exists(folder, ec);
 }
 
-int fCountUnread(const fs::path& folder) {
+namespace {
+int countUnread(const fs::path& folder, ScanNotes& notes) {
   // Read or not, by lower-cased name (the first entry of a name counts). A plain ASCII
   // icon.ini - the usual one - is read in place, without building its lines.
   std::optional<std::string> bytes;
@@ -277,14 +345,26 @@ int fCountUnread(const fs::path& folder) {
     }
     auto it = read.find(key);
     if (it == read.end() || !it->second) ++count;
-  });
+  }, &notes);
   return count;
 }
+}  // namespace
 
-int fCountFiles(const fs::path& folder) {
-  int count = 0;
-  forEachMail(folder, [&](std::string_view) { ++count; });
-  return count;
+int fCountUnread(const fs::path& folder) { return fCountFolder(folder, false).count; }
+
+int fCountFiles(const fs::path& folder) { return fCountFolder(folder, true).count; }
+
+FolderCount fCountFolder(const fs::path& folder, bool allMails) {
+  FolderCount result;
+  ScanNotes notes;
+  if (allMails) {
+    forEachMail(folder, [&](std::string_view) { ++result.count; }, &notes);
+  } else {
+    result.count = countUnread(folder, notes);
+  }
+  result.entries = notes.entries;
+  result.plain = !notes.links;
+  return result;
 }
 
 bool fIsRead(const fs::path& folder, std::string_view fileName) {

@@ -57,6 +57,11 @@ bool fIsMailFileName(std::string_view name);
 // The mail files directly in a folder (no recursion), in directory order.
 std::vector<fs::path> fListMailFiles(const fs::path& folder);
 
+// The names of the folders directly in `dir` (links to folders too), hidden ones left
+// out, in directory order. Where the file system's link count of a folder tells that it
+// holds no real folder, it is not listed (a link to a folder in it is then not seen).
+std::vector<std::string> fListFolderNames(const fs::path& dir);
+
 // Account numbers from 1 upward, stopping at the first missing folder.
 std::vector<int> fScanAccounts(const fs::path& accountPrefix);
 // The lowest number whose folder does not exist; 0 when all 99 exist.
@@ -83,6 +88,15 @@ bool fDeleteFolder(const fs::path& folder);
 int fCountUnread(const fs::path& folder);
 // Every mail in the folder, read or not (the trash's count).
 int fCountFiles(const fs::path& folder);
+// Either count (all mails when `allMails`), with what the listing met: how many entries
+// it read (the work done) and whether the count rests on the folder's own entries and
+// icon.ini alone (`plain`: no mail is a link to a file elsewhere).
+struct FolderCount {
+  int count = 0;
+  int entries = 0;
+  bool plain = true;
+};
+FolderCount fCountFolder(const fs::path& folder, bool allMails);
 
 bool fIsRead(const fs::path& folder, std::string_view fileName);
 // Writes "Icon"/fileName = "6" in the folder's icon.ini.
