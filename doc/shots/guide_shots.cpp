@@ -1,6 +1,8 @@
 // Takes the user guide's pictures from the real windows: a program folder is set up in a
 // temporary directory (an account, its rules, a few mails), the windows are opened at
-// their first-start size and grabbed. Usage: quillbrook-guide-shots OUTPUT_DIR
+// their first-start size and grabbed. Usage: quillbrook-guide-shots OUTPUT_DIR, or
+// quillbrook-guide-shots --check PICTURE_DIR to fail when a window no longer looks like
+// its picture in the guide (the test run does this, so a changed window gets new pictures).
 #include <QApplication>
 #include <QDir>
 #include <QImage>
@@ -10,12 +12,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
+#include <cstdio>
 #include <fstream>
 
 #include "app/FolderTree.h"
 #include "app/Form1.h"
 #include "app/HtmlView.h"
 #include "app/MailListModel.h"
+#include "compose/frmEdit.h"
 #include "settings_ui/frmSet.h"
 #include "settings_ui/frmSetC.h"
 #include "store/accountsettings.h"
@@ -27,11 +31,35 @@ namespace fs = std::filesystem;
 namespace {
 
 QString outDir;
+bool checking = false;
+QStringList stale;
+
+// Pictures count as current when no more than this share of pixels differs (anti-aliasing
+// of one glyph may vary; a moved or new control changes far more).
+constexpr double kTolerance = 0.005;
+
+bool looksAlike(const QImage& shot, const QImage& picture) {
+  if (shot.size() != picture.size()) return false;
+  const QImage a = shot.convertToFormat(QImage::Format_RGB32);
+  const QImage b = picture.convertToFormat(QImage::Format_RGB32);
+  qint64 differing = 0;
+  for (int y = 0; y < a.height(); ++y) {
+    auto* rowA = reinterpret_cast<const QRgb*>(a.constScanLine(y));
+    auto* rowB = reinterpret_cast<const QRgb*>(b.constScanLine(y));
+    for (int x = 0; x < a.width(); ++x) differing += rowA[x] != rowB[x];
+  }
+  return differing <= kTolerance * a.width() * a.height();
+}
 
 // Small files: the pictures show text and flat controls, which a palette holds well.
 void save(const QPixmap& shot, const char* name) {
   QImage image = shot.toImage().convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither);
-  image.save(outDir + "/" + name, "PNG", 0);
+  const QString path = outDir + "/" + name;
+  if (!checking) {
+    image.save(path, "PNG", 0);
+  } else if (!looksAlike(image, QImage(path))) {
+    stale << name;
+  }
 }
 
 void mail(const fs::path& folder, const std::string& name, const std::string& subjectB64,
@@ -60,8 +88,7 @@ void setUpAccount(const fs::path& program) {
   s.user = "taro";
   s.pass = "secret";
   s.keepOnServer = true;
-  s.rules = {{"差出人", "news@shop.example.jp", "受信箱\\お知らせ", "2", ""},
-             {"件名", "【至急】", "", "0", ""}};
+  s.rules = rulelist::readRuleList("差出人|news@shop.example.jp|受信箱\\お知らせ|2||[件名|【至急】||0||[");
   accountsettings::fSave(account, s);
   const fs::path inbox = account / mailstore::fPath("受信箱");
   mail(inbox, "1.eml", b64("来週の打ち合わせについて"), "=?UTF-8?B?" + b64("佐藤 花子") + "?= <hanako@example.jp>",
@@ -84,9 +111,10 @@ void settle() { QTest::qWait(200); }
 int main(int argc, char** argv) {
   HtmlView::sPrepareApplication();
   QApplication app(argc, argv);
-  if (argc < 2) return 2;
-  outDir = QString::fromLocal8Bit(argv[1]);
-  QDir().mkpath(outDir);
+  checking = argc == 3 && QString::fromLatin1(argv[1]) == "--check";
+  if (argc < 2 || (argc == 3 && !checking)) return 2;
+  outDir = QString::fromLocal8Bit(argv[argc - 1]);
+  if (!checking) QDir().mkpath(outDir);
 
   // First start: an empty program folder, and the File menu where accounts are added.
   {
@@ -139,6 +167,14 @@ int main(int argc, char** argv) {
     settle();
     save(menu->grab(), "list-menu.png");
     menu->hide();
+    form.sRunMenuItem(Form1::Menu::List, 0);
+    settle();
+    if (QWidget* composer = form.fComposer()) save(composer->grab(), "compose.png");
+  }
+  if (!stale.isEmpty()) {
+    std::fprintf(stderr, "Pictures that no longer match their window (run quillbrook-guide-shots %s): %s\n",
+                 "doc/guide/images", qPrintable(stale.join(", ")));
+    return 1;
   }
   return 0;
 }

@@ -362,7 +362,7 @@ void ReceiveTest::runKeepsWindowLiveAndRefusesOverlap() {
     }
   } counter;
   counter.n = &paints;
-  auto* panel = form.findChild<QLabel*>("StatusBar1Panel_1");
+  auto* panel = form.findChild<QWidget*>("StatusBar1Panel_1");
   panel->installEventFilter(&counter);
   poke.start(1);
   form.mnuFileItem_Click(1);

@@ -181,8 +181,11 @@ void ComposerTest::openWhileOpenAndNewAfterReply() {
     auto bare = openForm(QString());
     QVERIFY(bare);
     bare->fTree()->setCurrentItem(nullptr);
+    QString told;
+    bare->messageBox = [&](const QString&, const QString& text) { told = text; };
     bare->mnuFileItem_Click(0);
     QVERIFY(!bare->fComposer());
+    QVERIFY(!told.isEmpty());  // says why nothing opened
   }
   auto form = openForm("受信箱01");
   QVERIFY(form);

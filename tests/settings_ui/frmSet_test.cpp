@@ -396,6 +396,19 @@ class FrmSetTest : public QObject {
     QVERIFY(told[0].contains("信頼済み"));
   }
 
+  // With both server boxes empty there is nothing to check: said so, not silently ignored.
+  void certificateCheckWithoutServersSaysWhy() {
+    frmSet dlg(dir_, "x");
+    QStringList told;
+    dlg.ask = [&](const QString& text, bool) {
+      told << text;
+      return false;
+    };
+    find<QPushButton>(dlg, "cmdCert")->click();
+    QCOMPARE(told.size(), 1);
+    QVERIFY(told[0].contains("サーバがありません"));
+  }
+
   // A server that never answers: the dialog keeps painting but takes no input until the
   // wait ends, and the user is told what went wrong.
   void certificateCheckOfASilentServerKeepsTheWindowAlive() {
