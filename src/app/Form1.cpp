@@ -198,6 +198,8 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
   }
   if (watched == client_ && event->type() == QEvent::Resize) {
     sLayout();
+  } else if (noAccountHint_ && watched == ListView1_->viewport() && event->type() == QEvent::Resize) {
+    sUpdateNoAccountHint();
   } else if (watched == split0_) {
     return fSplitterEvent(0, event);
   } else if (watched == split2_) {

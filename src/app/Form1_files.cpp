@@ -333,6 +333,9 @@ void Form1::sCreateNoAccountHint() {
     connect(model, signal, this, [this] { sUpdateNoAccountHint(); });
   }
   connect(model, &QAbstractItemModel::modelReset, this, [this] { sUpdateNoAccountHint(); });
+  // The list's viewport takes its size when the window system lays the list out, which can
+  // come after the window's own layout: the hint follows it.
+  ListView1_->viewport()->installEventFilter(this);
   sUpdateNoAccountHint();
 }
 
