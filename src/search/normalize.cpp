@@ -27,24 +27,6 @@ char32_t next(std::string_view s, std::size_t& i) {
   return c;
 }
 
-void put(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 // Half-width katakana U+FF61..U+FF9F as their full-width forms.
 constexpr std::array<char16_t, 63> kHalfKana = {
     u'。', u'「', u'」', u'、', u'・', u'ヲ', u'ァ', u'ィ', u'ゥ', u'ェ', u'ォ', u'ャ', u'ュ', u'ョ', u'ッ', u'ー',
@@ -65,7 +47,7 @@ bool joinMark(std::string& out, char32_t last, char32_t mark) {
   else if (last >= u'ハ' && last <= u'ホ' && (last - u'ハ') % 3 == 0) joined = last + (voiced ? 1 : 2);
   if (!joined) return false;
   out.resize(out.size() - 3);  // every kana here is three bytes
-  put(out, joined);
+  appendUtf8(out, joined);
   return true;
 }
 
@@ -93,7 +75,7 @@ std::string fNormalize(std::string_view s) {
     }
     if (pendingSpace && !out.empty() && !(pendingBreak && last >= 0x3000 && c >= 0x3000)) out += ' ';
     pendingSpace = pendingBreak = false;
-    put(out, c);
+    appendUtf8(out, c);
     last = c;
   }
   return out;
@@ -108,6 +90,24 @@ bool fContainsTerms(std::string_view haystack, std::string_view needle) {
     needle.remove_prefix(space + 1);
   }
   return true;
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
 }
 
 }  // namespace search
