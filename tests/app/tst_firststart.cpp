@@ -129,6 +129,21 @@ void FirstStartTest::helpItemsOpenTheInstalledGuide() {
   }
   QDesktopServices::unsetUrlHandler("file");
   QCOMPARE(recorder.opened, QList<QUrl>({QUrl::fromLocalFile(guide), QUrl::fromLocalFile(guide)}));
+
+  // A desktop with no browser and no opener: the user is told where the guide is.
+  const QByteArray path = qgetenv("PATH"), browser = qgetenv("BROWSER");
+  qputenv("PATH", dir.path().toLocal8Bit());
+  qunsetenv("BROWSER");
+  QStringList said;
+  {
+    Form1 form(dir.path());
+    form.messageBox = [&](const QString&, const QString& text) { said << text; };
+    form.sRunMenuItem(Form1::Menu::Help, 3);
+  }
+  qputenv("PATH", path);
+  if (!browser.isNull()) qputenv("BROWSER", browser);
+  QCOMPARE(said.size(), 1);
+  QVERIFY2(said[0].startsWith("ブラウザを開けませんでした") && said[0].contains(guide), qPrintable(said.join('|')));
 }
 
 QTEST_MAIN(FirstStartTest)
