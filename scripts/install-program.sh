@@ -5,7 +5,7 @@
 set -euo pipefail
 build="$1"
 prefix="$2"
-app="$build/src/app"
+app="$build/src/ui"
 mkdir -p "$prefix"
 install -m 0755 "$app/quillbrook" "$prefix/quillbrook"
 # The new guide goes in whole before the old one goes, so an interrupted install never

@@ -11,7 +11,7 @@ prefix="${QB_PROGRAM_DIR:-$HOME/Quillbrook}"
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQB_BUILD_TESTS=OFF \
   -DQB_BUILD_BENCH=OFF -DQB_FUZZ=OFF
 cmake --build "$build" -j "$(nproc)" --target quillbrook
-if [ ! -f "$build/src/app/quillbrook" ]; then
+if [ ! -f "$build/src/ui/quillbrook" ]; then
   echo "The mail store and the mail library are built; the program window is not part of this build yet."
   exit 0
 fi

@@ -10,8 +10,8 @@
 #include <cstdio>
 
 #include "address/addressbook.h"
-#include "address/frmAddress.h"
-#include "app/Form1.h"
+#include "ui/address/frmAddress.h"
+#include "ui/main/Form1.h"
 #include "store/mailstore.h"
 
 namespace fs = std::filesystem;

@@ -12,10 +12,10 @@
 #include <cstdio>
 #include <fstream>
 
-#include "app/FolderTree.h"
-#include "app/Form1.h"
-#include "app/MailListModel.h"
-#include "compose/frmEdit.h"
+#include "ui/main/FolderTree.h"
+#include "ui/main/Form1.h"
+#include "ui/main/MailListModel.h"
+#include "ui/compose/frmEdit.h"
 #include "compose/phrases.h"
 #include "mailservers.h"
 #include "store/mailstore.h"

@@ -9,9 +9,9 @@
 #include <fstream>
 #include <string>
 
-#include "app/FolderTree.h"
-#include "app/Form1.h"
-#include "app/MailListModel.h"
+#include "ui/main/FolderTree.h"
+#include "ui/main/Form1.h"
+#include "ui/main/MailListModel.h"
 #include "store/mailstore.h"
 
 namespace fs = std::filesystem;

@@ -10,9 +10,9 @@
 #include <filesystem>
 #include <random>
 
-#include "app/EspeakSpeech.h"
-#include "app/FolderTree.h"
-#include "app/Form1.h"
+#include "ui/common/EspeakSpeech.h"
+#include "ui/main/FolderTree.h"
+#include "ui/main/Form1.h"
 #include "mail/mail.h"
 #include "mailservers.h"
 #include "store/mailstore.h"

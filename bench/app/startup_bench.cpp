@@ -14,8 +14,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "app/FolderTree.h"
-#include "app/Form1.h"
+#include "ui/main/FolderTree.h"
+#include "ui/main/Form1.h"
 #include "store/folderTree.h"
 #include "store/mailstore.h"
 #include "store/mod_ini.h"

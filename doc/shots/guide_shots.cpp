@@ -25,20 +25,21 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <thread>
 
-#include "app/FolderTree.h"
-#include "app/Form1.h"
-#include "app/HtmlView.h"
-#include "app/MailListModel.h"
+#include "ui/main/FolderTree.h"
+#include "ui/main/Form1.h"
+#include "ui/main/HtmlView.h"
+#include "ui/main/MailListModel.h"
 #include "address/addressbook.h"
-#include "address/frmAddress.h"
-#include "compose/frmEdit.h"
-#include "settings_ui/frmSet.h"
-#include "settings_ui/frmSetC.h"
+#include "ui/address/frmAddress.h"
+#include "ui/compose/frmEdit.h"
+#include "ui/settings/frmSet.h"
+#include "ui/settings/frmSetC.h"
 #include "store/accountsettings.h"
 #include "store/mailstore.h"
 #include "store/mod_ini.h"
@@ -227,6 +228,8 @@ void grabMessageBox(const char* name, const std::function<void()>& act) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The certificate question's server writes to clients that may already have gone.
+  std::signal(SIGPIPE, SIG_IGN);
   HtmlView::sPrepareApplication();
   QApplication app(argc, argv);
   checking = argc == 3 && QString::fromLatin1(argv[1]) == "--check";

@@ -4,6 +4,7 @@
 
 #include "store/fsutil.h"
 #include "store/mod_ini.h"
+#include "store/text.h"
 
 namespace addressbook {
 namespace {
@@ -13,30 +14,12 @@ constexpr std::string_view kEntry = "|\\|";
 constexpr std::string_view kBreak = "|r|";
 constexpr std::string_view kCrLf = "\r\n";
 
-std::vector<std::string_view> fSplit(std::string_view text, std::string_view mark) {
-  std::vector<std::string_view> parts;
-  size_t from = 0;
-  for (size_t at = text.find(mark); at != std::string_view::npos; at = text.find(mark, from)) {
-    parts.push_back(text.substr(from, at - from));
-    from = at + mark.size();
-  }
-  parts.push_back(text.substr(from));
-  return parts;
-}
+using text::split;
 
-std::string_view fTrim(std::string_view s) {
-  size_t b = s.find_first_not_of(" \t");
-  if (b == std::string_view::npos) return {};
-  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
+std::string_view fTrim(std::string_view s) { return text::trim(s); }
 
 // Settings keys are matched trimmed and without regard to ASCII letter case.
-std::string fKeyFold(std::string_view key) {
-  std::string out(fTrim(key));
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
+std::string fKeyFold(std::string_view key) { return text::foldKey(key); }
 
 bool fUsableKey(std::string_view key) {
   std::string_view k = fTrim(key);
@@ -80,9 +63,9 @@ std::vector<Entry> fParseBook(std::string_view stored) {
   // Line breaks come back first, then the separators split: the order the format is read in.
   const std::string data = fFromStored(stored);
   std::vector<Entry> entries;
-  for (std::string_view piece : fSplit(data, kEntry)) {
+  for (std::string_view piece : split(data, kEntry)) {
     if (piece.empty()) continue;
-    std::vector<std::string_view> f = fSplit(piece, kField);
+    std::vector<std::string_view> f = split(piece, kField);
     f.resize(4);
     entries.push_back({std::string(f[0]), std::string(f[1]), std::string(f[2]), std::string(f[3])});
   }

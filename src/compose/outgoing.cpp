@@ -17,6 +17,7 @@
 #include "store/charset.h"
 #include "store/fsutil.h"
 #include "store/mailstore.h"
+#include "store/text.h"
 
 namespace fs = std::filesystem;
 
@@ -24,12 +25,6 @@ namespace compose {
 namespace {
 
 constexpr int kMaxSuffix = 999;
-
-std::string_view trimSpaces(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
 
 struct LocalTime {
   std::tm local{};
@@ -92,14 +87,7 @@ StoreResult failed(std::string error) {
   return r;
 }
 
-std::string joinTab(const std::vector<std::string>& items) {
-  std::string out;
-  for (const auto& item : items) {
-    if (!out.empty()) out += '\t';
-    out += item;
-  }
-  return out;
-}
+std::string joinTab(const std::vector<std::string>& items) { return text::join(items, "\t"); }
 
 // Nothing when every attachment can be read, else the path of the first that cannot.
 std::optional<std::string> unreadableAttachment(const std::vector<std::string>& files) {
@@ -140,7 +128,7 @@ std::string fTabList(std::string_view field) {
   std::string out;
   while (true) {
     std::size_t comma = field.find(',');
-    std::string_view piece = trimSpaces(field.substr(0, comma));
+    std::string_view piece = text::trim(field.substr(0, comma), " ");
     if (!piece.empty()) {
       if (!out.empty()) out += '\t';
       // A pasted TAB would split the piece into list entries (even "cc" or "bcc" marks).
@@ -299,7 +287,7 @@ Threading fReplyThreading(std::string_view messageId, std::string_view reference
   if (open == std::string_view::npos || close == std::string_view::npos || close < open + 2)
     return t;
   t.inReplyTo = std::string(messageId.substr(open, close - open + 1));
-  std::string refs(trimSpaces(references));
+  std::string refs(text::trim(references, " "));
   for (char& c : refs)
     if (c == '\r' || c == '\n' || c == '\t') c = ' ';
   t.references = refs.empty() ? t.inReplyTo : refs + " " + t.inReplyTo;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "store/charset.h"
+#include "store/text.h"
 
 namespace mail::jptext {
 namespace {
@@ -17,13 +18,7 @@ bool hasJisEscape(std::string_view bytes) {
 
 }  // namespace
 
-std::string fLower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
+std::string fLower(std::string_view s) { return text::lower(s); }
 
 std::string fDecodeIso2022Jp(std::string_view in) {
   enum class Set { Ascii, Kana, Jis0208, Jis0212, Unknown2 };

@@ -8,6 +8,7 @@
 
 #include "mail/jptext.h"
 #include "store/charset.h"
+#include "store/text.h"
 
 namespace mail::header {
 namespace {
@@ -101,11 +102,7 @@ std::string percentDecode(std::string_view s) {
 
 bool isCp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
-std::string trimmed(std::string_view s) {
-  while (!s.empty() && isWsp(s.front())) s.remove_prefix(1);
-  while (!s.empty() && isWsp(s.back())) s.remove_suffix(1);
-  return std::string(s);
-}
+std::string trimmed(std::string_view s) { return std::string(text::trim(s)); }
 
 // RFC 2231 assembly of one parameter's sections.
 std::string joinSections(std::vector<Section> sections) {

@@ -15,19 +15,14 @@
 
 #include "mail/jptext.h"
 #include "store/charset.h"
+#include "store/text.h"
 
 namespace fs = std::filesystem;
 
 namespace mail::mime {
 namespace {
 
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n'))
-    s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
-    s.remove_suffix(1);
-  return s;
-}
+std::string_view trim(std::string_view s) { return text::trim(s, text::kWhiteSpace); }
 
 // Length of the UTF-8 sequence starting with `lead` (1 for stray bytes).
 std::size_t seqLen(unsigned char lead) {

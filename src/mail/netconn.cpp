@@ -26,6 +26,7 @@
 
 #include "mail/mail.h"
 #include "store/charset.h"
+#include "store/text.h"
 
 namespace mail::net {
 namespace {
@@ -284,13 +285,7 @@ std::string fPlainTlsDetail(std::string_view text) {
 
 bool fSplitHostPort(std::string_view server, char separator, int defaultPort, std::string& host,
                     int& port) {
-  auto trim = [](std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' ||
-                          s.back() == '\n'))
-      s.remove_suffix(1);
-    return s;
-  };
+  auto trim = [](std::string_view s) { return text::trim(s, text::kWhiteSpace); };
   server = trim(server);
   port = defaultPort;
   std::size_t cut = server.rfind(separator);

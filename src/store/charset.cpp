@@ -1,4 +1,5 @@
 #include "store/charset.h"
+#include "store/text.h"
 
 #include <iconv.h>
 
@@ -14,13 +15,7 @@ namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
+using text::lower;
 
 // One open converter per (to, from) pair and thread; reset before each use.
 iconv_t converter(const std::string& to, const std::string& from) {

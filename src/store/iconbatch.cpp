@@ -5,6 +5,7 @@
 #include "store/fsutil.h"
 #include "store/mailstore.h"
 #include "store/mod_ini.h"
+#include "store/text.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -21,11 +22,7 @@ namespace {
 constexpr std::string_view kIconIni = "icon.ini";
 constexpr std::string_view kIconSection = "Icon";
 
-std::string lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
+using text::lower;
 }  // namespace
 
 IconBatch::~IconBatch() {

@@ -16,6 +16,7 @@
 #include "store/fsutil.h"
 #include "store/mod_ini.h"
 #include "store/modCommon.h"
+#include "store/text.h"
 
 namespace mailstore {
 namespace {
@@ -29,12 +30,7 @@ constexpr bool kWindows = false;
 constexpr std::string_view kIconIni = "icon.ini";
 constexpr std::string_view kIconSection = "Icon";
 
-std::string lowerAscii(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
+std::string lowerAscii(std::string_view s) { return text::lower(s); }
 
 // What a listing met besides the mails: how many entries it read, and whether any mail
 // was a link (its count then rests on a file outside the folder).

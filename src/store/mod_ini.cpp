@@ -6,24 +6,14 @@
 
 #include "store/charset.h"
 #include "store/fsutil.h"
+#include "store/text.h"
 
 namespace mod_ini {
 namespace {
 
-std::string_view trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-  return s.substr(b, e - b);
-}
+using text::trim;
 
-std::string fold(std::string_view s) {
-  std::string out(trim(s));
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
+std::string fold(std::string_view s) { return text::foldKey(s); }
 
 std::string beforeNul(std::string_view s) { return std::string(s.substr(0, s.find('\0'))); }
 

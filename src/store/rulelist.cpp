@@ -1,4 +1,5 @@
 #include "store/rulelist.h"
+#include "store/text.h"
 
 #include <algorithm>
 #include <optional>
@@ -8,16 +9,7 @@ namespace {
 
 constexpr std::string_view kRuleEnd = "|[";
 
-std::vector<std::string_view> splitFields(std::string_view rule) {
-  std::vector<std::string_view> fields;
-  size_t start = 0;
-  while (true) {
-    size_t bar = rule.find('|', start);
-    fields.push_back(rule.substr(start, bar == std::string_view::npos ? rule.npos : bar - start));
-    if (bar == std::string_view::npos) return fields;
-    start = bar + 1;
-  }
-}
+std::vector<std::string_view> splitFields(std::string_view rule) { return text::split(rule, "|"); }
 
 std::optional<int> parseFlags(std::string_view text) {
   // The dialog writes a plain sum of four bits; anything longer or not a number is junk.

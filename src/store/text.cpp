@@ -1,0 +1,40 @@
+#include "store/text.h"
+
+namespace text {
+
+std::string_view trim(std::string_view s, std::string_view chars) {
+  const size_t first = s.find_first_not_of(chars);
+  if (first == std::string_view::npos) return {};
+  return s.substr(first, s.find_last_not_of(chars) - first + 1);
+}
+
+std::string lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+std::string foldKey(std::string_view key) { return lower(trim(key)); }
+
+std::vector<std::string_view> split(std::string_view s, std::string_view separator) {
+  std::vector<std::string_view> pieces;
+  size_t from = 0;
+  for (size_t at = s.find(separator); at != std::string_view::npos; at = s.find(separator, from)) {
+    pieces.push_back(s.substr(from, at - from));
+    from = at + separator.size();
+  }
+  pieces.push_back(s.substr(from));
+  return pieces;
+}
+
+std::string join(const std::vector<std::string>& pieces, std::string_view separator) {
+  std::string out;
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    if (i) out += separator;
+    out += pieces[i];
+  }
+  return out;
+}
+
+}  // namespace text

@@ -1,0 +1,323 @@
+// Form1: the mail list - filling, sorting, keys, mouse, drag start and the delete command.
+#include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPointer>
+#include <QTreeView>
+#include <algorithm>
+#include <optional>
+#include <thread>
+#include <utility>
+
+#include "ui/main/FolderTree.h"
+#include "ui/main/Form1.h"
+#include "ui/main/menuitems.h"
+#include "ui/main/MailListModel.h"
+#include "mail/mail.h"
+#include "search/hitcommands.h"
+#include "store/folderTree.h"
+#include "store/mailstore.h"
+#include "store/mod_ini.h"
+
+namespace {
+
+constexpr std::string_view kReceivedKeys = "subject:from:date:content-type:nofile:nobody:";
+constexpr std::string_view kSentKeys = "subject:to:date:nofile:nobody:";
+
+// The value of a labelled element: the text after its fixed-length label.
+QString cut(const std::vector<std::string>& result, size_t index, size_t label) {
+  if (index >= result.size() || result[index].size() <= label) return {};
+  return QString::fromUtf8(result[index].data() + label,
+                           static_cast<qsizetype>(result[index].size() - label));
+}
+
+// One row read from a message file; nothing for an unreadable sent-type mail.
+std::optional<MailRow> readRow(const std::filesystem::path& file, bool sentType) {
+  const std::string path = mailstore::fUtf8(file);
+  const std::string folder = mailstore::fUtf8(file.parent_path());
+  mail::MailResult r = mail::ReadMail(path, sentType ? kSentKeys : kReceivedKeys, folder);
+  MailRow row;
+  row.path = QString::fromStdString(path);
+  if (auto* values = std::get_if<std::vector<std::string>>(&r)) {
+    row.subject = cut(*values, 0, 9);
+    row.party = cut(*values, 1, sentType ? 4 : 6);
+    row.date = cut(*values, 2, 6);
+  } else if (sentType) {
+    return std::nullopt;
+  }
+  return row;
+}
+
+// The list's own hook: focus and clicks switch the Edit menu, keys and the right button
+// run the mail commands.
+class ListHook : public QObject {
+ public:
+  std::function<bool(QObject*, QEvent*)> filter;
+  using QObject::QObject;
+  bool eventFilter(QObject* watched, QEvent* event) override { return filter(watched, event); }
+};
+
+}  // namespace
+
+int Form1::fFillList(const std::filesystem::path& folder, bool sentType) {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  ListView1_->setUpdatesEnabled(false);
+  int added = 0;
+  try {
+    sClearView();
+    const std::vector<std::filesystem::path> files = mailstore::fListMailFiles(folder);
+    // The read state of the whole folder in one read of icon.ini.
+    const auto states = mod_ini::IniFile::fLoad(folder / "icon.ini").fSectionValues("Icon");
+    std::vector<std::optional<MailRow>> rows(files.size());
+    auto known = std::exchange(knownRows_, {});
+    if (sentType || known.empty() ||
+        mailstore::fNormalFolder(folder) != std::exchange(knownFolder_, {}))
+      known.clear();
+    // Rows known already are taken first; the files left are read.
+    std::vector<size_t> unread;
+    for (size_t i = 0; i < files.size(); ++i) {
+      auto it = known.empty() ? known.end() : known.find(mailstore::fUtf8(files[i].filename()));
+      if (it == known.end()) {
+        unread.push_back(i);
+        continue;
+      }
+      MailRow row;
+      row.subject = std::move(it->second.subject);
+      row.party = std::move(it->second.party);
+      row.date = std::move(it->second.date);
+      row.path = QString::fromStdString(mailstore::fUtf8(files[i]));
+      rows[i] = std::move(row);
+    }
+    // Reading the header blocks is most of the work; it shares nothing between files.
+    const size_t threads =
+        unread.size() < 256 ? 1 : std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+    auto work = [&](size_t part) {
+      for (size_t k = part; k < unread.size(); k += threads)
+        rows[unread[k]] = readRow(files[unread[k]], sentType);
+    };
+    std::vector<std::thread> pool;
+    for (size_t t = 1; t < threads; ++t) pool.emplace_back(work, t);
+    work(0);
+    for (std::thread& t : pool) t.join();
+    std::vector<MailRow> list;
+    list.reserve(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+      if (!rows[i]) continue;
+      std::string name = mailstore::fUtf8(files[i].filename());
+      std::transform(name.begin(), name.end(), name.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      auto it = states.find(name);
+      rows[i]->icon = it != states.end() && it->second == mailstore::kStateRead
+                          ? MailListModel::kRead
+                          : MailListModel::kUnread;
+      list.push_back(std::move(*rows[i]));
+    }
+    added = static_cast<int>(list.size());
+    listModel_->sSetRows(std::move(list));
+    if (added > 0) {
+      // The first row is selected, but nothing is shown until a row is clicked.
+      QModelIndex first = listModel_->index(0, 0);
+      ListView1_->selectionModel()->setCurrentIndex(
+          first, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+      ListView1_->scrollTo(first);
+    }
+  } catch (const std::exception&) {
+    // A folder that fails half way keeps the rows added so far.
+  }
+  ListView1_->setUpdatesEnabled(true);
+  QApplication::restoreOverrideCursor();
+  return added;
+}
+
+int Form1::sFillReceivedList(const std::filesystem::path& folder) {
+  return fFillList(folder, false);
+}
+
+int Form1::sFillSentList(const std::filesystem::path& folder) { return fFillList(folder, true); }
+
+void Form1::sAddReceivedItem(const std::filesystem::path& file) {
+  std::optional<MailRow> row = readRow(file, false);
+  row->icon = mailstore::fIsRead(file.parent_path(), mailstore::fUtf8(file.filename()))
+                  ? MailListModel::kRead
+                  : MailListModel::kUnread;
+  listModel_->sAppendRow(std::move(*row));
+}
+
+void Form1::sAddSentItem(const std::filesystem::path& file) {
+  std::optional<MailRow> row = readRow(file, true);
+  if (!row) return;
+  row->icon = mailstore::fIsRead(file.parent_path(), mailstore::fUtf8(file.filename()))
+                  ? MailListModel::kRead
+                  : MailListModel::kUnread;
+  listModel_->sAppendRow(std::move(*row));
+}
+
+void Form1::sSortByColumn(int column) {
+  const int k = column - 1;
+  if (k < 0 || k > 2) return;
+  Qt::SortOrder order = Qt::AscendingOrder;
+  if (listModel_->fSortColumn() == k) {
+    order =
+        listModel_->fSortOrder() == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+  }
+  listModel_->sSetSort(k, order);
+  ListView1_->header()->setSortIndicator(k, order);
+}
+
+QString Form1::fSelectedMailPath() const {
+  QModelIndex current = ListView1_->currentIndex();
+  if (!current.isValid()) return {};
+  return listModel_->fRow(current.row()).path;
+}
+
+QString Form1::fShownMailPath() const {
+  return shownPath_.isEmpty() ? fSelectedMailPath() : shownPath_;
+}
+
+void Form1::sSelectAllMails() { ListView1_->selectAll(); }
+
+void Form1::sDeleteSelectedMails() {
+  // The rows came from the listed folder, whatever node the tree highlights now: only
+  // rows listed from the trash are deleted for good. Search hits from every folder are
+  // each deleted where they live.
+  const bool hits = listModel_->fFolderColumn();
+  if (listedKey_.isEmpty() && !hits) return;  // an account node lists nothing to delete
+  const std::string key = listedKey_.toStdString();
+  const bool trash =
+      key.rfind(mailstore::kTrash, 0) == 0 && key.size() == mailstore::kTrash.size() + 2;
+  std::vector<int> rows;
+  for (const QModelIndex& i : ListView1_->selectionModel()->selectedRows()) rows.push_back(i.row());
+  if (rows.empty()) return;
+  std::sort(rows.begin(), rows.end(), std::greater<>());
+  std::vector<std::filesystem::path> files;
+  for (int r : rows) files.push_back(mailstore::fPath(listModel_->fRow(r).path.toStdString()));
+  // A mail that could not be moved or deleted stays listed, with its state.
+  std::vector<std::filesystem::path> failed;
+  if (hits) {
+    failed = search::fDeleteWhereTheyLive(accountPrefix_, files);
+  } else if (trash) {
+    failed = mailstore::fDeleteMails(files);
+  } else {
+    const int number = folderTree::fNodeAccount(key);
+    failed = mailstore::fMoveMails(files, mailstore::fAccountFolder(accountPrefix_, number) /
+                                              mailstore::fPath(mailstore::kTrash));
+  }
+  std::vector<int> gone;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (std::find(failed.begin(), failed.end(), files[i]) == failed.end()) gone.push_back(rows[i]);
+  }
+  const int firstGone = gone.empty() ? -1 : *std::min_element(gone.begin(), gone.end());
+  listModel_->sRemoveRows(gone);
+  sMailCount();
+  sShowListTotal();
+  if (!failed.empty()) {
+    sSetStatus(1, (trash ? QStringLiteral("%1件のメールを削除できませんでした")
+                         : QStringLiteral("%1件のメールをごみ箱へ移動できませんでした"))
+                      .arg(failed.size()));
+  }
+  // The row now at the place of the first deleted one becomes current and is shown.
+  const int n = listModel_->rowCount();
+  if (n == 0) {
+    sClearView();
+    return;
+  }
+  int row = firstGone < 0 ? ListView1_->currentIndex().row() : std::min(firstGone, n - 1);
+  if (row < 0) return;
+  ListView1_->selectionModel()->setCurrentIndex(
+      listModel_->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  ListView1_ItemClick();
+}
+
+void Form1::sInstallMailCommands() {
+  listFiller_ = [this](const std::filesystem::path& folder, bool sentType) {
+    sentType ? sFillSentList(folder) : sFillReceivedList(folder);
+  };
+  listModel_->striped = [this] { return fStriped(); };
+  listModel_->dragStarted = [this] { dragOriginNode_ = tv_->currentItem(); };
+
+  QHeaderView* header = ListView1_->header();
+  header->setSectionsClickable(true);
+  header->setSortIndicatorShown(true);
+  header->setSortIndicator(listModel_->fSortColumn(), listModel_->fSortOrder());
+  connect(header, &QHeaderView::sectionClicked, this,
+          [this](int section) { sSortByColumn(section + 1); });
+
+  ListView1_->setDragEnabled(true);
+  ListView1_->setDragDropMode(QAbstractItemView::DragOnly);
+  ListView1_->setDefaultDropAction(Qt::MoveAction);
+  connect(ListView1_, &QTreeView::clicked, this, [this] { ListView1_ItemClick(); });
+  connect(ListView1_, &QTreeView::doubleClicked, this, [this] {
+    if (!ListView1_->currentIndex().isValid()) return;
+    // One's own drafts and pending mails open for editing, not for a reply.
+    const QString kind = listedKey_.chopped(std::min<qsizetype>(2, listedKey_.size()));
+    if (kind == QStringLiteral("下書き") || kind == QStringLiteral("送信待ち")) {
+      sEditStoredMail(fSelectedMailPath());
+    } else {
+      sRunMenuItem(Menu::List, menuitem::list::kReply);
+    }
+  });
+
+  auto* hook = new ListHook(ListView1_);
+  // Focus changes also arrive while the window is being destroyed: that part of the hook
+  // touches nothing but the menu, through a guarded pointer.
+  QPointer<QMenu> edit = fMenu(Menu::Footy);
+  hook->filter = [this, edit](QObject* watched, QEvent* event) {
+    switch (event->type()) {
+      case QEvent::FocusIn:
+      case QEvent::FocusOut:
+        if (edit && watched == ListView1_)
+          edit->menuAction()->setEnabled(event->type() == QEvent::FocusOut);
+        break;
+      case QEvent::MouseButtonPress:
+        if (edit) edit->menuAction()->setEnabled(false);
+        break;
+      case QEvent::MouseButtonRelease: {
+        auto* me = static_cast<QMouseEvent*>(event);
+        if (watched == ListView1_->viewport() && me->button() == Qt::RightButton &&
+            listModel_->rowCount() > 0 && ListView1_->selectionModel()->hasSelection()) {
+          fMenu(Menu::List)->popup(me->globalPosition().toPoint());
+        }
+        break;
+      }
+      case QEvent::ShortcutOverride: {
+        // Ctrl+A and Delete belong to the list while it has the focus, not to the menus.
+        auto* ke = static_cast<QKeyEvent*>(event);
+        if (watched == ListView1_ &&
+            (ke->matches(QKeySequence::SelectAll) || ke->key() == Qt::Key_Delete)) {
+          event->accept();
+          return true;
+        }
+        break;
+      }
+      case QEvent::KeyPress: {
+        if (watched != ListView1_) break;
+        auto* ke = static_cast<QKeyEvent*>(event);
+        if (ke->matches(QKeySequence::SelectAll)) {
+          sRunMenuItem(Menu::List, menuitem::list::kSelectAll);
+          return true;
+        }
+        if (ke->key() == Qt::Key_Delete) {
+          sRunMenuItem(Menu::List, menuitem::list::kDelete);
+          return true;
+        }
+        break;
+      }
+      default:
+        break;
+    }
+    return false;
+  };
+  ListView1_->installEventFilter(hook);
+  ListView1_->viewport()->installEventFilter(hook);
+
+  sSetMenuHandler(Menu::List, menuitem::list::kDelete, [this] { sDeleteSelectedMails(); });
+  sSetMenuHandler(Menu::List, menuitem::list::kShowHtml, [this] { sShowHtml(); });
+  sSetMenuHandler(Menu::List, menuitem::list::kShowEuc, [this] { sShowEuc(); });
+  sSetMenuHandler(Menu::List, menuitem::list::kSelectAll, [this] { sSelectAllMails(); });
+  sSetMenuHandler(Menu::Footy, menuitem::edit::kShowHtml, [this] { sShowHtml(); });
+  sSetMenuHandler(Menu::Footy, menuitem::edit::kShowEuc, [this] { sShowEuc(); });
+  sSetMenuHandler(Menu::Attach, menuitem::attach::kOpen, [this] { sOpenAttachment(); });
+  sSetMenuHandler(Menu::Attach, menuitem::attach::kSave, [this] { sSaveAttachment(); });
+  sInstallHelpCommands();
+}

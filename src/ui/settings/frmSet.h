@@ -1,0 +1,87 @@
+#pragma once
+// The account settings dialog: one account's servers, login and filing rules.
+#include <QDialog>
+#include <filesystem>
+
+#include "ui/settings/certtrust.h"
+#include "store/accountsettings.h"
+
+class QLineEdit;
+class QLabel;
+class QCheckBox;
+class QComboBox;
+class QRadioButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QPushButton;
+class QButtonGroup;
+
+class frmSet : public QDialog {
+  Q_OBJECT
+ public:
+  // accountFolder: the account's folder (set.ini inside); rootCaption: the text of the
+  // account's node in the folder tree, shown in the title.
+  frmSet(std::filesystem::path accountFolder, const QString& rootCaption, QWidget* parent = nullptr);
+
+  // The rule list's rows in the stored form (for the list and for saving).
+  std::vector<rulelist::StoredRule> rules() const;
+
+  // Tells the user or asks yes/no about a server certificate (a message box; tests
+  // answer it themselves).
+  certtrust::AskFn ask;
+
+ signals:
+  // Emitted on save when the account name box is not empty.
+  void accountNameChanged(const QString& name);
+
+ private slots:
+  void cmdOK_Click();
+  void cbo_0_Change();
+  void cmdDis_Click(int index);
+  void lv_Click(QTreeWidgetItem* item);
+  void easySetup(int provider);
+  void cmdCert_Click();
+  void sShowSecurityState();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QWidget* fBuildBasicPage();
+  QWidget* fBuildRulesPage();
+  void sSetTabOrder();
+  // The stored choice of a security box: Standard while the user has not chosen.
+  accountsettings::Security fSecurity(int box) const;
+  // Shows what Standard comes to for the server and port the boxes hold now.
+  void sShowStandardSecurity(int box);
+  void sLoad();
+  void sSetRowFromInputs(QTreeWidgetItem* item);
+  void addRuleRow(const rulelist::StoredRule& rule);
+  bool isBodyTarget() const;
+  void sClearInputs();
+  void sSetUrlOption(int which);  // -1 = none
+  int fInputFlags() const;
+  // False, after telling the user, when a rule input holds what the stored form cannot.
+  bool fRuleInputsUsable();
+
+  std::filesystem::path accountFolder_;
+  QLineEdit* txt_[51] = {};
+  QLabel* lbl_[10] = {};
+  QLabel* lblCbo_[2] = {};
+  QCheckBox* chk_0 = nullptr;
+  QComboBox* cbo_[2] = {};
+  QRadioButton* opDis_[3] = {};
+  QButtonGroup* opGroup_ = nullptr;
+  QCheckBox* chkDis_[3] = {};
+  QTreeWidget* lv = nullptr;
+  QString pop3CertPin_, smtpCertPin_;  // kept on OK
+  // Link security of receiving (0) and sending (1), and whether the user chose it (an
+  // account that never did follows the standard rule for its port and server).
+  QComboBox* cboSecurity_[2] = {};
+  bool securityChosen_[2] = {};
+  QLabel* lblSecurityWarning_ = nullptr;
+  QComboBox* cboSmtpAuth_ = nullptr;
+  QLineEdit* txtSmtpUser_ = nullptr;
+  QLineEdit* txtSmtpPass_ = nullptr;
+
+};
