@@ -14,40 +14,13 @@
 #include "ui/main/Form1.h"
 #include "ui/main/menuitems.h"
 #include "ui/main/MailListModel.h"
-#include "mail/mail.h"
+#include "mail/maillist.h"
 #include "search/hitcommands.h"
 #include "store/folderTree.h"
 #include "store/mailstore.h"
 #include "store/mod_ini.h"
 
 namespace {
-
-constexpr std::string_view kReceivedKeys = "subject:from:date:content-type:nofile:nobody:";
-constexpr std::string_view kSentKeys = "subject:to:date:nofile:nobody:";
-
-// The value of a labelled element: the text after its fixed-length label.
-QString cut(const std::vector<std::string>& result, size_t index, size_t label) {
-  if (index >= result.size() || result[index].size() <= label) return {};
-  return QString::fromUtf8(result[index].data() + label,
-                           static_cast<qsizetype>(result[index].size() - label));
-}
-
-// One row read from a message file; nothing for an unreadable sent-type mail.
-std::optional<MailRow> readRow(const std::filesystem::path& file, bool sentType) {
-  const std::string path = mailstore::fUtf8(file);
-  const std::string folder = mailstore::fUtf8(file.parent_path());
-  mail::MailResult r = mail::ReadMail(path, sentType ? kSentKeys : kReceivedKeys, folder);
-  MailRow row;
-  row.path = QString::fromStdString(path);
-  if (auto* values = std::get_if<std::vector<std::string>>(&r)) {
-    row.subject = cut(*values, 0, 9);
-    row.party = cut(*values, 1, sentType ? 4 : 6);
-    row.date = cut(*values, 2, 6);
-  } else if (sentType) {
-    return std::nullopt;
-  }
-  return row;
-}
 
 // The list's own hook: focus and clicks switch the Edit menu, keys and the right button
 // run the mail commands.
@@ -66,53 +39,13 @@ int Form1::fFillList(const std::filesystem::path& folder, bool sentType) {
   int added = 0;
   try {
     sClearView();
-    const std::vector<std::filesystem::path> files = mailstore::fListMailFiles(folder);
-    // The read state of the whole folder in one read of icon.ini.
-    const auto states = mod_ini::IniFile::fLoad(folder / "icon.ini").fSectionValues("Icon");
-    std::vector<std::optional<MailRow>> rows(files.size());
+    // Rows a receive run has just read for this folder are taken as they are.
     auto known = std::exchange(knownRows_, {});
-    if (sentType || known.empty() ||
-        mailstore::fNormalFolder(folder) != std::exchange(knownFolder_, {}))
-      known.clear();
-    // Rows known already are taken first; the files left are read.
-    std::vector<size_t> unread;
-    for (size_t i = 0; i < files.size(); ++i) {
-      auto it = known.empty() ? known.end() : known.find(mailstore::fUtf8(files[i].filename()));
-      if (it == known.end()) {
-        unread.push_back(i);
-        continue;
-      }
-      MailRow row;
-      row.subject = std::move(it->second.subject);
-      row.party = std::move(it->second.party);
-      row.date = std::move(it->second.date);
-      row.path = QString::fromStdString(mailstore::fUtf8(files[i]));
-      rows[i] = std::move(row);
-    }
-    // Reading the header blocks is most of the work; it shares nothing between files.
-    const size_t threads =
-        unread.size() < 256 ? 1 : std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
-    auto work = [&](size_t part) {
-      for (size_t k = part; k < unread.size(); k += threads)
-        rows[unread[k]] = readRow(files[unread[k]], sentType);
-    };
-    std::vector<std::thread> pool;
-    for (size_t t = 1; t < threads; ++t) pool.emplace_back(work, t);
-    work(0);
-    for (std::thread& t : pool) t.join();
+    if (sentType || mailstore::fNormalFolder(folder) != std::exchange(knownFolder_, {})) known.clear();
+    std::vector<maillist::Entry> entries = maillist::fList(folder, sentType, known);
     std::vector<MailRow> list;
-    list.reserve(rows.size());
-    for (size_t i = 0; i < rows.size(); ++i) {
-      if (!rows[i]) continue;
-      std::string name = mailstore::fUtf8(files[i].filename());
-      std::transform(name.begin(), name.end(), name.begin(),
-                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-      auto it = states.find(name);
-      rows[i]->icon = it != states.end() && it->second == mailstore::kStateRead
-                          ? MailListModel::kRead
-                          : MailListModel::kUnread;
-      list.push_back(std::move(*rows[i]));
-    }
+    list.reserve(entries.size());
+    for (maillist::Entry& e : entries) list.push_back(MailListModel::fRowOf(e));
     added = static_cast<int>(list.size());
     listModel_->sSetRows(std::move(list));
     if (added > 0) {
@@ -137,20 +70,11 @@ int Form1::sFillReceivedList(const std::filesystem::path& folder) {
 int Form1::sFillSentList(const std::filesystem::path& folder) { return fFillList(folder, true); }
 
 void Form1::sAddReceivedItem(const std::filesystem::path& file) {
-  std::optional<MailRow> row = readRow(file, false);
-  row->icon = mailstore::fIsRead(file.parent_path(), mailstore::fUtf8(file.filename()))
-                  ? MailListModel::kRead
-                  : MailListModel::kUnread;
-  listModel_->sAppendRow(std::move(*row));
+  if (auto entry = maillist::fEntry(file, false)) listModel_->sAppendRow(MailListModel::fRowOf(*entry));
 }
 
 void Form1::sAddSentItem(const std::filesystem::path& file) {
-  std::optional<MailRow> row = readRow(file, true);
-  if (!row) return;
-  row->icon = mailstore::fIsRead(file.parent_path(), mailstore::fUtf8(file.filename()))
-                  ? MailListModel::kRead
-                  : MailListModel::kUnread;
-  listModel_->sAppendRow(std::move(*row));
+  if (auto entry = maillist::fEntry(file, true)) listModel_->sAppendRow(MailListModel::fRowOf(*entry));
 }
 
 void Form1::sSortByColumn(int column) {

@@ -1,5 +1,7 @@
 #include "ui/main/MailListModel.h"
 
+#include "store/mailstore.h"
+
 #include <QIcon>
 #include <QMimeData>
 #include <QPainter>
@@ -241,4 +243,14 @@ void MailListModel::sSetSort(int column, Qt::SortOrder order) {
     changePersistentIndexList(before, after);
   }
   emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+MailRow MailListModel::fRowOf(const maillist::Entry& entry) {
+  MailRow row;
+  row.subject = QString::fromStdString(entry.headers.subject);
+  row.party = QString::fromStdString(entry.headers.party);
+  row.date = QString::fromStdString(entry.headers.date);
+  row.path = QString::fromStdString(mailstore::fUtf8(entry.file));
+  row.icon = entry.read ? kRead : kUnread;
+  return row;
 }

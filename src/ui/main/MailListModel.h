@@ -8,6 +8,8 @@
 #include <functional>
 #include <vector>
 
+#include "mail/maillist.h"
+
 struct MailRow {
   QString subject;
   QString party;  // sender, or recipient in sent-type folders
@@ -20,6 +22,8 @@ struct MailRow {
 class MailListModel : public QAbstractTableModel {
   Q_OBJECT
  public:
+  // The row that shows a listed mail.
+  static MailRow fRowOf(const maillist::Entry& entry);
   static constexpr int kPathRole = Qt::UserRole;
   static constexpr int kIconRole = Qt::UserRole + 1;
   static constexpr int kUnread = 5;

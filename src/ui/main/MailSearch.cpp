@@ -1,5 +1,7 @@
 #include "ui/main/MailSearch.h"
 
+#include "mail/maillist.h"
+
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -26,11 +28,6 @@ constexpr int kSyncEveryMs = 60 * 1000;      // new, moved and deleted mail reac
 constexpr std::size_t kReportFrom = 200;     // syncs this big show their progress
 constexpr std::size_t kMostHits = 5000;      // rows listed at most
 
-QString cut(const std::vector<std::string>& result, size_t index, size_t label) {
-  if (index >= result.size() || result[index].size() <= label) return {};
-  return QString::fromUtf8(result[index].data() + label, static_cast<qsizetype>(result[index].size() - label));
-}
-
 // The rows of the hits: the header texts, the read state and the folder below MailBox.
 std::vector<MailRow> hitRows(const std::vector<std::filesystem::path>& hits, const std::filesystem::path& mailBox) {
   std::map<std::filesystem::path, std::unordered_map<std::string, std::string>> states;
@@ -41,19 +38,9 @@ std::vector<MailRow> hitRows(const std::vector<std::filesystem::path>& hits, con
     auto known = states.find(folder);
     if (known == states.end())
       known = states.emplace(folder, mod_ini::IniFile::fLoad(folder / "icon.ini").fSectionValues("Icon")).first;
-    MailRow row;
-    row.path = QString::fromStdString(mailstore::fUtf8(file));
-    const auto r = mail::ReadMail(mailstore::fUtf8(file), "subject:from:date:nofile:nobody:", mailstore::fUtf8(folder));
-    if (auto* values = std::get_if<std::vector<std::string>>(&r)) {
-      row.subject = cut(*values, 0, 9);
-      row.party = cut(*values, 1, 6);
-      row.date = cut(*values, 2, 6);
-    }
-    std::string name = mailstore::fUtf8(file.filename());
-    for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    auto state = known->second.find(name);
-    row.icon = state != known->second.end() && state->second == mailstore::kStateRead ? MailListModel::kRead
-                                                                                      : MailListModel::kUnread;
+    maillist::Entry entry{file, maillist::fReadHeaders(file, false).value_or(maillist::Headers{}),
+                          maillist::fIsRead(known->second, file)};
+    MailRow row = MailListModel::fRowOf(entry);
     row.folder = QString::fromStdString(mailstore::fUtf8(folder.lexically_relative(mailBox)));
     rows.push_back(std::move(row));
   }

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "mail/maillist.h"
+
 class QWidget;
 class SpeechEngine;
 namespace receive {
@@ -18,12 +20,9 @@ struct AccountRef;
 
 class ReceiveWindow {
  public:
-  // Header texts already read for mails just filed, by file name: the list takes them
+  // Header fields already read for mails just filed, by file name: the list takes them
   // instead of reading those files again.
-  struct KnownRow {
-    QString subject, party, date;
-  };
-  using KnownRows = std::unordered_map<std::string, KnownRow>;
+  using KnownRows = maillist::KnownHeaders;
   // The folder nodes' counts (node key, count), worked out from the disk alone.
   using MailCounts = std::vector<std::pair<std::string, int>>;
 

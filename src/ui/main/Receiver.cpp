@@ -228,11 +228,6 @@ void Receiver::sAnnounce(const std::string& phonetic, const std::string& notice,
   if (!listed.empty()) {
     const std::filesystem::path::string_type prefix = (listed / "").native();
     const std::filesystem::path::string_type separators = std::filesystem::path("/\\").native();
-    auto value = [](const std::string& element, size_t label) {
-      return element.size() > label
-                 ? QString::fromUtf8(element.data() + label, static_cast<qsizetype>(element.size() - label))
-                 : QString();
-    };
     for (const receive::FiledMail& m : filed) {
       // Directly in the listed folder: its path is the folder's and a name.
       const auto& path = m.path.native();
@@ -240,8 +235,8 @@ void Receiver::sAnnounce(const std::string& phonetic, const std::string& notice,
           path.find_first_of(separators, prefix.size()) != path.npos)
         continue;
       known.emplace(mailstore::fUtf8(m.path.filename()),
-                    ReceiveWindow::KnownRow{value(m.subjectElement, 9), value(m.fromElement, 6),
-                                    value(m.dateElement, 6)});
+                    maillist::Headers{maillist::fValueOf(m.subjectElement), maillist::fValueOf(m.fromElement),
+                                      maillist::fValueOf(m.dateElement)});
     }
   }
   window_.sReloadList(listed, std::move(known));
