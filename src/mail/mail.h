@@ -20,7 +20,8 @@ using MailResult = std::variant<std::vector<std::string>, std::string>;
 using Progress = std::function<void(std::size_t done, std::size_t total)>;
 // Called with each message's full path and its bytes (as saved) as soon as its file is
 // complete (from the receiving thread), so the caller can start reading it while the rest
-// arrives. The bytes are valid during the call only.
+// arrives. The bytes are valid during the call only; they are empty for a mail over 1 MB,
+// which is never held whole in memory (read its file).
 using Saved = std::function<void(const std::string& path, std::string_view bytes)>;
 
 // Library-wide settings (tests point the CA file at their own throwaway CA).

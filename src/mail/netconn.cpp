@@ -15,6 +15,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -562,25 +563,45 @@ bool NetConn::readLine(std::string& line, std::size_t maxLine) {
 }
 
 bool NetConn::readMultiline(std::string& out) {
-  for (;;) {
-    std::size_t nl = buf_.find('\n', pos_);
-    if (nl == std::string::npos) {
+  Multiline state;
+  while (!state.done)
+    if (!readMultilinePart(out, static_cast<std::size_t>(-1), state)) return false;
+  return true;
+}
+
+bool NetConn::readMultilinePart(std::string& out, std::size_t limit, Multiline& state) {
+  while (!state.done && out.size() < limit) {
+    if (pos_ >= buf_.size()) {
       if (!fill()) return false;
       continue;
     }
-    const char* p = buf_.data() + pos_;
-    std::size_t len = nl + 1 - pos_;
-    if (p[0] == '.') {
-      if (len == 2 || (len == 3 && p[1] == '\r')) {
-        pos_ = nl + 1;
-        return true;
+    if (state.lineStart && buf_[pos_] == '.') {
+      // ".CRLF" (or ".LF") ends the block; any other line loses its first dot. Up to two
+      // more bytes decide which, and they may not have arrived yet.
+      const std::size_t have = buf_.size() - pos_;
+      if (have < 2 || (have < 3 && buf_[pos_ + 1] == '\r')) {
+        if (!fill()) return false;
+        continue;
       }
-      ++p;
-      --len;
+      if (buf_[pos_ + 1] == '\n' || (buf_[pos_ + 1] == '\r' && buf_[pos_ + 2] == '\n')) {
+        pos_ += buf_[pos_ + 1] == '\n' ? 2 : 3;
+        state.done = true;
+        break;
+      }
+      ++pos_;
+      state.lineStart = false;
+      continue;
     }
-    out.append(p, len);
-    pos_ = nl + 1;
+    // Up to the end of the line, of what has arrived, or of the room left.
+    const std::size_t span = std::min(buf_.size() - pos_, limit - out.size());
+    const char* from = buf_.data() + pos_;
+    const void* nl = std::memchr(from, '\n', span);
+    const std::size_t len = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - from) + 1 : span;
+    out.append(from, len);
+    pos_ += len;
+    state.lineStart = nl != nullptr;
   }
+  return true;
 }
 
 SigpipeGuard::SigpipeGuard() {

@@ -82,6 +82,15 @@ class NetConn {
   // A dot-terminated multi-line block appended to `out`, dot-unstuffed, line ends
   // kept as sent, the terminating line removed.
   bool readMultiline(std::string& out);
+  // Where a block read in parts stands.
+  struct Multiline {
+    bool lineStart = true;  // the next byte begins a line
+    bool done = false;      // the terminating line has been read
+  };
+  // Reads on in a dot-terminated block, as readMultiline, until `out` holds at least
+  // `limit` bytes or the block has ended (`state.done`). Lines of any length come in
+  // pieces; memory stays within the connection's buffer and `limit`.
+  bool readMultilinePart(std::string& out, std::size_t limit, Multiline& state);
 
   const std::string& error() const { return error_; }
   void close();

@@ -1,6 +1,7 @@
-// POP3 receiving. The dialogue is our own (sockets + OpenSSL) so that RETR and DELE can
-// be pipelined when the server offers it: one round trip per message is the main cost
-// of a big fetch on a fast link.
+// POP3 receiving. The dialogue is our own (sockets + OpenSSL) so that the whole session
+// can be pipelined when the server offers it: login with the listings, then every RETR
+// and DELE in flight together, so a slow link costs a few round trips whatever the number
+// of messages. Each message goes to its file as it arrives, in bounded parts.
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -10,6 +11,8 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -32,7 +35,20 @@ constexpr std::string_view kTempPrefix = kReceiveTempPrefix;
 // Another writer's temporary (".<hex>.tmp.ini", or ".<hex>.tmp" of earlier versions) this
 // old was left by a killed process.
 constexpr auto kStaleTempAge = std::chrono::minutes(10);
-constexpr std::size_t kPipelineWindow = 64;
+// Pipelining: RETRs are asked for up to this many reply bytes (LIST's sizes) at a time,
+// and commands go unanswered up to kCommandBytes, well within what the two sockets
+// buffer, so that writing a batch never waits on a server that waits on us to read.
+constexpr std::uint64_t kWindowBytes = 8 << 20;
+constexpr std::uint64_t kCommandBytes = 32 << 10;
+constexpr std::uint64_t kUnknownSize = 64 << 10;  // a message LIST did not size
+// A message is read and written in parts of this size; one up to kHandOverBytes is also
+// handed to the caller's hook whole (a bigger one is read back from its file).
+constexpr std::size_t kChunkBytes = 256 << 10;
+constexpr std::size_t kHandOverBytes = 1 << 20;
+// While messages still come, saved ones are flushed (and their DELEs sent) once this much
+// has gathered; the rest at the end.
+constexpr std::uint64_t kFlushBytes = 16 << 20;
+constexpr std::size_t kFlushCount = 2048;
 // How long a server that answers -ERR gets to hang up, when it does (only on failures).
 constexpr int kCloseGraceMs = 200;
 
@@ -69,19 +85,6 @@ bool parseCommand(std::string_view text, Command& cmd) {
   return true;
 }
 
-std::string sha256Hex(std::string_view bytes) {
-  unsigned char md[EVP_MAX_MD_SIZE];
-  unsigned int len = 0;
-  EVP_Digest(bytes.data(), bytes.size(), md, &len, EVP_sha256(), nullptr);
-  static const char* hex = "0123456789abcdef";
-  std::string out = "sha256:";
-  for (unsigned i = 0; i < len; ++i) {
-    out += hex[md[i] >> 4];
-    out += hex[md[i] & 15];
-  }
-  return out;
-}
-
 bool isOtherWritersTemp(std::string_view name) {
   if (name.size() > 4 && name.substr(name.size() - 4) == ".ini") name.remove_suffix(4);
   if (name.size() < 6 || name[0] != '.' || name.substr(name.size() - 4) != ".tmp") return false;
@@ -106,8 +109,9 @@ void cleanStaleTemps(const fs::path& folder) {
   }
 }
 
-// Saves received messages: hidden temporary, journal entry, rename to a final name that
-// never replaces a file. Nothing is flushed per message; sFlush() flushes the batch.
+// Saves received messages as they arrive: hidden temporary, journal entry, rename to a
+// final name that never replaces a file. Nothing is flushed per message; sFlush() flushes
+// the batch.
 class MailWriter {
  public:
   MailWriter(fs::path folder, UidlStore& uidl)
@@ -134,22 +138,40 @@ class MailWriter {
     stamp_ = buf;
   }
 
-  // The saved file's full path, or nothing with `error` set.
-  std::optional<fs::path> save(const std::string& uid, std::string_view bytes, std::string& error) {
+  ~MailWriter() { discard(); }
+  MailWriter(const MailWriter&) = delete;
+  MailWriter& operator=(const MailWriter&) = delete;
+
+  // Starts the next message's file: its bytes go to a hidden temporary as they come.
+  bool begin(std::string& error) {
+    discard();
     // Written beside the inbox, not in it: a file a killed run leaves is never a mail.
-    fs::path tmp = home_ / (std::string(kTempPrefix) + std::to_string(::getpid()) + "-" +
-                            std::to_string(++tempCount_) + ".tmp.ini");
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    tmp_ = home_ / (std::string(kTempPrefix) + std::to_string(::getpid()) + "-" +
+                    std::to_string(++tempCount_) + ".tmp.ini");
+    fd_ = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
       error = "メールを保存できません (" + folder_.string() + "): " + std::strerror(errno);
-      return std::nullopt;
+      tmp_.clear();
+      return false;
     }
-    bool ok = writeAll(fd, bytes);
-    int err = errno;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok) {
-      ::unlink(tmp.c_str());
-      error = "メールを保存できません (" + folder_.string() + "): " + std::strerror(err);
+    return true;
+  }
+
+  bool append(std::string_view bytes, std::string& error) {
+    if (writeAll(fd_, bytes)) return true;
+    error = "メールを保存できません (" + folder_.string() + "): " + std::strerror(errno);
+    discard();
+    return false;
+  }
+
+  // Gives the message begun last its final name: the saved file's full path, or nothing
+  // with `error` set.
+  std::optional<fs::path> finish(const std::string& uid, std::string& error) {
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) {
+      error = "メールを保存できません (" + folder_.string() + "): " + std::strerror(errno);
+      discard();
       return std::nullopt;
     }
     for (int tries = 0; tries < 100000; ++tries) {
@@ -158,20 +180,29 @@ class MailWriter {
       std::error_code ec;
       if (fs::exists(target, ec)) continue;
       if (!uidl_.fJournal(uid, name)) {
-        ::unlink(tmp.c_str());
+        discard();
         error = "受信済み一覧を書けません (" + folder_.string() + ")";
         return std::nullopt;
       }
-      if (fsutil::fRenameNoReplace(tmp, target)) {
+      if (fsutil::fRenameNoReplace(tmp_, target)) {
+        tmp_.clear();
         written_ = true;
         return target;
       }
       if (fs::exists(target, ec)) continue;  // taken meanwhile: try the next name
       break;
     }
-    ::unlink(tmp.c_str());
+    discard();
     error = "メールを保存できません (" + folder_.string() + ")";
     return std::nullopt;
+  }
+
+  // Drops the message begun last (cut short, or already held).
+  void discard() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (!tmp_.empty()) ::unlink(tmp_.c_str());
+    tmp_.clear();
   }
 
   // Everything saved so far reaches the disk before anything is deleted on the server:
@@ -212,11 +243,14 @@ class MailWriter {
   unsigned nameCount_ = 0;
   unsigned tempCount_ = 0;
   bool written_ = false;
+  int fd_ = -1;     // the message being written
+  fs::path tmp_;    // its temporary
 };
 
 struct Pop3Message {
   std::size_t number;
-  std::string uid;  // empty when the server has no UIDL
+  std::string uid;         // empty when the server has no UIDL
+  std::uint64_t size = 0;  // as LIST gives it; 0 when unknown
 };
 
 class Pop3Session {
@@ -275,6 +309,15 @@ class Pop3Session {
   }
   bool multiline(std::string& out, std::string& words) {
     if (!conn_.readMultiline(out)) {
+      words = conn_.error();
+      broken_ = true;
+      return false;
+    }
+    return true;
+  }
+  bool multilinePart(std::string& out, std::size_t limit, net::NetConn::Multiline& state,
+                     std::string& words) {
+    if (!conn_.readMultilinePart(out, limit, state)) {
       words = conn_.error();
       broken_ = true;
       return false;
@@ -408,16 +451,17 @@ class Receiver {
     Pop3Session pop(conn);
     std::string error = dialogue(conn, pop, uidl, writer, host, port, user, pass);
     // Whatever happened, saved mail is flushed and recorded before the caller sees it.
+    writer.discard();
     writer.sFlush();
     if (!saved_.empty() || gotList_) {
       if (!uidl.fCommit(gotList_ ? &onServer_ : nullptr) && error.empty())
         error = "受信済み一覧を書けません (" + folder_.string() + ")";
     }
-    if (error.empty() && cmd_.del && !pop.broken())
-      error = deleteAndQuit(pop, uidl);
-    else if (!pop.broken()) {
+    // A run that stopped early still ends its session: the server then removes what was
+    // deleted, all of it saved and flushed before its DELE was sent.
+    if (!quitSent_ && !pop.broken()) {
       std::string words;
-      pop.command("QUIT", words);
+      pop.send("QUIT\r\n", words);
     }
     // Saved files are always handed back: they must be filed even when a later step
     // failed (the failure shows again on the next run).
@@ -434,6 +478,9 @@ class Receiver {
       pop.markBroken();
       return brokenText(conn.error());
     }
+    // Over TLS the greeting only leaves the server after the handshake's last message:
+    // CAPA goes along with that message instead of waiting for the greeting.
+    const bool earlyCapa = conn.isTls() && conn.writeAll("CAPA\r\n");
     std::string words;
     if (!pop.reply(words)) {
       const bool broken = pop.broken();
@@ -441,11 +488,12 @@ class Receiver {
       return broken ? brokenText(words) : closedText(words);  // "-ERR" instead of a greeting
     }
     const std::string greeting = words;
-    std::set<std::string> caps = capabilities(pop);
+    std::set<std::string> caps = earlyCapa ? capaReply(pop) : capabilities(pop);
     // STLS is asked for when it must be used even if CAPA does not list it: a listing
     // stripped on the way must not turn the login into a clear one.
     const bool tryTls = route == net::Route::StartTlsRequired ||
                         (route == net::Route::StartTlsIfOffered && caps.count("STLS"));
+    bool capsStale = false;  // listed before TLS: asked for again over it
     if (!conn.isTls() && tryTls) {
       if (!pop.command("STLS", words)) {
         if (pop.broken()) return brokenText(words);
@@ -455,23 +503,41 @@ class Receiver {
         pop.markBroken();
         return brokenText(conn.error());
       }
-      caps = capabilities(pop);
+      capsStale = true;
     }
     if (pop.broken()) return brokenText(conn.error());
-    pipelining_ = caps.count("PIPELINING") != 0;
+    std::vector<Pop3Message> messages;
     // Only a link the user chose to leave in clear changes the login; to this machine
     // in clear it stays USER/PASS as before.
-    if (std::string err = login(pop, route == net::Route::Plain ? greeting : "", user, pass);
-        !err.empty())
-      return err;
-    std::vector<Pop3Message> messages;
-    if (std::string err = listMessages(pop, messages); !err.empty()) return err;
+    if (route != net::Route::Plain && caps.count("PIPELINING")) {
+      // One flight: capabilities again (after STLS), login and both listings. Should the
+      // login fail, the listings are refused and nothing else happens.
+      std::string batch = capsStale ? "CAPA\r\n" : "";
+      batch += "USER " + sanitize(user) + "\r\nPASS " + sanitize(pass) + "\r\nUIDL\r\nLIST\r\n";
+      if (!pop.send(batch, words)) return brokenText(words);
+      if (capsStale) caps = capaReply(pop);
+      pipelining_ = caps.count("PIPELINING") != 0;
+      if (!pop.reply(words) || !pop.reply(words)) {
+        if (pop.broken()) return brokenText(words);
+        return loginFailure(pop, words);
+      }
+      if (std::string err = readListing(pop, true, messages); !err.empty()) return err;
+    } else {
+      if (capsStale) caps = capabilities(pop);
+      pipelining_ = caps.count("PIPELINING") != 0;
+      if (std::string err = login(pop, route == net::Route::Plain ? greeting : "", user, pass);
+          !err.empty())
+        return err;
+      if (!pop.send(pipelining_ ? "UIDL\r\nLIST\r\n" : "UIDL\r\n", words)) return brokenText(words);
+      if (std::string err = readListing(pop, pipelining_, messages); !err.empty()) return err;
+    }
     if (!cmd_.all && messages.size() > cmd_.last) messages.resize(cmd_.last);
-    for (const auto& m : messages) inRange_.push_back(m);
     std::vector<Pop3Message> wanted;
-    for (const auto& m : messages)
+    for (const auto& m : messages) {
       if (m.uid.empty() || !uidl.known(m.uid)) wanted.push_back(m);
-    return fetch(pop, uidl, writer, wanted);
+      else if (cmd_.del) toFlush_.push_back(m.number);  // saved by an earlier run
+    }
+    return transfer(pop, uidl, writer, wanted);
   }
 
   static std::string sanitize(std::string_view s) {
@@ -482,8 +548,13 @@ class Receiver {
   }
 
   std::set<std::string> capabilities(Pop3Session& pop) {
+    std::string words;
+    if (!pop.send("CAPA\r\n", words)) return {};
+    return capaReply(pop);
+  }
+  std::set<std::string> capaReply(Pop3Session& pop) {
     std::string words, body;
-    if (!pop.command("CAPA", words)) return {};
+    if (!pop.reply(words)) return {};
     if (!pop.multiline(body, words)) return {};
     return parseCapa(body, saslMechanisms_);
   }
@@ -517,106 +588,224 @@ class Receiver {
     return "";
   }
 
-  std::string listMessages(Pop3Session& pop, std::vector<Pop3Message>& messages) {
-    std::string words, body;
-    if (pop.command("UIDL", words)) {
-      if (!pop.multiline(body, words)) return brokenText(words);
-      std::string_view text = body;
-      while (!text.empty()) {
-        std::size_t nl = text.find('\n');
-        std::string_view line = text.substr(0, nl);
-        text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
-        std::size_t sp = line.find(' ');
-        if (sp == std::string_view::npos) continue;
-        std::size_t n = 0;
-        bool ok = sp > 0 && sp < 10;
-        for (char c : line.substr(0, sp))
-          ok = ok && c >= '0' && c <= '9', n = n * 10 + static_cast<std::size_t>(c - '0');
-        std::string uid(line.substr(sp + 1));
-        if (!ok || n == 0 || uid.empty() || uid.find('\t') != std::string::npos) continue;
-        messages.push_back({n, uid});
-        onServer_.insert(uid);
-      }
-      std::sort(messages.begin(), messages.end(),
-                [](const Pop3Message& a, const Pop3Message& b) { return a.number < b.number; });
-      gotList_ = true;
-      return "";
+  // Calls `fn(number, rest)` for each "number SP rest" line of a listing.
+  template <class Fn>
+  static void forEachListed(std::string_view text, Fn fn) {
+    while (!text.empty()) {
+      std::size_t nl = text.find('\n');
+      std::string_view line = text.substr(0, nl);
+      text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
+      while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
+      std::size_t sp = line.find(' ');
+      if (sp == std::string_view::npos) continue;
+      std::size_t n = 0;
+      bool ok = sp > 0 && sp < 10;
+      for (char c : line.substr(0, sp))
+        ok = ok && c >= '0' && c <= '9', n = n * 10 + static_cast<std::size_t>(c - '0');
+      if (ok && n != 0) fn(n, line.substr(sp + 1));
     }
-    if (pop.broken()) return brokenText(words);
-    // No UIDL: messages are told apart by a digest of their content.
-    if (!pop.command("STAT", words))
-      return pop.broken() ? brokenText(words) : failText("メールの一覧を受け取れません", words);
-    std::size_t count = std::strtoul(words.c_str(), nullptr, 10);
-    if (count > 1000000) count = 0;
-    for (std::size_t i = 1; i <= count; ++i) messages.push_back({i, ""});
+  }
+
+  // The replies to UIDL and (when `askedList`) LIST, sent already: the messages with
+  // their UIDs and sizes. Without UIDL they are told apart by a digest of their content.
+  std::string readListing(Pop3Session& pop, bool askedList, std::vector<Pop3Message>& messages) {
+    std::string words, body;
+    bool haveUidl = false;
+    if (pop.reply(words)) {
+      if (!pop.multiline(body, words)) return brokenText(words);
+      forEachListed(body, [&](std::size_t n, std::string_view uid) {
+        if (uid.empty() || uid.find('\t') != std::string_view::npos) return;
+        messages.push_back({n, std::string(uid), 0});
+        onServer_.insert(std::string(uid));
+      });
+      haveUidl = gotList_ = true;
+    } else if (pop.broken()) {
+      return brokenText(words);
+    }
+    std::map<std::size_t, std::uint64_t> sizes;
+    bool haveList = false;
+    if (askedList) {
+      body.clear();
+      if (pop.reply(words)) {
+        if (!pop.multiline(body, words)) return brokenText(words);
+        forEachListed(body, [&](std::size_t n, std::string_view size) {
+          sizes[n] = std::strtoull(std::string(size).c_str(), nullptr, 10);
+        });
+        haveList = true;
+      } else if (pop.broken()) {
+        return brokenText(words);
+      }
+    }
+    if (haveUidl) {
+      for (auto& m : messages) {
+        auto it = sizes.find(m.number);
+        if (it != sizes.end()) m.size = it->second;
+      }
+    } else if (haveList) {
+      for (const auto& [n, size] : sizes) messages.push_back({n, "", size});
+    } else {
+      if (!pop.command("STAT", words))
+        return pop.broken() ? brokenText(words) : failText("メールの一覧を受け取れません", words);
+      std::size_t count = std::strtoul(words.c_str(), nullptr, 10);
+      if (count > 1000000) count = 0;
+      for (std::size_t i = 1; i <= count; ++i) messages.push_back({i, "", 0});
+    }
+    std::sort(messages.begin(), messages.end(),
+              [](const Pop3Message& a, const Pop3Message& b) { return a.number < b.number; });
     return "";
   }
 
-  std::string fetch(Pop3Session& pop, UidlStore& uidl, MailWriter& writer,
-                    const std::vector<Pop3Message>& wanted) {
+  // What one command in flight waits for.
+  struct InFlight {
+    enum Kind { Retr, Dele, Quit } kind;
+    std::size_t index;         // into the wanted messages (RETR)
+    std::size_t commandBytes;  // of the command line
+  };
+
+  static std::uint64_t expected(const Pop3Message& m) { return m.size ? m.size : kUnknownSize; }
+
+  // The messages come (RETR), are saved, and are deleted (DELE) with every command in
+  // flight together, so that a slow link costs a few round trips whatever the number of
+  // messages: RETR up to a window of reply bytes, DELE for what has been saved and
+  // flushed, QUIT behind the last one. Without PIPELINING one command at a time, the
+  // DELEs after all messages have come, behind one flush.
+  std::string transfer(Pop3Session& pop, UidlStore& uidl, MailWriter& writer,
+                       const std::vector<Pop3Message>& wanted) {
     const std::size_t total = wanted.size();
     if (progress_ && total) progress_(0, total);
-    const std::size_t window = pipelining_ ? kPipelineWindow : 1;
-    std::size_t sent = 0;
-    std::string batch, words, bytes;
-    bool digests = !wanted.empty() && wanted.front().uid.empty();
-    for (std::size_t done = 0; done < total; ++done) {
-      if (sent - done <= window / 2 && sent < total) {
-        batch.clear();
-        while (sent < total && sent - done < window)
-          batch += "RETR " + std::to_string(wanted[sent++].number) + "\r\n";
-        if (!pop.send(batch, words)) return brokenText(words);
+    std::uint64_t left = 0;  // reply bytes not yet asked for
+    for (const auto& m : wanted) left += expected(m);
+    std::deque<InFlight> flight;
+    std::uint64_t replyBytes = 0, commandBytes = 0;
+    std::size_t next = 0, retrsOut = 0, done = 0;
+    std::string words, batch;
+
+    // Writes what may go now. Called after each reply: while commands are in flight it
+    // waits until a quarter of the reply window is free (or all that is left fits), or
+    // deletes are due.
+    auto send = [&]() -> bool {
+      if (quitSent_) return true;
+      const bool settled = next == total && retrsOut == 0;  // every message has come
+      const bool flushDue = cmd_.del && !toFlush_.empty() &&
+                            (pipelining_ ? settled || flushedBytes_ >= kFlushBytes || toFlush_.size() >= kFlushCount
+                                         : settled && flight.empty());
+      if (!flight.empty()) {
+        if (!pipelining_ || commandBytes > kCommandBytes * 3 / 4) return true;
+        const std::uint64_t free = kWindowBytes - std::min(replyBytes, kWindowBytes);
+        const bool retrRoom = next < total && free >= std::min(kWindowBytes / 4, left);
+        if (!retrRoom && !flushDue && toDelete_.empty()) return true;
       }
+      batch.clear();
+      auto add = [&](InFlight::Kind kind, std::size_t index, const std::string& line) {
+        batch += line;
+        flight.push_back({kind, index, line.size()});
+        commandBytes += line.size();
+      };
+      auto full = [&] { return !flight.empty() && (!pipelining_ || commandBytes >= kCommandBytes); };
+      // Saved mail reaches the disk before its DELE leaves: one flush for many mails.
+      if (flushDue) {
+        writer.sFlush();
+        toDelete_.insert(toDelete_.end(), toFlush_.begin(), toFlush_.end());
+        toFlush_.clear();
+        flushedBytes_ = 0;
+      }
+      while (!toDelete_.empty() && !full()) {
+        add(InFlight::Dele, 0, "DELE " + std::to_string(toDelete_.front()) + "\r\n");
+        toDelete_.pop_front();
+      }
+      while (next < total && !full() &&
+             (replyBytes == 0 || replyBytes + expected(wanted[next]) <= kWindowBytes)) {
+        add(InFlight::Retr, next, "RETR " + std::to_string(wanted[next].number) + "\r\n");
+        replyBytes += expected(wanted[next]);
+        left -= expected(wanted[next]);
+        ++next;
+        ++retrsOut;
+      }
+      // Keeping the mail, QUIT follows the last RETR at once. Deleting, it waits for the
+      // answers to every DELE: a link lost before then deletes nothing.
+      if (next == total && !full() &&
+          (!cmd_.del || (settled && toFlush_.empty() && toDelete_.empty() && flight.empty()))) {
+        add(InFlight::Quit, 0, "QUIT\r\n");
+        quitSent_ = true;
+      }
+      return batch.empty() || pop.send(batch, words);
+    };
+
+    std::string chunk, held;
+    EVP_MD_CTX* digest = EVP_MD_CTX_new();
+    struct DigestFree {
+      EVP_MD_CTX* ctx;
+      ~DigestFree() { EVP_MD_CTX_free(ctx); }
+    } digestFree{digest};
+    const bool digests = !wanted.empty() && wanted.front().uid.empty();
+    if (!send()) return brokenText(words);
+    while (!flight.empty()) {
+      const InFlight f = flight.front();
+      flight.pop_front();
+      commandBytes -= f.commandBytes;
+      if (f.kind == InFlight::Quit) {
+        // Only a deleting run needs the answer: it says the deletes took place.
+        if (!pop.reply(words) && cmd_.del)
+          return pop.broken() ? brokenText(words) : failText("サーバがメールを削除できません", words);
+        break;
+      }
+      if (f.kind == InFlight::Dele) {
+        // A single refused DELE leaves that message on the server; the rest go on.
+        if (!pop.reply(words) && pop.broken()) return brokenText(words);
+        if (!send()) return brokenText(words);
+        continue;
+      }
+      const Pop3Message& m = wanted[f.index];
+      replyBytes -= expected(m);
+      --retrsOut;
       if (!pop.reply(words)) {
         if (pop.broken()) return brokenText(words);
         if (pop.closedAfterError()) return closedText(words);
         return failText("サーバがメールを渡しません", words);
       }
-      bytes.clear();
-      if (!pop.multiline(bytes, words)) return brokenText(words);
-      std::string uid = digests ? sha256Hex(bytes) : wanted[done].uid;
+      // The message goes to its file in parts as it comes; a small one is also kept
+      // whole for the caller's hook.
+      std::string err;
+      if (!writer.begin(err)) return err;
+      if (digests) EVP_DigestInit_ex(digest, EVP_sha256(), nullptr);
+      held.clear();
+      bool holding = true;
+      std::uint64_t size = 0;
+      net::NetConn::Multiline state;
+      while (!state.done) {
+        chunk.clear();
+        if (!pop.multilinePart(chunk, kChunkBytes, state, words)) return brokenText(words);
+        if (!writer.append(chunk, err)) return err;
+        if (digests) EVP_DigestUpdate(digest, chunk.data(), chunk.size());
+        size += chunk.size();
+        holding = holding && size <= kHandOverBytes;
+        if (holding) held += chunk;
+        else std::string().swap(held);
+      }
+      std::string uid = m.uid;
       if (digests) {
+        unsigned char md[EVP_MAX_MD_SIZE];
+        unsigned int len = 0;
+        EVP_DigestFinal_ex(digest, md, &len);
+        uid = "sha256:" + hexOf(md, len);
         onServer_.insert(uid);
-        byNumber_[wanted[done].number] = uid;
       }
       if (!uidl.known(uid)) {
-        std::string err;
-        auto path = writer.save(uid, bytes, err);
+        auto path = writer.finish(uid, err);
         if (!path) return err;
         uidl.markReceived(uid);
         saved_.push_back(path->string());
-        if (savedHook_) savedHook_(saved_.back(), bytes);
+        flushedBytes_ += size;
+        if (savedHook_) savedHook_(saved_.back(), holding ? std::string_view(held) : std::string_view());
+      } else {
+        writer.discard();
       }
-      if (progress_) progress_(done + 1, total);
+      if (cmd_.del) toFlush_.push_back(m.number);
+      ++done;
+      if (progress_) progress_(done, total);
+      if (!send()) return brokenText(words);
     }
     if (digests) gotList_ = true;
-    return "";
-  }
-
-  // Deletes every message of the range that the inbox holds (saved now or earlier),
-  // then QUIT, which is when the server removes them.
-  std::string deleteAndQuit(Pop3Session& pop, UidlStore& uidl) {
-    std::vector<std::size_t> numbers;
-    for (const auto& m : inRange_) {
-      std::string uid = m.uid.empty() ? byNumber_[m.number] : m.uid;
-      if (!uid.empty() && uidl.known(uid)) numbers.push_back(m.number);
-    }
-    std::string words;
-    const std::size_t window = pipelining_ ? kPipelineWindow : 1;
-    std::size_t sent = 0;
-    for (std::size_t done = 0; done < numbers.size(); ++done) {
-      if (sent - done <= window / 2 && sent < numbers.size()) {
-        std::string batch;
-        while (sent < numbers.size() && sent - done < window)
-          batch += "DELE " + std::to_string(numbers[sent++]) + "\r\n";
-        if (!pop.send(batch, words)) return brokenText(words);
-      }
-      // A single refused DELE leaves that message on the server; the rest go on.
-      if (!pop.reply(words) && pop.broken()) return brokenText(words);
-    }
-    if (!pop.command("QUIT", words))
-      return pop.broken() ? brokenText(words) : failText("サーバがメールを削除できません", words);
     return "";
   }
 
@@ -625,12 +814,14 @@ class Receiver {
   const Progress& progress_;
   const Saved& savedHook_;
   bool pipelining_ = false;
+  bool quitSent_ = false;
   std::set<std::string> saslMechanisms_;
   bool gotList_ = false;
   std::set<std::string> onServer_;
-  std::map<std::size_t, std::string> byNumber_;
-  std::vector<Pop3Message> inRange_;
   std::vector<std::string> saved_;
+  std::vector<std::size_t> toFlush_;  // saved (now or earlier), to delete once flushed
+  std::deque<std::size_t> toDelete_;  // flushed, DELE not yet sent
+  std::uint64_t flushedBytes_ = 0;    // saved since the last flush
 };
 
 }  // namespace

@@ -12,7 +12,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <limits>
 #include <string>
+#include <string_view>
 #include <thread>
 
 namespace qbtest {
@@ -25,6 +28,17 @@ struct Cut {
   bool holdTrigger = false;  // the client's bytes from the trigger on never reach the server
   bool hideStls = false;   // the server's STLS is hidden: the dialogue stays plain and readable
   std::string answer;      // given to the client in the server's place at the trigger, then hang up
+  bool hidePipelining = false;  // the server's PIPELINING is hidden: commands must come one by one
+  // Sees each command line the client sends (on the proxy's thread), before the server does.
+  std::function<void(const std::string& line)> onCommand;
+
+  // A plain dialogue relayed whole.
+  static Cut plain() {
+    Cut c;
+    c.limit = std::numeric_limits<std::size_t>::max();
+    c.hideStls = true;
+    return c;
+  }
 
   // A plain dialogue cut `limit` server bytes after the client has sent `trigger`.
   static Cut plainAfter(std::string trigger, std::size_t limit) {
@@ -73,6 +87,7 @@ class CuttingProxy {
   }
   int port = 0;
   std::atomic<bool> triggered{false};  // the client has sent the trigger
+  std::atomic<int> mostCommandsAtOnce{0};  // command lines in one read from the client
 
  private:
   void serve() {
@@ -92,6 +107,7 @@ class CuttingProxy {
     }
   }
   void relay(int client, int server) {
+    line_.clear();
     std::size_t fromServer = 0;
     bool counting = cut_.trigger.empty(), stalled = false;
     std::string sent;  // the client's bytes so far, to find the trigger in
@@ -107,6 +123,7 @@ class CuttingProxy {
         ssize_t n = read(client, buf, sizeof buf);
         if (n <= 0) return;
         std::size_t pass = static_cast<std::size_t>(n);
+        seeCommands(buf, pass);
         if (!counting) {
           std::size_t before = sent.size();
           sent.append(buf, pass);
@@ -129,21 +146,37 @@ class CuttingProxy {
         std::size_t room = counting ? limit_ - fromServer : sizeof buf;
         ssize_t n = read(server, buf, std::min(sizeof buf, room));
         if (n <= 0) return;
-        if (cut_.hideStls) hide(buf, static_cast<std::size_t>(n));
+        if (cut_.hideStls) hide(buf, static_cast<std::size_t>(n), "STLS");
+        if (cut_.hidePipelining) hide(buf, static_cast<std::size_t>(n), "PIPELINING");
         if (write(client, buf, static_cast<size_t>(n)) != n) return;
         if (counting) fromServer += static_cast<std::size_t>(n);
       }
     }
   }
-  // "STLS" in a capability list becomes "XTLS": the client then never asks for it.
-  static void hide(char* data, std::size_t n) {
-    for (std::size_t i = 0; i + 4 <= n; ++i)
-      if (std::memcmp(data + i, "STLS", 4) == 0) data[i] = 'X';
+  // A capability ("STLS") loses its first letter ("XTLS"): the client then never uses it.
+  static void hide(char* data, std::size_t n, std::string_view word) {
+    for (std::size_t i = 0; i + word.size() <= n; ++i)
+      if (std::memcmp(data + i, word.data(), word.size()) == 0) data[i] = 'X';
+  }
+  void seeCommands(const char* data, std::size_t n) {
+    int lines = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (data[i] != '\n') {
+        line_ += data[i];
+        continue;
+      }
+      if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+      if (cut_.onCommand) cut_.onCommand(line_);
+      line_.clear();
+      ++lines;
+    }
+    if (lines > mostCommandsAtOnce) mostCommandsAtOnce = lines;
   }
   int listen_ = -1;
   int target_;
   std::size_t limit_;
   Cut cut_;
+  std::string line_;  // the client's line so far
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
