@@ -16,6 +16,8 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <variant>
+#include <vector>
 
 #include "app/SpeechEngine.h"
 
@@ -324,6 +326,8 @@ class Form1 : public QMainWindow {
   void sShowTextView();
   HtmlView* fEnsureHtmlView();
   QString fExtractAttachment(int line) const;
+  // Fills the header boxes, body and attachment list from a read (mail::MailResult).
+  void sShowReadMail(const std::variant<std::vector<std::string>, std::string>& r);
   QWidget* header_ = nullptr;
   QWidget* noAccountHint_ = nullptr;
   void sCreateNoAccountHint();
