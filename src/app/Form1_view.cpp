@@ -25,18 +25,21 @@
 #include "app/MailListModel.h"
 #include "editor/Footy.h"
 #include "mail/mail.h"
+#include "mail/readstart.h"
 #include "store/mailstore.h"
 #include "store/mod_ini.h"
 
 namespace {
 
 constexpr int kHeaderRowHeight = 22;
+constexpr int kHeaderHeight = 3 * kHeaderRowHeight + 8;
 // The viewer shows this much of a text part at most; a bigger one is cut with a note.
 constexpr size_t kShownBodyBytes = 1024 * 1024;
 // A mail up to this size is read in the click; a bigger one on a worker thread, so that
-// the window never waits for GMime to walk through a big attachment.
+// the window never waits for GMime to walk through a big attachment. Its text is shown
+// from the file's first bytes when they hold it, before the attachments are listed.
 constexpr std::uintmax_t kReadInPlaceBytes = 2 * 1024 * 1024;
-constexpr int kHeaderHeight = 3 * kHeaderRowHeight + 8;
+constexpr size_t kTextFirstBytes = 4 * 1024 * 1024;
 
 QString cut(const std::vector<std::string>& result, size_t index, size_t label) {
   if (index >= result.size() || result[index].size() <= label) return {};
@@ -157,13 +160,25 @@ void Form1::sShowMail(const QString& path) {
   // gone, or after another mail was clicked, is dropped.
   auto promise = std::make_shared<QPromise<mail::MailResult>>();
   auto* watcher = new QFutureWatcher<mail::MailResult>(this);
-  connect(watcher, &QFutureWatcher<mail::MailResult>::finished, this, [this, watcher, path] {
-    watcher->deleteLater();
-    if (shownPath_ == path && watcher->future().resultCount() > 0) sShowReadMail(watcher->result());
+  connect(watcher, &QFutureWatcher<mail::MailResult>::resultReadyAt, this, [this, watcher, path](int index) {
+    if (shownPath_ != path) return;
+    const mail::MailResult r = watcher->resultAt(index);
+    auto* values = std::get_if<std::vector<std::string>>(&r);
+    if (index == 0 || !values) {
+      sShowReadMail(r);
+      return;
+    }
+    // The text is up already (the same text): only the attachments are added.
+    List1_->clear();
+    for (size_t i = 4; i < values->size(); ++i) List1_->addItem(cut(*values, i, 6));
   });
+  connect(watcher, &QFutureWatcher<mail::MailResult>::finished, watcher, &QObject::deleteLater);
   watcher->setFuture(promise->future());
   promise->start();
   QThreadPool::globalInstance()->start([promise, path] {
+    const std::string file = path.toStdString();
+    if (auto start = mail::fReadMailShownStart(file, "to:from:nofile:", kShownBodyBytes, kTextFirstBytes))
+      promise->addResult(mail::MailResult(std::move(*start)));
     promise->addResult(readShown(path, "to:from:nofile:"));
     promise->finish();
   });

@@ -7,6 +7,7 @@
 #include "mail/jptext.h"
 #include "mail/mail.h"
 #include "mail/mailheader.h"
+#include "mail/readstart.h"
 #include "store/mailstore.h"
 
 namespace fs = std::filesystem;
@@ -240,10 +241,14 @@ std::string bodyFromBytes(std::string bytes, std::string_view charset, bool cut,
   return text;
 }
 
-std::string bodyText(const std::vector<Leaf>& leaves, bool preferHtml, size_t limit, bool& cut) {
+// The text part shown as the body: the first text/plain, or text/html with "html:".
+const Leaf* chosenText(const std::vector<Leaf>& leaves, bool preferHtml) {
   const Leaf* plain = firstText(leaves, "text/plain");
   const Leaf* html = firstText(leaves, "text/html");
-  const Leaf* chosen = preferHtml ? (html ? html : plain) : (plain ? plain : html);
+  return preferHtml ? (html ? html : plain) : (plain ? plain : html);
+}
+
+std::string bodyText(const Leaf* chosen, size_t limit, bool& cut) {
   if (!chosen) return {};
   std::string bytes = mime::fDecodedContentPrefix(GMIME_PART(chosen->object), limit, cut);
   return bodyFromBytes(std::move(bytes), chosen->charset, cut, limit);
@@ -340,6 +345,9 @@ namespace {
 struct ReadOptions {
   size_t bodyLimit = std::string::npos;   // decoded bytes of the text part shown at most
   std::optional<size_t> onlyAttachment;   // extract this attachment alone, list no other
+  // The stream is only the start of the file: give the key elements and the body alone,
+  // and only when the start holds the whole body (or more than is shown); else a text.
+  bool startOnly = false;
 };
 
 // ReadMail's work on a message read from `stream` in pieces. `cannotRead` is the result
@@ -352,10 +360,17 @@ MailResult readStream(GMimeStream* stream, const KeyList& list, std::string_view
   const auto fields = header::fSplitFields(*headerBlock);
   std::vector<std::string> result = headerElements(fields, list);
   if (list.noFile && list.noBody) return result;
+  if (options.startOnly) {
+    // The start must hold the whole header block and the body must be asked for.
+    const std::string_view block = *headerBlock;
+    const bool blankLineSeen = block == "\n" || block == "\r\n" || block.ends_with("\n\n") || block.ends_with("\n\r\n");
+    if (list.noBody || !blankLineSeen) return std::string();
+  }
 
   if (!list.noBody) {
     if (auto body = singlePartBody(fields, reader, options.bodyLimit, bodyCut)) {
       if (reader.failed) return cannotRead;
+      if (options.startOnly && !bodyCut) return std::string();
       body->insert(0, "body: ");
       result.push_back(std::move(*body));
       return result;
@@ -367,7 +382,19 @@ MailResult readStream(GMimeStream* stream, const KeyList& list, std::string_view
   if (!list.noBody) {
     std::string body;
     if (message) {
-      body = bodyText(leaves, list.html, options.bodyLimit, bodyCut);
+      const Leaf* chosen = chosenText(leaves, list.html);
+      body = bodyText(chosen, options.bodyLimit, bodyCut);
+      if (options.startOnly) {
+        // A later part began, so the chosen one ended before the start did; a part of
+        // the kind asked for that comes first in the start comes first in the file.
+        const bool whole = chosen && chosen->mediaType == (list.html ? "text/html" : "text/plain") &&
+                           (chosen != &leaves.back() || bodyCut);
+        if (!whole) return std::string();
+        result.push_back("body: " + body);
+        return result;
+      }
+    } else if (options.startOnly) {
+      return std::string();
     } else {
       // Not a message GMime can take: the bytes after the header block as written.
       if (!reader.fRewindToBody(headerBlock->size())) return cannotRead;
@@ -416,6 +443,20 @@ ShownMail fReadMailShown(std::string_view file, std::string_view keys, std::stri
   ShownMail shown;
   shown.result = readFile(file, keys, folder, {maxBodyBytes, std::nullopt}, shown.bodyCut);
   return shown;
+}
+
+std::optional<std::vector<std::string>> fReadMailShownStart(std::string_view file, std::string_view keys,
+                                                            size_t maxBodyBytes, size_t headBytes) {
+  auto stream = mime::fOpenFile(mailstore::fPath(file), false);
+  if (!stream) return std::nullopt;
+  mime::Ref<GMimeStream> head(g_mime_stream_substream(stream.get(), 0, static_cast<gint64>(headBytes)));
+  if (!head) return std::nullopt;
+  bool cut = false;
+  ReadOptions options{maxBodyBytes, std::nullopt, true};
+  MailResult r = readStream(head.get(), parseKeys(keys), "", options, std::string(), cut);
+  auto* values = std::get_if<std::vector<std::string>>(&r);
+  if (!values) return std::nullopt;
+  return std::move(*values);
 }
 
 std::optional<std::string> fExtractAttachment(std::string_view file, size_t index, std::string_view folder) {

@@ -3,6 +3,7 @@
 // piece ends; mails damaged or cut off in the middle of a part.
 #include <random>
 
+#include "mail/readstart.h"
 #include "read_test_support.h"
 
 using namespace readtest;
@@ -146,6 +147,40 @@ TEST(ReadBig, HugeTextPartIsShownCutWithANote) {
     mail::ShownMail all = mail::fReadMailShown(file, "nofile:", mails.str(), text.size());
     EXPECT_FALSE(all.bodyCut) << c.what;
     EXPECT_TRUE(all.result == mail::MailResult(whole)) << c.what;
+  }
+}
+
+TEST(ReadBig, TextShownFromTheStartOfTheFileOnlyWhenTheStartHoldsIt) {
+  const std::string big = noise(4 * kPiece, 5);
+  const std::string html = "Content-Type: text/html; charset=UTF-8\r\n\r\n<p>html</p>\r\n";
+  const std::string longText = "Content-Type: text/plain; charset=UTF-8\r\n\r\n" + japaneseLines(kPiece);
+  const std::string longHeader = crlf("From: a@example.jp\nX-Pad: ") + std::string(kPiece, 'p') + "\r\n\r\ntext\r\n";
+  const struct Case {
+    const char* what;
+    std::string mail;
+    bool shown;
+  } cases[] = {
+      {"text before a big attachment", multipart(kShortText, {{"a.bin", big}}), true},
+      {"text cut before the start ends", multipart(longText, {{"a.bin", big}}), true},
+      {"text after the attachment", multipart("Content-Type: application/octet-stream\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+                     base64Lines(big) + "--=_b\r\n" + kShortText, {}),
+       false},
+      {"html in the start, plain text beyond it",
+       multipart(html + "--=_b\r\nContent-Type: application/octet-stream\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+                     base64Lines(big) + "--=_b\r\n" + kShortText, {}),
+       false},
+      {"a header block longer than the start", longHeader, false},
+  };
+  TempDir mails;
+  for (const Case& c : cases) {
+    const std::string file = writeFile(mails.path() / "m.eml", c.mail);
+    const size_t limit = kPiece / 2;
+    auto start = mail::fReadMailShownStart(file, "from:nofile:", limit, kPiece);
+    ASSERT_EQ(start.has_value(), c.shown) << c.what;
+    if (!start) continue;
+    auto shown = std::get<std::vector<std::string>>(mail::fReadMailShown(file, "from:nofile:", mails.str(), limit).result);
+    ASSERT_GE(shown.size(), 3u) << c.what;
+    EXPECT_EQ(*start, std::vector<std::string>(shown.begin(), shown.begin() + 3)) << c.what;
   }
 }
 
