@@ -1,7 +1,8 @@
 // Showing big mails in the main window: a mail of about 85 MB and one of about 500 MB
 // (a short text part and large base64 attachments) and a single-part mail with 100 MB
-// of text. For each: the time from the list click to the text shown in the viewer, and
-// the longest stall of the event loop meanwhile (a 2 ms timer's largest gap). Prints
+// of text. For each: the time from the list click to the text shown in the viewer and to
+// the attachment list filled, and the longest stall of the event loop meanwhile (a 2 ms
+// timer's largest gap). Prints
 // figures. Usage: bench_app_view [program-dir]  (the store is made there once and reused)
 #include <sys/resource.h>
 
@@ -40,12 +41,13 @@ void makeStore(const fs::path& program) {
 }
 
 struct Shown {
-  double ms = -1;
+  double ms = -1;        // the text in the viewer
+  double listedMs = -1;  // the attachment list filled too
   double stallMs = 0;
 };
 
 // Clicks the mail's row and runs the event loop until its text is in the viewer.
-Shown clickAndWait(Form1& form, const QString& path) {
+Shown clickAndWait(Form1& form, const QString& path, int attachments) {
   FootyWriteEnable(0, true);
   FootySetText(0, QString());
   FootyWriteEnable(0, false);
@@ -64,14 +66,16 @@ Shown clickAndWait(Form1& form, const QString& path) {
   QObject::connect(&ticker, &QTimer::timeout, [&] {
     shown.stallMs = std::max(shown.stallMs, tick.nsecsElapsed() / 1e6);
     tick.restart();
-    if (FootyGetTextLength(0) < 100) {
-      if (clock.elapsed() > 60000) loop.quit();
-      return;
+    if (clock.elapsed() > 60000) loop.quit();
+    if (shown.ms < 0) {
+      if (FootyGetTextLength(0) < 100) return;
+      QString text;
+      FootyGetText(0, text, 4);
+      if (!text.startsWith(QStringLiteral("お世話になっております"))) return;
+      shown.ms = clock.nsecsElapsed() / 1e6;
     }
-    QString text;
-    FootyGetText(0, text, 4);
-    if (!text.startsWith(QStringLiteral("お世話になっております"))) return;
-    shown.ms = clock.nsecsElapsed() / 1e6;
+    if (form.findChild<QListWidget*>(QStringLiteral("List1"))->count() < attachments) return;
+    shown.listedMs = clock.nsecsElapsed() / 1e6;
     loop.quit();
   });
   QTimer::singleShot(0, &form, [&] {
@@ -103,11 +107,12 @@ int main(int argc, char** argv) {
   for (int run = 0; run < 2; ++run) {
     for (const char* name : kMails) {
       const fs::path file = folder / name;
-      Shown s = clickAndWait(form, QString::fromStdString(mailstore::fUtf8(file)));
-      std::printf("run %d %-13s (%6.1f MB): shown after %8.1f ms, longest event-loop stall %8.1f ms, %d attachment "
-                  "line(s)\n",
-                  run, name, static_cast<double>(fs::file_size(file)) / (1024 * 1024), s.ms, s.stallMs,
-                  form.findChild<QListWidget*>(QStringLiteral("List1"))->count());
+      const int attachments = std::string(name) == "hugetext.eml" ? 0 : 2;
+      Shown s = clickAndWait(form, QString::fromStdString(mailstore::fUtf8(file)), attachments);
+      std::printf("run %d %-13s (%6.1f MB): text shown after %7.1f ms, %d attachment line(s) after %7.1f ms, "
+                  "longest event-loop stall %6.1f ms\n",
+                  run, name, static_cast<double>(fs::file_size(file)) / (1024 * 1024), s.ms, attachments, s.listedMs,
+                  s.stallMs);
     }
   }
   struct rusage usage {};

@@ -150,6 +150,8 @@ void Form1::ListView1_ItemClick() {
 }
 
 void Form1::sShowMail(const QString& path) {
+  // A big mail still being read for the view is not wanted any more.
+  for (auto* pending : findChildren<QFutureWatcher<mail::MailResult>*>(Qt::FindDirectChildrenOnly)) pending->cancel();
   std::error_code ec;
   const std::uintmax_t size = std::filesystem::file_size(mailstore::fPath(path.toStdString()), ec);
   if (ec || size <= kReadInPlaceBytes) {
@@ -179,7 +181,7 @@ void Form1::sShowMail(const QString& path) {
     const std::string file = path.toStdString();
     if (auto start = mail::fReadMailShownStart(file, "to:from:nofile:", kShownBodyBytes, kTextFirstBytes))
       promise->addResult(mail::MailResult(std::move(*start)));
-    promise->addResult(readShown(path, "to:from:nofile:"));
+    if (!promise->isCanceled()) promise->addResult(readShown(path, "to:from:nofile:"));
     promise->finish();
   });
 }
