@@ -57,6 +57,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   }
+  // The view's reads: the body cut short, one attachment extracted alone.
+  mail::fReadMailShown(file, "to:from:nofile:", out, 64);
+  for (size_t index : {0, 1}) {
+    auto one = mail::fExtractAttachment(file, index, out);
+    if (one && fs::path(*one).parent_path() != scratch.out) __builtin_trap();
+  }
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(scratch.out, ec)) fs::remove(entry.path(), ec);
 

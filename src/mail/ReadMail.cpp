@@ -1,20 +1,13 @@
 // Reading a stored message into the labelled array the rest of the program works with.
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <system_error>
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 #include "mail/attachment_file.h"
 #include "mail/gmime_support.h"
 #include "mail/jptext.h"
 #include "mail/mail.h"
 #include "mail/mailheader.h"
-#include "store/fsutil.h"
+#include "mail/readstart.h"
 #include "store/mailstore.h"
 
 namespace fs = std::filesystem;
@@ -56,50 +49,61 @@ KeyList parseKeys(std::string_view text) {
   return list;
 }
 
-// Reads only as far as the blank line that ends the header block.
-std::optional<std::string> readHeaderBlock(const fs::path& path) {
-#ifdef _WIN32
-  std::FILE* f = _wfopen(path.c_str(), L"rb");
-  if (!f) return std::nullopt;
-  auto readSome = [f](char* to, size_t n) -> long {
-    size_t got = std::fread(to, 1, n, f);
-    return got == 0 && std::ferror(f) ? -1 : static_cast<long>(got);
-  };
-#else
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  auto readSome = [fd](char* to, size_t n) -> long {
+// A stored message read front to back in pieces: the header block, then the body. The
+// whole file is never held, so a mail of any size is read in little memory.
+class PieceReader {
+ public:
+  explicit PieceReader(GMimeStream* stream) : stream_(stream) {}
+
+  // Reads only as far as the blank line that ends the header block (the whole file when
+  // there is none). Nothing on a read error.
+  std::optional<std::string> fHeaderBlock() {
+    std::string buf;
+    size_t scanFrom = 0;  // a line start no blank line comes before
     for (;;) {
-      ssize_t got = ::read(fd, to, n);
-      if (got < 0 && errno == EINTR) continue;
-      return static_cast<long>(got);
+      const ssize_t n = g_mime_stream_read(stream_, piece_, sizeof piece_);
+      if (n < 0) return std::nullopt;
+      if (n == 0) break;
+      buf.append(piece_, static_cast<size_t>(n));
+      const size_t length = scanFrom + header::fHeaderBlockLength(std::string_view(buf).substr(scanFrom));
+      if (length < buf.size()) break;
+      // Rescan from the start of the last complete line: a blank line may end the buffer.
+      const size_t lastEnd = buf.size() >= 2 ? buf.rfind('\n', buf.size() - 2) : std::string::npos;
+      scanFrom = std::max(scanFrom, lastEnd == std::string::npos ? size_t{0} : lastEnd + 1);
     }
-  };
-#endif
-  std::string buf;
-  char chunk[8192];
-  bool failed = false;
-  while (true) {
-    long n = readSome(chunk, sizeof chunk);
-    if (n <= 0) {
-      failed = n < 0;
-      break;
-    }
-    buf.append(chunk, static_cast<size_t>(n));
-    size_t len = header::fHeaderBlockLength(buf);
-    if (len < buf.size()) {
-      buf.resize(len);
-      break;
-    }
+    const size_t length = scanFrom + header::fHeaderBlockLength(std::string_view(buf).substr(scanFrom));
+    pending_ = buf.substr(length);
+    buf.resize(length);
+    return buf;
   }
-#ifdef _WIN32
-  std::fclose(f);
-#else
-  ::close(fd);
-#endif
-  if (failed) return std::nullopt;
-  return buf;
-}
+
+  // The next piece of the body after fHeaderBlock; empty at the end. `failed` is set on a
+  // read error.
+  std::string_view fNextBodyPiece() {
+    if (!pending_.empty()) {
+      held_ = std::move(pending_);
+      pending_.clear();
+      return held_;
+    }
+    const ssize_t n = g_mime_stream_read(stream_, piece_, sizeof piece_);
+    if (n < 0) failed = true;
+    return n > 0 ? std::string_view(piece_, static_cast<size_t>(n)) : std::string_view();
+  }
+
+  // Back to the first byte after the header block (GMime has read the stream since).
+  bool fRewindToBody(size_t headerLength) {
+    pending_.clear();
+    return g_mime_stream_seek(stream_, static_cast<gint64>(headerLength), GMIME_STREAM_SEEK_SET) >= 0;
+  }
+
+  bool failed = false;
+
+ private:
+  GMimeStream* stream_;
+  std::string pending_;  // read with the header block, belongs to the body
+  std::string held_;
+  char piece_[65536];
+};
 
 std::string headerValue(const std::vector<header::Field>& fields, std::string_view key) {
   std::string_view name = key.substr(0, key.size() - 1);
@@ -119,10 +123,6 @@ std::vector<std::string> headerElements(const std::vector<header::Field>& fields
     out.push_back(std::move(element));
   }
   return out;
-}
-
-std::vector<std::string> headerElements(std::string_view headerBlock, const KeyList& list) {
-  return headerElements(header::fSplitFields(headerBlock), list);
 }
 
 // --- MIME tree ---
@@ -207,6 +207,19 @@ std::string leafBytes(const Leaf& leaf) {
   return mime::fDecodedContent(GMIME_PART(leaf.object));
 }
 
+// Writes an attachment into the file, piece by piece: an attached message as it stands,
+// a part with its transfer encoding undone.
+bool writeLeaf(const Leaf& leaf, const fs::path& file) {
+  auto out = mime::fOpenFile(file, true);
+  if (!out) return false;
+  if (!leaf.message) return mime::sWriteDecodedContent(GMIME_PART(leaf.object), out.get());
+  GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(leaf.object));
+  if (!inner) return true;
+  mime::Ref<GMimeStream> buffered(g_mime_stream_buffer_new(out.get(), GMIME_STREAM_BUFFER_BLOCK_WRITE));
+  return g_mime_object_write_to_stream(GMIME_OBJECT(inner), nullptr, buffered.get()) >= 0 &&
+         g_mime_stream_flush(buffered.get()) == 0;
+}
+
 const Leaf* firstText(const std::vector<Leaf>& leaves, std::string_view mediaType) {
   for (const Leaf& leaf : leaves) {
     if (!leaf.attachment && leaf.mediaType == mediaType) return &leaf;
@@ -214,12 +227,31 @@ const Leaf* firstText(const std::vector<Leaf>& leaves, std::string_view mediaTyp
   return nullptr;
 }
 
-std::string bodyText(const std::vector<Leaf>& leaves, bool preferHtml) {
+// The decoded bytes of a text part as text with CR LF line ends. Bytes cut at the limit
+// are first taken back to the last line end, so that no character is split and the
+// charset is judged on whole lines; the text then ends in a note that says so.
+std::string bodyFromBytes(std::string bytes, std::string_view charset, bool cut, size_t limit) {
+  if (cut) {
+    const size_t lineEnd = bytes.rfind('\n');
+    if (lineEnd != std::string::npos && lineEnd >= bytes.size() / 2) bytes.resize(lineEnd + 1);
+  }
+  std::string text = jptext::fDecodeBytes(charset, bytes);
+  jptext::sToCrLf(text);
+  if (cut) text += fBodyCutNote(limit);
+  return text;
+}
+
+// The text part shown as the body: the first text/plain, or text/html with "html:".
+const Leaf* chosenText(const std::vector<Leaf>& leaves, bool preferHtml) {
   const Leaf* plain = firstText(leaves, "text/plain");
   const Leaf* html = firstText(leaves, "text/html");
-  const Leaf* chosen = preferHtml ? (html ? html : plain) : (plain ? plain : html);
+  return preferHtml ? (html ? html : plain) : (plain ? plain : html);
+}
+
+std::string bodyText(const Leaf* chosen, size_t limit, bool& cut) {
   if (!chosen) return {};
-  return jptext::fToCrLf(jptext::fDecodeBytes(chosen->charset, leafBytes(*chosen)));
+  std::string bytes = mime::fDecodedContentPrefix(GMIME_PART(chosen->object), limit, cut);
+  return bodyFromBytes(std::move(bytes), chosen->charset, cut, limit);
 }
 
 std::string fallbackName(size_t index, std::string_view mediaType) {
@@ -261,7 +293,8 @@ std::string stripContentId(std::string_view id) {
 // The body of a message that is one text part and no attachment, decoded without
 // building a MIME tree (the common case, and four times cheaper). Nothing for anything
 // else: multiparts, attached messages, named or attached parts, other media types.
-std::optional<std::string> singlePartBody(const std::vector<header::Field>& fields, std::string_view rawBody) {
+std::optional<std::string> singlePartBody(const std::vector<header::Field>& fields, PieceReader& reader,
+                                          size_t limit, bool& cut) {
   auto rawType = header::fFindRaw(fields, "content-type");
   auto rawDisposition = header::fFindRaw(fields, "content-disposition");
   header::ParamHeader type = header::fParseParams(rawType ? header::fUnfold(*rawType) : std::string());
@@ -274,90 +307,186 @@ std::optional<std::string> singlePartBody(const std::vector<header::Field>& fiel
   auto rawEncoding = header::fFindRaw(fields, "content-transfer-encoding");
   std::string encodingName = rawEncoding ? jptext::fLower(header::fUnfold(*rawEncoding)) : "";
   GMimeContentEncoding encoding = g_mime_content_encoding_from_string(encodingName.c_str());
+  const bool encoded = encoding == GMIME_CONTENT_ENCODING_BASE64 ||
+                       encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE ||
+                       encoding == GMIME_CONTENT_ENCODING_UUENCODE;
+  GMimeEncoding state;
+  if (encoded) g_mime_encoding_init_decode(&state, encoding);
   std::string decoded;
-  std::string_view bytes = rawBody;
-  if (encoding == GMIME_CONTENT_ENCODING_BASE64 || encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE ||
-      encoding == GMIME_CONTENT_ENCODING_UUENCODE) {
-    GMimeEncoding state;
-    g_mime_encoding_init_decode(&state, encoding);
-    decoded.resize(g_mime_encoding_outlen(&state, rawBody.size()));
-    size_t n = g_mime_encoding_flush(&state, rawBody.data(), rawBody.size(), decoded.data());
-    decoded.resize(std::min(n, decoded.size()));
-    bytes = decoded;
+  while (decoded.size() <= limit) {
+    std::string_view piece = reader.fNextBodyPiece();
+    if (piece.empty()) break;
+    if (!encoded) {
+      decoded.append(piece);
+      continue;
+    }
+    // The decoder keeps a partial quantum or soft line break between pieces.
+    const size_t at = decoded.size();
+    decoded.resize(at + g_mime_encoding_outlen(&state, piece.size()) + 4);
+    size_t n = g_mime_encoding_step(&state, piece.data(), piece.size(), decoded.data() + at);
+    decoded.resize(at + std::min(n, decoded.size() - at));
   }
+  if (encoded) {
+    char tail[8];
+    size_t n = g_mime_encoding_flush(&state, nullptr, 0, tail);
+    decoded.append(tail, std::min(n, sizeof tail));
+  }
+  cut = decoded.size() > limit;
+  if (cut) decoded.resize(limit);
   const std::string* charsetLabel = type.fGet("charset");
-  std::string text = jptext::fDecodeBytes(charsetLabel ? *charsetLabel : "", bytes);
-  jptext::sToCrLf(text);
-  return text;
+  return bodyFromBytes(std::move(decoded), charsetLabel ? *charsetLabel : "", cut, limit);
 }
 
 }  // namespace
 
-// ReadMail's work once the message's bytes are at hand.
-static MailResult readBytes(std::string_view bytes, const KeyList& list, std::string_view folder) {
-  const size_t headerLength = header::fHeaderBlockLength(bytes);
-  const std::string_view headerBlock = bytes.substr(0, headerLength);
-  const auto fields = header::fSplitFields(headerBlock);
+namespace {
+
+// What a read is for beyond ReadMail's keys.
+struct ReadOptions {
+  size_t bodyLimit = std::string::npos;   // decoded bytes of the text part shown at most
+  std::optional<size_t> onlyAttachment;   // extract this attachment alone, list no other
+  // The stream is only the start of the file: give the key elements and the body alone,
+  // and only when the start holds the whole body (or more than is shown); else a text.
+  bool startOnly = false;
+};
+
+// ReadMail's work on a message read from `stream` in pieces. `cannotRead` is the result
+// when the stream fails.
+MailResult readStream(GMimeStream* stream, const KeyList& list, std::string_view folder, const ReadOptions& options,
+                      const std::string& cannotRead, bool& bodyCut) {
+  PieceReader reader(stream);
+  const auto headerBlock = reader.fHeaderBlock();
+  if (!headerBlock) return cannotRead;
+  const auto fields = header::fSplitFields(*headerBlock);
   std::vector<std::string> result = headerElements(fields, list);
+  if (list.noFile && list.noBody) return result;
+  if (options.startOnly) {
+    // The start must hold the whole header block and the body must be asked for.
+    const std::string_view block = *headerBlock;
+    const bool blankLineSeen = block == "\n" || block == "\r\n" || block.ends_with("\n\n") || block.ends_with("\n\r\n");
+    if (list.noBody || !blankLineSeen) return std::string();
+  }
 
   if (!list.noBody) {
-    if (auto body = singlePartBody(fields, bytes.substr(headerLength))) {
+    if (auto body = singlePartBody(fields, reader, options.bodyLimit, bodyCut)) {
+      if (reader.failed) return cannotRead;
+      if (options.startOnly && !bodyCut) return std::string();
       body->insert(0, "body: ");
       result.push_back(std::move(*body));
       return result;
     }
   }
 
-  auto message = mime::fParseMessage(bytes);
+  auto message = mime::fParseMessage(stream);
   std::vector<Leaf> leaves = leavesOf(message.get());
   if (!list.noBody) {
-    std::string body = message ? bodyText(leaves, list.html)
-                               : jptext::fToCrLf(jptext::fDecodeUndeclared(bytes.substr(headerLength)));
+    std::string body;
+    if (message) {
+      const Leaf* chosen = chosenText(leaves, list.html);
+      body = bodyText(chosen, options.bodyLimit, bodyCut);
+      if (options.startOnly) {
+        // A later part began, so the chosen one ended before the start did; a part of
+        // the kind asked for that comes first in the start comes first in the file.
+        const bool whole = chosen && chosen->mediaType == (list.html ? "text/html" : "text/plain") &&
+                           (chosen != &leaves.back() || bodyCut);
+        if (!whole) return std::string();
+        result.push_back("body: " + body);
+        return result;
+      }
+    } else if (options.startOnly) {
+      return std::string();
+    } else {
+      // Not a message GMime can take: the bytes after the header block as written.
+      if (!reader.fRewindToBody(headerBlock->size())) return cannotRead;
+      std::string rest;
+      for (std::string_view piece; !(piece = reader.fNextBodyPiece()).empty();) rest.append(piece);
+      if (reader.failed) return cannotRead;
+      body = jptext::fToCrLf(jptext::fDecodeUndeclared(rest));
+    }
     result.push_back("body: " + body);
   }
   size_t index = 0;
   for (const Leaf& leaf : leaves) {
     if (!leaf.attachment) continue;
-    std::string name = attach::fSafeFileName(leaf.name, fallbackName(index++, leaf.mediaType));
+    const size_t at = index++;
+    if (options.onlyAttachment && *options.onlyAttachment != at) continue;
+    std::string name = attach::fSafeFileName(leaf.name, fallbackName(at, leaf.mediaType));
     if (list.noFile) {
       result.push_back("file: " + name);
       continue;
     }
-    auto extracted = attach::fExtract(mailstore::fPath(folder), name, leafBytes(leaf));
+    auto extracted = attach::fExtractWith(mailstore::fPath(folder), name,
+                                          [&leaf](const fs::path& file) { return writeLeaf(leaf, file); });
     if (!extracted) return std::string(kCannotExtract) + std::string(folder);
     result.push_back("file: " + mailstore::fUtf8(*extracted));
   }
   return result;
 }
 
-MailResult ReadMail(std::string_view file, std::string_view keys, std::string_view folder) {
-  const KeyList list = parseKeys(keys);
-  const fs::path path = mailstore::fPath(file);
+MailResult readFile(std::string_view file, std::string_view keys, std::string_view folder, const ReadOptions& options,
+                    bool& bodyCut) {
   const std::string cannotOpen = std::string(kCannotOpen) + std::string(file);
+  auto stream = mime::fOpenFile(mailstore::fPath(file), false);
+  if (!stream) return cannotOpen;
+  return readStream(stream.get(), parseKeys(keys), folder, options, cannotOpen, bodyCut);
+}
 
-  if (list.noFile && list.noBody) {
-    auto block = readHeaderBlock(path);
-    if (!block) return cannotOpen;
-    return headerElements(*block, list);
-  }
-  auto bytes = fsutil::fReadFile(path);
-  if (!bytes) return cannotOpen;
-  return readBytes(*bytes, list, folder);
+}  // namespace
+
+MailResult ReadMail(std::string_view file, std::string_view keys, std::string_view folder) {
+  bool cut = false;
+  return readFile(file, keys, folder, {}, cut);
+}
+
+ShownMail fReadMailShown(std::string_view file, std::string_view keys, std::string_view folder,
+                         size_t maxBodyBytes) {
+  ShownMail shown;
+  shown.result = readFile(file, keys, folder, {maxBodyBytes, std::nullopt}, shown.bodyCut);
+  return shown;
+}
+
+std::optional<std::vector<std::string>> fReadMailShownStart(std::string_view file, std::string_view keys,
+                                                            size_t maxBodyBytes, size_t headBytes) {
+  auto stream = mime::fOpenFile(mailstore::fPath(file), false);
+  if (!stream) return std::nullopt;
+  mime::Ref<GMimeStream> head(g_mime_stream_substream(stream.get(), 0, static_cast<gint64>(headBytes)));
+  if (!head) return std::nullopt;
+  bool cut = false;
+  ReadOptions options{maxBodyBytes, std::nullopt, true};
+  MailResult r = readStream(head.get(), parseKeys(keys), "", options, std::string(), cut);
+  auto* values = std::get_if<std::vector<std::string>>(&r);
+  if (!values) return std::nullopt;
+  return std::move(*values);
+}
+
+std::optional<std::string> fExtractAttachment(std::string_view file, size_t index, std::string_view folder) {
+  bool cut = false;
+  MailResult r = readFile(file, "nobody:", folder, {std::string::npos, index}, cut);
+  auto* values = std::get_if<std::vector<std::string>>(&r);
+  if (!values || values->size() != 2) return std::nullopt;
+  return values->back().substr(6);
+}
+
+std::string fBodyCutNote(size_t limit) {
+  const bool megabytes = limit >= 1024 * 1024;
+  const std::string size = std::to_string(megabytes ? limit / (1024 * 1024) : std::max<size_t>(1, limit / 1024)) +
+                           (megabytes ? " MB" : " KB");
+  return "\r\n――― 本文が大きいため、先頭の " + size + " までを表示しています。続きは省略しました ―――\r\n";
 }
 
 MailResult fReadMailBytes(std::string_view bytes, std::string_view keys, std::string_view folder) {
-  const KeyList list = parseKeys(keys);
-  if (list.noFile && list.noBody) return headerElements(bytes.substr(0, header::fHeaderBlockLength(bytes)), list);
-  return readBytes(bytes, list, folder);
+  mime::sInit();
+  mime::Ref<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
+  bool cut = false;
+  return readStream(stream.get(), parseKeys(keys), folder, {}, std::string(kCannotOpen), cut);
 }
 
 std::optional<PartContent> fReadPartByContentId(std::string_view file, std::string_view contentId) {
   std::string wanted = stripContentId(contentId);
   if (wanted.empty()) return std::nullopt;
-  const fs::path path = mailstore::fPath(file);
-  auto bytes = fsutil::fReadFile(path);
-  if (!bytes) return std::nullopt;
-  auto message = mime::fParseMessage(*bytes);
+  auto stream = mime::fOpenFile(mailstore::fPath(file), false);
+  if (!stream) return std::nullopt;
+  auto message = mime::fParseMessage(stream.get());
   for (const Leaf& leaf : leavesOf(message.get())) {
     const char* id = g_mime_object_get_content_id(leaf.object);
     if (id && stripContentId(id) == wanted) return PartContent{leafBytes(leaf), leaf.mediaType};

@@ -1,5 +1,6 @@
 #include "mail/attachment_file.h"
 
+#include <fstream>
 #include <system_error>
 
 #include "store/charset.h"
@@ -54,13 +55,31 @@ std::pair<std::string, std::string> splitExtension(const std::string& name) {
   return {name.substr(0, dot), name.substr(dot)};
 }
 
-bool sameBytes(const fs::path& path, std::string_view bytes) {
+bool sameFiles(const fs::path& path, const fs::path& other) {
   std::error_code ec;
   auto status = fs::symlink_status(path, ec);
   if (ec || !fs::is_regular_file(status)) return false;
-  if (fs::file_size(path, ec) != bytes.size() || ec) return false;
-  auto existing = fsutil::fReadFile(path);
-  return existing && *existing == bytes;
+  const auto size = fs::file_size(path, ec);
+  if (ec || fs::file_size(other, ec) != size || ec) return false;
+  std::ifstream a(path, std::ios::binary), b(other, std::ios::binary);
+  if (!a || !b) return false;
+  static constexpr std::streamsize kPiece = 65536;
+  std::string x(kPiece, '\0'), y(kPiece, '\0');
+  while (a && b) {
+    a.read(x.data(), kPiece);
+    b.read(y.data(), kPiece);
+    if (a.gcount() != b.gcount() || x.compare(0, static_cast<size_t>(a.gcount()), y, 0, static_cast<size_t>(b.gcount())) != 0)
+      return false;
+  }
+  return a.eof() && b.eof();
+}
+
+std::optional<fs::path> prepareFolder(const fs::path& folder) {
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  fs::path dir = fs::absolute(folder, ec).lexically_normal();
+  if (ec) return std::nullopt;
+  return dir;
 }
 
 }  // namespace
@@ -100,34 +119,36 @@ std::string fSafeFileName(std::string_view raw, std::string_view fallback) {
   return clean;
 }
 
-std::optional<fs::path> fExtract(const fs::path& folder, const std::string& name,
-                                 std::string_view bytes) {
+std::optional<fs::path> fExtractWith(const fs::path& folder, const std::string& name,
+                                     const std::function<bool(const fs::path&)>& write) {
+  auto prepared = prepareFolder(folder);
+  if (!prepared) return std::nullopt;
+  const fs::path& dir = *prepared;
+  // The content goes to a private temporary file first: only then can it be compared
+  // with a file of the same name extracted before.
+  std::optional<fs::path> temp = fsutil::fWriteTempFile(dir, {}, false);
+  if (!temp) return std::nullopt;
   std::error_code ec;
-  fs::create_directories(folder, ec);
-  fs::path dir = fs::absolute(folder, ec).lexically_normal();
-  if (ec) return std::nullopt;
+  if (!write(*temp)) {
+    fs::remove(*temp, ec);
+    return std::nullopt;
+  }
   auto [stem, ext] = splitExtension(name);
-  std::optional<fs::path> temp;
-  auto dropTemp = [&] {
-    if (temp) fs::remove(*temp, ec);
-  };
   for (int n = 1; n <= 999; ++n) {
     std::string candidate = n == 1 ? name : stem + " (" + std::to_string(n) + ")" + ext;
     fs::path target = dir / mailstore::fPath(candidate);
     if (fs::exists(fs::symlink_status(target, ec))) {
-      if (sameBytes(target, bytes)) {
-        dropTemp();
+      if (sameFiles(target, *temp)) {
+        fs::remove(*temp, ec);
         return target;
       }
       continue;
     }
-    if (!temp) temp = fsutil::fWriteTempFile(dir, bytes, false);
-    if (!temp) return std::nullopt;
     if (fsutil::fRenameNoReplace(*temp, target)) return target;
     // Taken in the meantime: try the next name; any other failure ends the extraction.
     if (!fs::exists(fs::symlink_status(target, ec))) break;
   }
-  dropTemp();
+  fs::remove(*temp, ec);
   return std::nullopt;
 }
 

@@ -126,6 +126,22 @@ MailResult ReadMail(std::string_view file, std::string_view keys, std::string_vi
 // ReadMail on the bytes of a message already in memory.
 MailResult fReadMailBytes(std::string_view bytes, std::string_view keys, std::string_view folder);
 
+// ReadMail for showing a mail: the same elements, except that a text part longer than
+// `maxBodyBytes` (decoded) is read no further; the body is then its first lines and ends
+// in fBodyCutNote. A mail of any size is shown at once this way.
+struct ShownMail {
+  MailResult result;
+  bool bodyCut = false;
+};
+ShownMail fReadMailShown(std::string_view file, std::string_view keys, std::string_view folder,
+                         size_t maxBodyBytes);
+// The note that ends a body cut at `maxBodyBytes`.
+std::string fBodyCutNote(size_t maxBodyBytes);
+// Extracts one attachment, the `index`-th (from 0) of those ReadMail lists, into `folder`
+// exactly as ReadMail would, and no other: the full path of the file, or nothing when the
+// mail cannot be read, has no such attachment or the file cannot be written.
+std::optional<std::string> fExtractAttachment(std::string_view file, size_t index, std::string_view folder);
+
 // A part of a message found by its Content-ID, for "cid:" references in an HTML body.
 struct PartContent {
   std::string bytes;      // transfer encoding undone

@@ -2,6 +2,7 @@
 // Shared pieces of the message-reading tests: a scratch folder and message files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <optional>
@@ -72,6 +73,26 @@ inline std::vector<std::string> readArray(const std::string& file, std::string_v
     return {};
   }
   return std::get<std::vector<std::string>>(r);
+}
+
+// Base64 in lines of 76 characters with CR LF, as mailers write it.
+inline std::string base64Lines(std::string_view in) {
+  static const char* a = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t line = 0; line < in.size(); line += 57) {
+    const size_t end = std::min(in.size(), line + 57);
+    for (size_t i = line; i < end; i += 3) {
+      unsigned v = static_cast<unsigned char>(in[i]) << 16;
+      if (i + 1 < end) v |= static_cast<unsigned char>(in[i + 1]) << 8;
+      if (i + 2 < end) v |= static_cast<unsigned char>(in[i + 2]);
+      out += a[(v >> 18) & 63];
+      out += a[(v >> 12) & 63];
+      out += i + 1 < end ? a[(v >> 6) & 63] : '=';
+      out += i + 2 < end ? a[v & 63] : '=';
+    }
+    out += "\r\n";
+  }
+  return out;
 }
 
 // The value after a label, cut by position as the callers do.

@@ -16,6 +16,8 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <variant>
+#include <vector>
 
 #include "ui/common/QtDesktop.h"
 #include "ui/common/windowrequests.h"
@@ -345,6 +347,8 @@ class Form1 : public QMainWindow, private ReceiveWindow {
   void sShowTextView();
   HtmlView* fEnsureHtmlView();
   QString fExtractAttachment(int line) const;
+  // Fills the header boxes, body and attachment list from a read (mail::MailResult).
+  void sShowReadMail(const std::variant<std::vector<std::string>, std::string>& r);
   QWidget* header_ = nullptr;
   QWidget* noAccountHint_ = nullptr;
   void sCreateNoAccountHint();

@@ -2,6 +2,9 @@
 // attachment list and its commands, and the Help menu.
 #include <QDesktopServices>
 #include <QFile>
+#include <QFutureWatcher>
+#include <QPromise>
+#include <QThreadPool>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -23,6 +26,7 @@
 #include "ui/main/MailListModel.h"
 #include "ui/common/Footy.h"
 #include "mail/mail.h"
+#include "mail/readstart.h"
 #include "store/mailstore.h"
 #include "store/mod_ini.h"
 
@@ -30,10 +34,23 @@ namespace {
 
 constexpr int kHeaderRowHeight = 22;
 constexpr int kHeaderHeight = 3 * kHeaderRowHeight + 8;
+// The viewer shows this much of a text part at most; a bigger one is cut with a note.
+constexpr size_t kShownBodyBytes = 1024 * 1024;
+// A mail up to this size is read in the click; a bigger one on a worker thread, so that
+// the window never waits for GMime to walk through a big attachment. Its text is shown
+// from the file's first bytes when they hold it, before the attachments are listed.
+constexpr std::uintmax_t kReadInPlaceBytes = 2 * 1024 * 1024;
+constexpr size_t kTextFirstBytes = 4 * 1024 * 1024;
 
 QString cut(const std::vector<std::string>& result, size_t index, size_t label) {
   if (index >= result.size() || result[index].size() <= label) return {};
   return QString::fromUtf8(result[index].data() + label, static_cast<qsizetype>(result[index].size() - label));
+}
+
+mail::MailResult readShown(const QString& path, std::string_view keys) {
+  const std::string file = path.toStdString();
+  const std::string folder = mailstore::fUtf8(mailstore::fPath(file).parent_path());
+  return mail::fReadMailShown(file, keys, folder, kShownBodyBytes).result;
 }
 
 // Replaces the viewer's text, lifting its write protection only for that.
@@ -134,9 +151,43 @@ void Form1::ListView1_ItemClick() {
 }
 
 void Form1::sShowMail(const QString& path) {
-  const std::string file = path.toStdString();
-  const std::string folder = mailstore::fUtf8(mailstore::fPath(file).parent_path());
-  mail::MailResult r = mail::ReadMail(file, "to:from:nofile:", folder);
+  // A big mail still being read for the view is not wanted any more.
+  for (auto* pending : findChildren<QFutureWatcher<mail::MailResult>*>(Qt::FindDirectChildrenOnly)) pending->cancel();
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(mailstore::fPath(path.toStdString()), ec);
+  if (ec || size <= kReadInPlaceBytes) {
+    sShowReadMail(readShown(path, "to:from:nofile:"));
+    return;
+  }
+  // The worker touches nothing of the window: a result that comes after the window is
+  // gone, or after another mail was clicked, is dropped.
+  auto promise = std::make_shared<QPromise<mail::MailResult>>();
+  auto* watcher = new QFutureWatcher<mail::MailResult>(this);
+  connect(watcher, &QFutureWatcher<mail::MailResult>::resultReadyAt, this, [this, watcher, path](int index) {
+    if (shownPath_ != path) return;
+    const mail::MailResult r = watcher->resultAt(index);
+    auto* values = std::get_if<std::vector<std::string>>(&r);
+    if (index == 0 || !values) {
+      sShowReadMail(r);
+      return;
+    }
+    // The text is up already (the same text): only the attachments are added.
+    List1_->clear();
+    for (size_t i = 4; i < values->size(); ++i) List1_->addItem(cut(*values, i, 6));
+  });
+  connect(watcher, &QFutureWatcher<mail::MailResult>::finished, watcher, &QObject::deleteLater);
+  watcher->setFuture(promise->future());
+  promise->start();
+  QThreadPool::globalInstance()->start([promise, path] {
+    const std::string file = path.toStdString();
+    if (auto start = mail::fReadMailShownStart(file, "to:from:nofile:", kShownBodyBytes, kTextFirstBytes))
+      promise->addResult(mail::MailResult(std::move(*start)));
+    if (!promise->isCanceled()) promise->addResult(readShown(path, "to:from:nofile:"));
+    promise->finish();
+  });
+}
+
+void Form1::sShowReadMail(const mail::MailResult& r) {
   auto* values = std::get_if<std::vector<std::string>>(&r);
   if (!values) {
     sSetStatus(1, QString::fromStdString(std::get<std::string>(r)));
@@ -171,9 +222,7 @@ void Form1::sShowHtml() {
   view->show();
   view->raise();
   // The HTML part when the message has one, else the body as written.
-  const std::string file = path.toStdString();
-  const std::string folder = mailstore::fUtf8(mailstore::fPath(file).parent_path());
-  mail::MailResult r = mail::ReadMail(file, "html:nofile:", folder);
+  mail::MailResult r = readShown(path, "html:nofile:");
   FootySetVisible(0, false);
   if (auto* values = std::get_if<std::vector<std::string>>(&r)) view->sShowDocument(cut(*values, 2, 6), path);
 }
@@ -190,11 +239,10 @@ void Form1::sShowEuc() {
 QString Form1::fExtractAttachment(int line) const {
   const QString path = fShownMailPath();
   if (path.isEmpty() || line < 0) return {};
-  std::string temp = fGetTempPath().toStdString();
-  mail::MailResult r = mail::ReadMail(path.toStdString(), "from:", temp);
-  auto* values = std::get_if<std::vector<std::string>>(&r);
-  if (!values || static_cast<size_t>(line) + 2 >= values->size()) return {};
-  return cut(*values, static_cast<size_t>(line) + 2, 6);
+  // Only the attachment asked for is decoded, the moment it is opened or saved.
+  std::optional<std::string> file =
+      mail::fExtractAttachment(path.toStdString(), static_cast<size_t>(line), fGetTempPath().toStdString());
+  return file ? QString::fromStdString(*file) : QString();
 }
 
 void Form1::sOpenAttachment() {

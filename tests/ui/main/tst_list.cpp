@@ -5,12 +5,14 @@
 #include <QMimeData>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 #include <QTreeView>
 
@@ -18,6 +20,7 @@
 #include "ui/main/Form1.h"
 #include "ui/main/MailListModel.h"
 #include "ui/common/Footy.h"
+#include "mail/mail.h"
 #include "windowfixture.h"
 #include "mailfactory.h"
 
@@ -74,6 +77,7 @@ class ListTest : public QObject {
   void rowClickShowsAndMarksRead();
   void deleteToTrashAndForGood();
   void attachmentsOpenAndSave();
+  void bigMailShownCutAndInTime();
   void eucView();
   void editMenuFollowsListFocus();
   void keysInTheTreeListWhatTheyHighlight();
@@ -351,6 +355,8 @@ void ListTest::attachmentsOpenAndSave() {
   QFile f(opened);
   QVERIFY(f.open(QIODevice::ReadOnly));
   QCOMPARE(f.readAll(), QByteArray("THREE"));
+  // Only the attachment opened was decoded.
+  QCOMPARE(QDir(QFileInfo(opened).absolutePath()).entryList(QDir::Files | QDir::Hidden), QStringList{"third.txt"});
   // A double click on the first line opens the first attachment.
   const QPoint line0 = list1->visualItemRect(list1->item(0)).center();
   QTest::mouseClick(list1->viewport(), Qt::LeftButton, {}, line0);
@@ -383,6 +389,44 @@ void ListTest::attachmentsOpenAndSave() {
   QFile saved(target);
   QVERIFY(saved.open(QIODevice::ReadOnly));
   QCOMPARE(saved.readAll(), QByteArray("TWO"));
+}
+
+void ListTest::bigMailShownCutAndInTime() {
+  std::string text;
+  for (int n = 0; text.size() < 3 * 1024 * 1024; ++n) text += std::to_string(n) + " 大きな本文の一行です。\r\n";
+  mf::write(inbox_, "big.eml",
+            mf::message(kSubjectJp, "a@example.jp", "me@example.jp", "Mon, 01 Jan 2024 10:00:00 +0000", text,
+                        {{"a.txt", "A"}}));
+  mf::write(inbox_, "small.eml", mf::simple("small", "s@example.jp", "Sun, 31 Dec 2023 10:00:00 +0000", "小さい本文"));
+  Form1 form(dir_->path());
+  form.resize(900, 600);
+  form.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&form));
+  press(form, form.fNode("受信箱01"));
+  const int big = form.fListModel()->fFindPath(QString::fromStdString(u8(inbox_ / "big.eml")));
+  const int small = form.fListModel()->fFindPath(QString::fromStdString(u8(inbox_ / "small.eml")));
+  QVERIFY(big >= 0 && small >= 0);
+
+  // The text's first megabyte, cut at a line end, and a note that the rest is left out.
+  clickRow(form, big);
+  const QString note = QString::fromStdString(::mail::fBodyCutNote(1024 * 1024));
+  QTRY_VERIFY(viewerText().endsWith(note));
+  const QString shown = viewerText().chopped(note.size());
+  QVERIFY(shown.endsWith("\r\n"));
+  QVERIFY(shown.toUtf8().size() <= 1024 * 1024 && shown.toUtf8().size() > 1000 * 1024);
+  QVERIFY(QString::fromStdString(text).startsWith(shown));
+  // The attachments are listed once the whole mail is read; the text stays as it is.
+  QTRY_COMPARE(form.fAttachList()->count(), 1);
+  QCOMPARE(viewerText(), shown + note);
+
+  // Another mail clicked while the big one is still being read stays shown.
+  clickRow(form, big);
+  clickRow(form, small);
+  QCOMPARE(viewerText(), QString("小さい本文\r\n"));
+  QThreadPool::globalInstance()->waitForDone();
+  QCoreApplication::processEvents();
+  QCOMPARE(viewerText(), QString("小さい本文\r\n"));
+  QCOMPARE(form.fAttachList()->count(), 0);
 }
 
 void ListTest::eucView() {
