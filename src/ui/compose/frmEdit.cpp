@@ -154,6 +154,13 @@ frmEdit::frmEdit(const ComposeRequest& request, QWidget* owner)
   // 5. Fixed phrases.
   sLoadPhrases();
   sSetTabOrder();
+  // Typing starts where the mail needs it: the recipient of a new mail, the text of a reply
+  // or of a stored mail.
+  if ((request.reply || !request.stored.empty()) && editor_) {
+    editor_->setFocus();
+  } else {
+    txt_[To]->setFocus();
+  }
   baseline_ = fDraft();
   // Closing the main window closes the composer too.
   if (owner) owner->installEventFilter(this);

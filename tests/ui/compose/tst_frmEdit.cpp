@@ -580,6 +580,8 @@ void ComposerTest::tabFollowsReadingOrder() {
   }
   QCOMPARE(order, QStringList({"cmd_5", "cmd_0", "txt_0", "cmd_2", "txt_2", "cmd_4", "lv", "cmd_1",
                                "txt_1", "cmd_3", "txt_3", "editor"}));
+  // A new mail is typed from its recipient on; a reply from its text.
+  QCOMPARE(c->focusWidget(), static_cast<QWidget*>(c->fField(frmEdit::To)));
 }
 
 void ComposerTest::standsAloneOnItsRequest() {
@@ -600,6 +602,7 @@ void ComposerTest::standsAloneOnItsRequest() {
     QCOMPARE(c.fField(frmEdit::To)->text(), QString("佐藤 <sato@example.jp>"));
     QCOMPARE(c.fField(frmEdit::Subject)->text(), QString("Re: 打ち合わせ"));
     QVERIFY(body().contains("> 明日です。"));
+    QCOMPARE(c.focusWidget(), static_cast<QWidget*>(FootyWidget(frmEdit::kEditorId)));
     c.findChild<QPushButton*>("cmd_2")->click();
     QCOMPARE(pickedInto, (QList<QLineEdit*>{c.fField(frmEdit::To), c.fField(frmEdit::Cc), c.fField(frmEdit::Bcc)}));
     QList<fs::path> changed;
