@@ -25,6 +25,7 @@
 #include "mail/netconn.h"
 #include "mail/uidlstore.h"
 #include "store/fsutil.h"
+#include "store/text.h"
 
 namespace fs = std::filesystem;
 
@@ -374,13 +375,7 @@ constexpr const char* kNoStls =
     "サーバが暗号化 (STLS) に対応していないため、パスワードを送りません (アカウント設定の「受信の暗号化」)";
 
 std::string hexOf(const unsigned char* md, unsigned len) {
-  static const char* hex = "0123456789abcdef";
-  std::string out;
-  for (unsigned i = 0; i < len; ++i) {
-    out += hex[md[i] >> 4];
-    out += hex[md[i] & 15];
-  }
-  return out;
+  return text::hex(std::string_view(reinterpret_cast<const char*>(md), len));
 }
 
 // RFC 1939: MD5 of the greeting's time stamp followed by the password.

@@ -37,4 +37,15 @@ std::string join(const std::vector<std::string>& pieces, std::string_view separa
   return out;
 }
 
+std::string hex(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
+
 }  // namespace text

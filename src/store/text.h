@@ -20,5 +20,7 @@ std::string foldKey(std::string_view key);
 // The pieces between every `separator` (empty pieces kept; "" gives one empty piece).
 std::vector<std::string_view> split(std::string_view s, std::string_view separator);
 std::string join(const std::vector<std::string>& pieces, std::string_view separator);
+// The bytes as lower-case hexadecimal, two digits each.
+std::string hex(std::string_view bytes);
 
 }  // namespace text

@@ -20,6 +20,7 @@
 #include "store/mod_ini.h"
 #include "transfer/mbox.h"
 #include "transfer/transfer.h"
+#include "store/text.h"
 
 namespace fs = std::filesystem;
 
@@ -35,13 +36,7 @@ std::string sha256Hex(std::string_view bytes) {
   unsigned char md[EVP_MAX_MD_SIZE];
   unsigned int len = 0;
   EVP_Digest(bytes.data(), bytes.size(), md, &len, EVP_sha256(), nullptr);
-  static const char* hex = "0123456789abcdef";
-  std::string out;
-  for (unsigned i = 0; i < len; ++i) {
-    out += hex[md[i] >> 4];
-    out += hex[md[i] & 15];
-  }
-  return out;
+  return text::hex(std::string_view(reinterpret_cast<const char*>(md), len));
 }
 
 std::vector<mail::header::Field> headerFields(std::string_view bytes) {

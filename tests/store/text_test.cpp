@@ -24,4 +24,5 @@ TEST(Text, SplitKeepsEmptyPiecesAndJoinUndoesIt) {
   EXPECT_EQ(text::split("a|\\|b", "|\\|"), (V{"a", "b"}));
   EXPECT_EQ(text::join({"a", "", "b"}, "\t"), "a\t\tb");
   EXPECT_EQ(text::join({}, ","), "");
+  EXPECT_EQ(text::hex(std::string("\x00\x9f\xff", 3)), "009fff");
 }
