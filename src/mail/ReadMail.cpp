@@ -494,4 +494,29 @@ std::optional<PartContent> fReadPartByContentId(std::string_view file, std::stri
   return std::nullopt;
 }
 
+MailParts fPartsOf(const std::vector<std::string>& elements) {
+  MailParts parts;
+  for (const std::string& element : elements) {
+    const size_t colon = element.find(": ");
+    if (colon == std::string::npos) continue;
+    std::string label = element.substr(0, colon);
+    std::string value = element.substr(colon + 2);
+    if (label == "body") {
+      parts.body = std::move(value);
+    } else if (label == "file") {
+      parts.files.push_back(std::move(value));
+    } else {
+      parts.headers.emplace_back(std::move(label), std::move(value));
+    }
+  }
+  return parts;
+}
+
+std::string MailParts::header(std::string_view key) const {
+  for (const auto& [label, value] : headers) {
+    if (label == key) return value;
+  }
+  return {};
+}
+
 }  // namespace mail

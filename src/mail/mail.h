@@ -137,6 +137,16 @@ ShownMail fReadMailShown(std::string_view file, std::string_view keys, std::stri
                          size_t maxBodyBytes);
 // The note that ends a body cut at `maxBodyBytes`.
 std::string fBodyCutNote(size_t maxBodyBytes);
+// ReadMail's elements taken apart by their labels: the header values (by key without the
+// colon, "to", "from", ...), the body (the HTML part with "html:") and the attachments.
+struct MailParts {
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+  std::vector<std::string> files;
+  // The value of a header asked for; empty when it was not asked for.
+  std::string header(std::string_view key) const;
+};
+MailParts fPartsOf(const std::vector<std::string>& elements);
 // Extracts one attachment, the `index`-th (from 0) of those ReadMail lists, into `folder`
 // exactly as ReadMail would, and no other: the full path of the file, or nothing when the
 // mail cannot be read, has no such attachment or the file cannot be written.

@@ -7,7 +7,24 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSignalBlocker>
+#include <QStyle>
 #include <QTreeWidgetItemIterator>
+#include <climits>
+#include <map>
+#include <optional>
+#include <unordered_set>
+
+#include "store/countcache.h"
+#include "store/folderTree.h"
+#include "store/mailstore.h"
+
+namespace {
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+std::string u8(const QString& s) { return s.toStdString(); }
+
+}  // namespace
 
 FolderTree::FolderTree(QWidget* parent) : QTreeWidget(parent) {
   setObjectName(QStringLiteral("tv"));
@@ -34,6 +51,199 @@ FolderTree::FolderTree(QWidget* parent) : QTreeWidget(parent) {
   // Names are never cut short: a long name scrolls sideways, its count with it.
   header()->setStretchLastSection(false);
   header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+}
+
+FolderTree::~FolderTree() { waitCounts(); }
+
+void FolderTree::setStore(std::filesystem::path programDir, std::filesystem::path accountPrefix) {
+  programDir_ = std::move(programDir);
+  accountPrefix_ = std::move(accountPrefix);
+}
+
+void FolderTree::removeNode(QTreeWidgetItem* node) {
+  QList<QTreeWidgetItem*> stack{node};
+  while (!stack.isEmpty()) {
+    QTreeWidgetItem* n = stack.takeLast();
+    nodes_.remove(fKey(n));
+    for (int i = 0; i < n->childCount(); ++i) stack << n->child(i);
+  }
+  delete node;
+}
+
+QIcon FolderTree::image(int number) const {
+  static std::map<int, QIcon> cache;
+  auto it = cache.find(number);
+  if (it != cache.end()) return it->second;
+  QStyle* st = style();
+  QIcon icon;
+  switch (number) {
+    case folderTree::kImageAccount:
+      icon = st->standardIcon(QStyle::SP_DriveNetIcon);
+      break;
+    case folderTree::kImageFolderOpen:
+      icon = st->standardIcon(QStyle::SP_DirOpenIcon);
+      break;
+    case folderTree::kImageTrash:
+      icon = st->standardIcon(QStyle::SP_TrashIcon);
+      break;
+    default:
+      icon = st->standardIcon(QStyle::SP_DirClosedIcon);
+      break;
+  }
+  return cache[number] = icon;
+}
+
+QTreeWidgetItem* FolderTree::addNode(const QString& parentKey, const QString& key, const QString& text,
+                                    int imageNumber, int selectedImage, int count) {
+  if (nodes_.contains(key)) return nullptr;
+  QTreeWidgetItem* parent = parentKey.isEmpty() ? nullptr : nodes_.value(parentKey);
+  if (!parentKey.isEmpty() && !parent) return nullptr;
+  auto* node = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(this);
+  node->setText(0, text);
+  node->setFlags(node->flags() | Qt::ItemIsEditable);
+  node->setData(0, kKeyRole, key);
+  node->setData(0, kImageRole, imageNumber);
+  node->setData(0, kSelectedImageRole, selectedImage ? selectedImage : imageNumber);
+  QIcon icon = image(imageNumber);
+  if (selectedImage && selectedImage != imageNumber) {
+    // The open folder while the node is selected.
+    QIcon both;
+    for (const QSize& size : icon.availableSizes())
+      both.addPixmap(icon.pixmap(size), QIcon::Normal);
+    QIcon open = image(selectedImage);
+    for (const QSize& size : open.availableSizes())
+      both.addPixmap(open.pixmap(size), QIcon::Selected);
+    icon = both;
+  }
+  node->setIcon(0, icon);
+  if (parent && count != folderTree::kNoCount) node->setData(0, kCountRole, QString::number(count));
+  nodes_.insert(key, node);
+  return node;
+}
+
+void FolderTree::rebuild() {
+  clear();
+  nodes_.clear();
+  for (const folderTree::Node& n : folderTree::fBuildNodes(programDir_, false)) {
+    QTreeWidgetItem* node =
+        addNode(qs(n.parentKey), qs(n.key), qs(n.text), n.image, n.selectedImage, n.count);
+    if (node && !node->parent()) node->setExpanded(true);
+  }
+  viewport()->update();
+  startCounts();
+}
+
+void FolderTree::addSubFolders(const std::filesystem::path& dir, const QString& parentKey) {
+  std::unordered_set<std::string> keys;
+  for (auto it = nodes_.cbegin(); it != nodes_.cend(); ++it) keys.insert(u8(it.key()));
+  std::vector<folderTree::Node> found;
+  folderTree::sAddSubFolders(dir, u8(parentKey), found, keys);
+  for (const folderTree::Node& n : found) {
+    addNode(qs(n.parentKey), qs(n.key), qs(n.text), n.image, n.selectedImage, n.count);
+  }
+}
+
+QTreeWidgetItem* FolderTree::rootOf(QTreeWidgetItem* node) {
+  while (node && node->parent()) node = node->parent();
+  return node;
+}
+
+std::filesystem::path FolderTree::folderOf(QTreeWidgetItem* node) const {
+  if (!node || !node->parent()) return {};
+  QStringList below;
+  for (QTreeWidgetItem* n = node; n && n->parent(); n = n->parent()) below.prepend(n->text(0));
+  int number = folderTree::fNodeAccount(u8(fKey(node)));
+  return mailstore::fNodeFolder(accountPrefix_, number, u8(below.join(QLatin1Char('\\'))));
+}
+
+namespace {
+
+struct CountedFolder {
+  std::string key;
+  std::filesystem::path account, folder;
+};
+
+// Counts the folders, each account's remembered records read and written once. Folders
+// the records do not serve are counted afresh while fewer than `budget` entries have
+// been listed; the others go to `left`.
+FolderTree::Counts countFolders(const std::vector<CountedFolder>& folders, long budget,
+                               std::vector<CountedFolder>* left) {
+  FolderTree::Counts counts;
+  counts.reserve(folders.size());
+  std::map<std::filesystem::path, countcache::AccountCounts> accounts;
+  long listed = 0;
+  for (const CountedFolder& f : folders) {
+    countcache::AccountCounts& records = accounts.try_emplace(f.account, f.account).first->second;
+    const long before = records.fListed();
+    std::optional<int> count = records.fCount(f.folder, folderTree::fIsTrashKey(f.key), listed < budget);
+    listed += records.fListed() - before;
+    if (count) {
+      counts.emplace_back(f.key, *count);
+    } else if (left) {
+      left->push_back(f);
+    }
+  }
+  for (auto& [account, records] : accounts) records.fSave();
+  return counts;
+}
+
+}  // namespace
+
+std::function<FolderTree::Counts()> FolderTree::counter() const {
+  std::vector<CountedFolder> folders;
+  for (QTreeWidgetItem* node : std::as_const(nodes_)) {
+    if (!node->parent()) continue;
+    const std::string key = u8(fKey(node));
+    folders.push_back({key, mailstore::fAccountFolder(accountPrefix_, folderTree::fNodeAccount(key)),
+                       folderOf(node)});
+  }
+  return [folders = std::move(folders)] { return countFolders(folders, LONG_MAX, nullptr); };
+}
+
+void FolderTree::startCounts() {
+  // About a few hundredths of a second of listing before the window goes on.
+  constexpr long kListNow = 20000;
+  std::vector<CountedFolder> folders;
+  for (QTreeWidgetItem* node : std::as_const(nodes_)) {
+    if (!node->parent()) continue;
+    const std::string key = u8(fKey(node));
+    folders.push_back({key, mailstore::fAccountFolder(accountPrefix_, folderTree::fNodeAccount(key)),
+                       folderOf(node)});
+  }
+  std::vector<CountedFolder> left;
+  showCounts(countFolders(folders, kListNow, &left));
+  if (left.empty()) return;
+  waitCounts();
+  const int shown = countsShown_;
+  countThread_ = std::thread([this, shown, left = std::move(left)] {
+    Counts counts = countFolders(left, LONG_MAX, nullptr);
+    QMetaObject::invokeMethod(
+        this,
+        [this, shown, counts = std::move(counts)] {
+          if (countsShown_ == shown) showCounts(counts);
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void FolderTree::waitCounts() {
+  if (countThread_.joinable()) countThread_.join();
+}
+
+void FolderTree::showCounts(const Counts& counts) {
+  ++countsShown_;
+  {
+    // Told one by one, the shown tree would measure all its rows again for each count:
+    // thousands of counts filling in would stall the window for seconds.
+    const QSignalBlocker quiet(model());
+    // By key: the tree may have been rebuilt while the counts were worked out.
+    for (const auto& [key, count] : counts) {
+      if (QTreeWidgetItem* node = nodes_.value(QString::fromStdString(key)))
+        node->setData(0, kCountRole, QString::number(count));
+    }
+  }
+  header()->resizeSections(QHeaderView::ResizeToContents);
+  viewport()->update();
 }
 
 QString FolderTree::fKey(const QTreeWidgetItem* item) {

@@ -1,5 +1,6 @@
 // Form1: controls, start-up and shutdown.
 #include "ui/main/Form1.h"
+#include "ui/main/MessageView.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -17,7 +18,6 @@
 #include "ui/common/ElidedLabel.h"
 #include "ui/main/FolderTree.h"
 #include "ui/main/MailListModel.h"
-#include "ui/main/MailListView.h"
 #include "ui/main/Receiver.h"
 #include "ui/common/Footy.h"
 #include "store/fsutil.h"
@@ -55,7 +55,6 @@ Form1::Form1(const QString& programDir, QWidget* parent) : QMainWindow(parent) {
 Form1::~Form1() {
   // A send of the pending mails finishes first: it files each mail it sends.
   if (pendingWorker_.joinable()) pendingWorker_.join();
-  sWaitMailCounts();
   // The tree empties itself as it goes; the window is no longer there to hear of it.
   tv_->model()->disconnect(this);
   if (started_) sUnload();
@@ -118,21 +117,11 @@ void Form1::sCreateControls() {
 }
 
 void Form1::sCreateList() {
-  listModel_ = new MailListModel(this);
-  auto* view = new MailListView(client_);
+  ListView1_ = new MailListView(client_);
+  listModel_ = ListView1_->mails();
   // A key that moves the current row shows that mail, exactly as a click does.
-  view->currentMovedByKey = [this] { ListView1_ItemClick(); };
-  view->dragEnded = [this] { sEndTreeDrag(); };
-  ListView1_ = view;
-  ListView1_->setObjectName(QStringLiteral("ListView1"));
-  ListView1_->setModel(listModel_);
-  ListView1_->setRootIsDecorated(false);
-  ListView1_->setItemsExpandable(false);
-  ListView1_->setUniformRowHeights(true);  // keeps tens of thousands of rows cheap
-  ListView1_->setAllColumnsShowFocus(true);
-  ListView1_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  ListView1_->setFont(QFont(QStringLiteral("ＭＳ Ｐゴシック"), 9));
-  ListView1_->header()->setStretchLastSection(false);
+  ListView1_->currentMovedByKey = [this] { ListView1_ItemClick(); };
+  ListView1_->dragEnded = [this] { sEndTreeDrag(); };
 }
 
 bool Form1::fLoad() {
@@ -144,6 +133,8 @@ bool Form1::fLoad() {
   // 2, 3. Paths.
   settingsPath_ = programDir_ / "setting.ini";
   accountPrefix_ = mailstore::fAccountPrefix(programDir_);
+  tv_->setStore(programDir_, accountPrefix_);
+  view_->setSettingsPath(settingsPath_);
   // 4. The tree (creates MailBox when missing).
   sBuildFolderTree();
   // 5. Start-up key.

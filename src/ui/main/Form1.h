@@ -21,6 +21,7 @@
 
 #include "ui/common/QtDesktop.h"
 #include "ui/common/windowrequests.h"
+#include "ui/main/MailListView.h"
 #include "ui/main/ReceiveWindow.h"
 #include "ui/main/menuitems.h"
 #include "ui/common/SpeechEngine.h"
@@ -29,6 +30,7 @@ class ElidedLabel;
 class FolderTree;
 class HtmlView;
 class MailListModel;
+class MessageView;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -147,17 +149,13 @@ class Form1 : public QMainWindow, private ReceiveWindow {
   using MailCounts = ReceiveWindow::MailCounts;
   std::function<MailCounts()> fMailCounter() const override;
   void sShowMailCounts(const MailCounts& counts) override;
-  // Shows the counts the remembered records give and those of small folders at once,
-  // and works out the rest on a worker thread: a big store's window is shown and used
-  // while its counts fill in.
-  void sStartMailCounts();
   void sClearView();
   // Fills the mail list from a folder (received- or sent-type); the list installs it.
   using ListFiller = std::function<void(const std::filesystem::path& folder, bool sentType)>;
   void setListFiller(ListFiller filler) { listFiller_ = std::move(filler); }
 
   // --- Mail list --------------------------------------------------------------------
-  QTreeView* fListView() const { return ListView1_; }
+  MailListView* fListView() const { return ListView1_; }
   MailListModel* fListModel() const { return listModel_; }
   void sLoadColumnWidths();
   void sSaveColumnWidths();
@@ -202,7 +200,6 @@ class Form1 : public QMainWindow, private ReceiveWindow {
   void sSortByColumn(int column);
   // The row click: text view, subject box, the mail shown and marked read.
   void ListView1_ItemClick();
-  void sShowMail(const QString& path);
   void sShowHtml();
   void sShowEuc();
   void sSelectAllMails();
@@ -213,10 +210,10 @@ class Form1 : public QMainWindow, private ReceiveWindow {
   // The mail shown in the view (the last row clicked or moved to); when none is shown,
   // the current row's. The commands on one mail act on it.
   QString fShownMailPath() const;
-  QLineEdit* fHeaderBox(int index) const { return txt_[index]; }
-  QListWidget* fAttachList() const { return List1_; }
+  QLineEdit* fHeaderBox(int index) const;
+  QListWidget* fAttachList() const;
   // The HTML preview; null until it is first used.
-  HtmlView* fHtmlView() const { return wb_; }
+  HtmlView* fHtmlView() const;
 
   // --- Composer (Form1_compose.cpp) ---------------------------------------------------
   // Opens the composer for the account of the selected node: a new mail, a reply to the
@@ -260,9 +257,6 @@ class Form1 : public QMainWindow, private ReceiveWindow {
   bool fLoad();
   void sUnload();
   void sInstallOwnCommands();
-  QIcon fImage(int number) const;
-  QTreeWidgetItem* fAddNode(const QString& parentKey, const QString& key, const QString& text,
-                            int image, int selectedImage, int count);
   void tv_MouseDown(QTreeWidgetItem* node, Qt::MouseButton button, const QPoint& globalPos);
   bool fCanRename(QTreeWidgetItem* node) const;
   bool fRenameNode(QTreeWidgetItem* node, const QString& text);
@@ -318,12 +312,11 @@ class Form1 : public QMainWindow, private ReceiveWindow {
   // last: the frame is as known as it gets; nothing is applied after this look.
   void sApplyFrameSize(bool last);
   QString listedKey_;
-  QString shownPath_;
 
   QWidget* client_ = nullptr;
   FolderTree* tv_ = nullptr;
-  QTreeView* ListView1_ = nullptr;
-  MailListModel* listModel_ = nullptr;
+  MailListView* ListView1_ = nullptr;
+  MailListModel* listModel_ = nullptr;  // the list's own
   QFrame* split0_ = nullptr;
   QFrame* split2_ = nullptr;
   ElidedLabel* panel1_ = nullptr;
@@ -337,33 +330,14 @@ class Form1 : public QMainWindow, private ReceiveWindow {
   void sCreateView();
   void sInstallMailCommands();
   void sInstallHelpCommands();
-  void sClearHeaderPanel();
-  // Places the header panel at the top of the preview area; the rest is the body's.
-  QRect fLayoutHeaderPanel(const QRect& preview);
-  int fFillList(const std::filesystem::path& folder, bool sentType);
-  std::filesystem::path knownFolder_;  // in normal form
-  KnownRows knownRows_;
   void sDeleteSelectedMails();
-  void sShowTextView();
-  HtmlView* fEnsureHtmlView();
   QString fExtractAttachment(int line) const;
-  // Fills the header boxes, body and attachment list from a read (mail::MailResult).
-  void sShowReadMail(const std::variant<std::vector<std::string>, std::string>& r);
-  QWidget* header_ = nullptr;
   QWidget* noAccountHint_ = nullptr;
   void sCreateNoAccountHint();
   void sUpdateNoAccountHint();
-  QLineEdit* txt_[3] = {nullptr, nullptr, nullptr};
-  QPushButton* cmd_ = nullptr;
-  QListWidget* List1_ = nullptr;
-  HtmlView* wb_ = nullptr;
+  MessageView* view_ = nullptr;
 
   std::map<Menu, QMenu*> menus_;
   std::map<std::pair<Menu, int>, QAction*> items_;
   std::map<std::pair<Menu, int>, std::function<void()>> handlers_;
-  QMap<QString, QTreeWidgetItem*> nodes_;
-  // Counts worked out after start-up; shown only when no later count was shown first.
-  std::thread countThread_;
-  int countsShown_ = 0;
-  void sWaitMailCounts();
 };

@@ -9,6 +9,7 @@
 
 #include "ui/main/FolderTree.h"
 #include "ui/main/Form1.h"
+#include "ui/main/MessageView.h"
 #include "ui/main/menuitems.h"
 #include "ui/main/MailListModel.h"
 #include "ui/common/Footy.h"
@@ -66,7 +67,7 @@ ComposeRequest::Reply Form1::fReplyTo() const {
   } else if (current.isValid() && ListView1_->selectionModel()->isRowSelected(current.row(), {})) {
     reply.to = listModel_->fRow(current.row()).party;
   }
-  reply.subject = txt_[2]->text();
+  reply.subject = fHeaderBox(2)->text();
   if (const QString replied = fShownMailPath(); !replied.isEmpty())
     reply.mail = mailstore::fPath(replied.toStdString());
   if (FootyGetText(0, reply.text, 4) != FOOTY_TEXT_OK) reply.text.clear();
@@ -136,5 +137,5 @@ void Form1::sInstallComposeCommands() {
     if (fComposer() || fAccountChosen()) sOpenComposer(ComposeKind::Reply);
   };
   sSetMenuHandler(Menu::List, menuitem::list::kReply, reply);
-  connect(cmd_, &QPushButton::clicked, this, reply);
+  connect(view_->replyButton(), &QPushButton::clicked, this, reply);
 }

@@ -102,14 +102,10 @@ std::optional<QString> Form1::fInput(const QString& prompt, const QString& title
 // --- Tree helpers -------------------------------------------------------------------
 
 void Form1::sRemoveNode(QTreeWidgetItem* node) {
-  QList<QTreeWidgetItem*> stack{node};
-  while (!stack.isEmpty()) {
-    QTreeWidgetItem* n = stack.takeLast();
-    nodes_.remove(FolderTree::fKey(n));
-    if (n == dragOriginNode_) dragOriginNode_ = nullptr;
-    for (int i = 0; i < n->childCount(); ++i) stack << n->child(i);
+  for (QTreeWidgetItem* n = dragOriginNode_; n; n = n->parent()) {
+    if (n == node) dragOriginNode_ = nullptr;
   }
-  delete node;
+  tv_->removeNode(node);
 }
 
 // After the selected node went away: nothing selected, nothing listed, a plain title.
@@ -143,10 +139,10 @@ void Form1::sAddAccount() {
     // The new number filled a gap: the accounts behind it are readable now.
     sBuildFolderTree();
   } else {
-    fAddNode(QString(), rootKey(nn), caption, folderTree::kImageAccount, 0, 0);
+    tv_->addNode(QString(), rootKey(nn), caption, folderTree::kImageAccount, 0, 0);
     for (const StandardFolder& f : kStandardFolders) {
       const QString parent = *f.parent ? QString::fromUtf8(f.parent) + nn : rootKey(nn);
-      fAddNode(parent, QString::fromUtf8(f.name) + nn, QString::fromUtf8(f.name), f.image,
+      tv_->addNode(parent, QString::fromUtf8(f.name) + nn, QString::fromUtf8(f.name), f.image,
                f.selectedImage, 0);
     }
   }
@@ -225,7 +221,7 @@ void Form1::sNewFolder() {
   const fs::path parent =
       node->parent() ? fNodeFolder(node) : mailstore::fAccountFolder(accountPrefix_, nn.toInt());
   if (!mailstore::fCreateFolder(parent, u8(name))) return;
-  if (fAddNode(FolderTree::fKey(node), key, name, folderTree::kImageFolder,
+  if (tv_->addNode(FolderTree::fKey(node), key, name, folderTree::kImageFolder,
                folderTree::kImageFolderOpen, 0)) {
     node->setExpanded(true);
   }

@@ -12,6 +12,7 @@
 
 #include "ui/main/FolderTree.h"
 #include "ui/main/Form1.h"
+#include "ui/main/MessageView.h"
 #include "ui/common/Footy.h"
 #include "store/folderTree.h"
 #include "store/mod_ini.h"
@@ -28,12 +29,9 @@ void Form1::sLayout() {
   split2_->setGeometry(listLeft, split2_->y(), std::max(0, sw - listLeft), 4);
   tv_->setGeometry(0, 0, split0_->x(), split0_->height());
   ListView1_->setGeometry(split2_->x(), 0, split2_->width(), split2_->y());
-  const QRect preview = fLayoutHeaderPanel(QRect(ListView1_->x(), split2_->y() + split2_->height(),
+  const QRect preview = view_->layout(QRect(ListView1_->x(), split2_->y() + split2_->height(),
                                                  ListView1_->width(),
                                                  sh - ListView1_->height() - split2_->height() - sbh));
-  if (QWidget* wb = client_->findChild<QWidget*>(QStringLiteral("wb"), Qt::FindDirectChildrenOnly)) {
-    wb->setGeometry(preview);
-  }
   FootySetPos(0, preview.x(), preview.y(), preview.width(), preview.height());
   // The search box takes the top of the list's place.
   if (QWidget* bar = client_->findChild<QWidget*>(QStringLiteral("searchBar"), Qt::FindDirectChildrenOnly)) {
@@ -154,27 +152,7 @@ int Form1::fDefaultTreeWidth() const {
 }
 
 std::array<int, 3> Form1::fDefaultColumnWidths() const {
-  QStyleOptionViewItem opt;
-  opt.initFrom(ListView1_);
-  opt.font = ListView1_->font();
-  opt.fontMetrics = QFontMetrics(opt.font);
-  opt.features = QStyleOptionViewItem::HasDisplay;
-  // A date as the list shows it, in the widest digit of the font.
-  QChar widest = QLatin1Char('0');
-  for (char d = '1'; d <= '9'; ++d) {
-    if (opt.fontMetrics.horizontalAdvance(QLatin1Char(d)) > opt.fontMetrics.horizontalAdvance(widest)) {
-      widest = QLatin1Char(d);
-    }
-  }
-  opt.text = QStringLiteral("0000/00/00 00:00:00");
-  opt.text.replace(QLatin1Char('0'), widest);
-  QStyle* style = ListView1_->style();
-  const int date = style->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), ListView1_).width();
-  const int party = 160;
-  // The subject takes what is left of the list, so the date is in sight.
-  const int list = width() - split0_->x() - 4 - 2 * ListView1_->frameWidth() -
-                   style->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, ListView1_);
-  return {std::max(160, list - party - date), party, date};
+  return ListView1_->defaultColumnWidths(width() - split0_->x() - 4);
 }
 
 void Form1::sLoadColumnWidths() {

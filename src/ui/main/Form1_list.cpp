@@ -12,6 +12,7 @@
 
 #include "ui/main/FolderTree.h"
 #include "ui/main/Form1.h"
+#include "ui/main/MessageView.h"
 #include "ui/main/menuitems.h"
 #include "ui/main/MailListModel.h"
 #include "mail/maillist.h"
@@ -33,70 +34,26 @@ class ListHook : public QObject {
 
 }  // namespace
 
-int Form1::fFillList(const std::filesystem::path& folder, bool sentType) {
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  ListView1_->setUpdatesEnabled(false);
-  int added = 0;
-  try {
-    sClearView();
-    // Rows a receive run has just read for this folder are taken as they are.
-    auto known = std::exchange(knownRows_, {});
-    if (sentType || mailstore::fNormalFolder(folder) != std::exchange(knownFolder_, {})) known.clear();
-    std::vector<maillist::Entry> entries = maillist::fList(folder, sentType, known);
-    std::vector<MailRow> list;
-    list.reserve(entries.size());
-    for (maillist::Entry& e : entries) list.push_back(MailListModel::fRowOf(e));
-    added = static_cast<int>(list.size());
-    listModel_->sSetRows(std::move(list));
-    if (added > 0) {
-      // The first row is selected, but nothing is shown until a row is clicked.
-      QModelIndex first = listModel_->index(0, 0);
-      ListView1_->selectionModel()->setCurrentIndex(
-          first, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-      ListView1_->scrollTo(first);
-    }
-  } catch (const std::exception&) {
-    // A folder that fails half way keeps the rows added so far.
-  }
-  ListView1_->setUpdatesEnabled(true);
-  QApplication::restoreOverrideCursor();
-  return added;
-}
-
 int Form1::sFillReceivedList(const std::filesystem::path& folder) {
-  return fFillList(folder, false);
+  view_->clear();
+  return ListView1_->fill(folder, false);
 }
 
-int Form1::sFillSentList(const std::filesystem::path& folder) { return fFillList(folder, true); }
-
-void Form1::sAddReceivedItem(const std::filesystem::path& file) {
-  if (auto entry = maillist::fEntry(file, false)) listModel_->sAppendRow(MailListModel::fRowOf(*entry));
+int Form1::sFillSentList(const std::filesystem::path& folder) {
+  view_->clear();
+  return ListView1_->fill(folder, true);
 }
 
-void Form1::sAddSentItem(const std::filesystem::path& file) {
-  if (auto entry = maillist::fEntry(file, true)) listModel_->sAppendRow(MailListModel::fRowOf(*entry));
-}
+void Form1::sAddReceivedItem(const std::filesystem::path& file) { ListView1_->addMail(file, false); }
 
-void Form1::sSortByColumn(int column) {
-  const int k = column - 1;
-  if (k < 0 || k > 2) return;
-  Qt::SortOrder order = Qt::AscendingOrder;
-  if (listModel_->fSortColumn() == k) {
-    order =
-        listModel_->fSortOrder() == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
-  }
-  listModel_->sSetSort(k, order);
-  ListView1_->header()->setSortIndicator(k, order);
-}
+void Form1::sAddSentItem(const std::filesystem::path& file) { ListView1_->addMail(file, true); }
 
-QString Form1::fSelectedMailPath() const {
-  QModelIndex current = ListView1_->currentIndex();
-  if (!current.isValid()) return {};
-  return listModel_->fRow(current.row()).path;
-}
+void Form1::sSortByColumn(int column) { ListView1_->sortByColumn(column - 1); }
+
+QString Form1::fSelectedMailPath() const { return ListView1_->currentPath(); }
 
 QString Form1::fShownMailPath() const {
-  return shownPath_.isEmpty() ? fSelectedMailPath() : shownPath_;
+  return view_->shownPath().isEmpty() ? fSelectedMailPath() : view_->shownPath();
 }
 
 void Form1::sSelectAllMails() { ListView1_->selectAll(); }

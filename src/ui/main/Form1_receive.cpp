@@ -46,9 +46,7 @@ std::filesystem::path Form1::fSelectedFolder() const {
 
 void Form1::sReloadList(const std::filesystem::path& folder, KnownRows known) {
   // The next fill of `folder` as a received-type list takes the known rows.
-  knownFolder_ = folder;
-  knownRows_ = std::move(known);
+  ListView1_->setKnownRows(folder, std::move(known));
   if (QTreeWidgetItem* node = tv_->currentItem(); node && node->parent()) sShowNode(node);
-  knownFolder_.clear();
-  knownRows_.clear();
+  ListView1_->setKnownRows({}, {});
 }

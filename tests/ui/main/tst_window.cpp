@@ -150,7 +150,7 @@ void WindowTest::listTreeAndReplyButtonFollowWhatIsShown() {
 
   // Grid lines under the row and between the columns.
   const QImage shot = list->viewport()->grab().toImage();
-  const QColor grid = list->fGridColor();
+  const QColor grid = list->gridColor();
   QCOMPARE(shot.pixelColor(row.center().x(), row.bottom()), grid);
   const int columnEdge = list->header()->sectionViewportPosition(1) - 1;
   const QRect emptyRow = row.translated(0, row.height() * 2);  // below the mails
