@@ -131,27 +131,37 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  fs::remove_all(program);
+  const bool indexOnly = argc > 2 && std::string(argv[2]) == "index-only";  // on the store of an earlier run
+  if (!indexOnly) fs::remove_all(program);
   const fs::path prefix = mailstore::fAccountPrefix(program);
-  for (int a = 1; a <= kAccounts; ++a) mailstore::fCreateAccount(prefix);
+  if (!indexOnly)
+    for (int a = 1; a <= kAccounts; ++a) mailstore::fCreateAccount(prefix);
   const fs::path inbox = mailstore::fAccountFolder(prefix, 1) / mailstore::fPath("受信箱");
+  std::size_t mailCount = 0;
+  if (indexOnly) {
+    std::error_code ec;
+    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(search::fIndexFile(program).native() + suffix, ec);
+  } else {
+    std::printf("import of %d mails (%.0f MB mbox):\n", kMails, fs::file_size(mbox) / 1e6);
+    timedImport(mbox, inbox, "first run");
+    timedImport(mbox, inbox, "same file again");
 
-  std::printf("import of %d mails (%.0f MB mbox):\n", kMails, fs::file_size(mbox) / 1e6);
-  timedImport(mbox, inbox, "first run");
-  timedImport(mbox, inbox, "same file again");
-
-  // Spread over 100 folders; the first keeps 10,000 mails.
-  auto files = mailstore::fListMailFiles(inbox);
-  std::sort(files.begin(), files.end());
-  for (std::size_t i = kBigFolder; i < files.size(); ++i) {
-    const std::size_t slot = (i - kBigFolder) % (kAccounts * kFoldersPerAccount - 1) + 1;
-    fs::path folder = mailstore::fAccountFolder(prefix, static_cast<int>(slot / kFoldersPerAccount) + 1) /
-                      ("folder" + std::to_string(slot % kFoldersPerAccount));
-    fs::create_directories(folder);
-    fs::rename(files[i], folder / files[i].filename());
+    // Spread over 100 folders; the first keeps 10,000 mails.
+    auto files = mailstore::fListMailFiles(inbox);
+    mailCount = files.size();
+    std::sort(files.begin(), files.end());
+    for (std::size_t i = kBigFolder; i < files.size(); ++i) {
+      const std::size_t slot = (i - kBigFolder) % (kAccounts * kFoldersPerAccount - 1) + 1;
+      fs::path folder = mailstore::fAccountFolder(prefix, static_cast<int>(slot / kFoldersPerAccount) + 1) /
+                        ("folder" + std::to_string(slot % kFoldersPerAccount));
+      fs::create_directories(folder);
+      fs::rename(files[i], folder / files[i].filename());
+    }
   }
   const auto folders = search::fStoreFolders(program);
-  std::printf("store: %zu folders, %zu mails, %.0f MB of mail files\n", folders.size(), files.size(),
+  if (indexOnly)
+    for (const fs::path& folder : folders) mailCount += mailstore::fListMailFiles(folder).size();
+  std::printf("store: %zu folders, %zu mails, %.0f MB of mail files\n", folders.size(), mailCount,
               treeSize(program / "MailBox") / 1e6);
 
   // The index from nothing, then a sync with nothing to do (the check before searching).

@@ -21,9 +21,10 @@ namespace search {
 namespace {
 
 constexpr const char* kTokenizer = "qbgram";
-constexpr const char* kVersion = "2";
-// Mails read ahead of the writer in one batch, and mails per transaction.
+constexpr const char* kVersion = "3";
+// Mails read ahead of the writer in one batch; batches per transaction.
 constexpr std::size_t kBatch = 1024;
+constexpr std::size_t kBatchesPerCommit = 8;
 
 // --- the tokenizer: overlapping three-character pieces -------------------------------
 // A document gives a piece at every character (the last two of each field shorter, so a
@@ -227,8 +228,11 @@ bool MailIndex::fPrepareSchema() {
              "CREATE TABLE IF NOT EXISTS folders(id INTEGER PRIMARY KEY, path TEXT UNIQUE, stamp INTEGER);"
              "CREATE TABLE IF NOT EXISTS mails(id INTEGER PRIMARY KEY AUTOINCREMENT, folder INTEGER, name TEXT,"
              " size INTEGER, mtime INTEGER, UNIQUE(folder, name));"
-             "CREATE VIRTUAL TABLE IF NOT EXISTS grams USING fts5(t, content='', tokenize='qbgram');"
-             "INSERT OR IGNORE INTO meta VALUES('version', '2');"))
+             "CREATE VIRTUAL TABLE IF NOT EXISTS grams USING fts5(t, content='', tokenize='qbgram', prefix='2');"
+             "INSERT OR IGNORE INTO meta VALUES('version', '3');"
+             // The text table keeps up to this much in memory before writing it out: a
+             // build writes fewer, bigger pieces and merges them less often.
+             "INSERT INTO grams(grams, rank) VALUES('hashsize', 67108864);"))
     return false;
   Stmt version(db_, "SELECT value FROM meta WHERE key = 'version'");
   return version.step() == SQLITE_ROW && version.text(0) == kVersion;
@@ -374,10 +378,11 @@ bool MailIndex::fSync(const std::vector<fs::path>& folders, const SyncProgress& 
   std::future<void> ahead;
   if (!toRead.empty()) ahead = std::async(std::launch::async, readBatch, 0);
   bool ok = true;
+  bool inTransaction = false;
   for (std::size_t from = 0; from < toRead.size() && ok; from += kBatch) {
     ahead.get();
     if (from + kBatch < toRead.size()) ahead = std::async(std::launch::async, readBatch, from + kBatch);
-    fExec("BEGIN");
+    if (!inTransaction) inTransaction = fExec("BEGIN");
     for (std::size_t i = from; i < std::min(from + kBatch, toRead.size()); ++i) {
       Pending& p = *toRead[i];
       addMail.bind(1, p.folder).bind(2, mailstore::fUtf8(p.path.filename())).bind(3, p.state.size).bind(4, p.state.mtime);
@@ -385,10 +390,17 @@ bool MailIndex::fSync(const std::vector<fs::path>& folders, const SyncProgress& 
       std::string().swap(p.text);
       if (--left[p.folder] == 0) setStamp.bind(1, stampOfFolder[p.folder]).bind(2, p.folder).run();
     }
-    ok = fExec("COMMIT") && ok;
+    if ((from / kBatch) % kBatchesPerCommit == kBatchesPerCommit - 1) {
+      ok = fExec("COMMIT") && ok;
+      inTransaction = false;
+    }
     if (progress && !progress(std::min(from + kBatch, toRead.size()), toRead.size())) ok = false;
   }
+  // What was written so far stays, also when stopped half way.
+  if (inTransaction) ok = fExec("COMMIT") && ok;
   if (ahead.valid()) ahead.wait();
+  // The journal of a big build would otherwise stay as big as the index beside it.
+  if (!toRead.empty()) fExec("PRAGMA wal_checkpoint(TRUNCATE)");
   if (!ok) return false;
   return fExec("INSERT OR REPLACE INTO meta VALUES('built', '1')");
 }

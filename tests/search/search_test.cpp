@@ -147,3 +147,30 @@ TEST_F(Search, DamagedOrMissingIndexIsRebuiltAndSearchGoesOn) {
 }
 
 }  // namespace
+
+TEST_F(Search, StoppedBuildKeepsWhatItWrote) {
+  // More mails than one read-ahead batch, so the stop comes inside an open transaction.
+  const fs::path big = program / "MailBox/Account01/big";
+  fs::create_directories(big);
+  for (int i = 0; i < 1500; ++i)
+    qbtest::writeBytes(big / (std::to_string(i) + ".eml"), "Subject: 議事録 " + std::to_string(i) + "\r\n\r\nbody\r\n");
+  const auto folders = search::fStoreFolders(program.path());
+  std::size_t firstTotal = 0, secondTotal = 0;
+  {
+    search::MailIndex index(search::fIndexFile(program.path()));
+    EXPECT_FALSE(index.fSync(folders, [&](std::size_t, std::size_t total) {
+      firstTotal = total;
+      return false;
+    }));
+  }
+  search::MailIndex index(search::fIndexFile(program.path()));
+  EXPECT_FALSE(index.fBuilt());
+  ASSERT_TRUE(index.fSync(folders, [&](std::size_t, std::size_t total) {
+    secondTotal = total;
+    return true;
+  }));
+  // The first batch was kept: the second sync read only the rest.
+  EXPECT_EQ(firstTotal, 1500u + 4u);
+  EXPECT_EQ(secondTotal, firstTotal - 1024u);
+  EXPECT_EQ(search::fSearchStore(program.path(), &index, "議事録").paths.size(), 1500u);
+}

@@ -48,7 +48,7 @@ Form1::Form1(const QString& programDir, QWidget* parent) : QMainWindow(parent) {
   fsutil::sMakeNewFilesPrivate();
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(kTitle);
-  sCreateControls();
+  createControls();
   started_ = fLoad();
 }
 
@@ -60,27 +60,27 @@ Form1::~Form1() {
   if (started_) sUnload();
 }
 
-void Form1::sCreateControls() {
+void Form1::createControls() {
   client_ = new QWidget(this);
   client_->setObjectName(QStringLiteral("client"));
   setCentralWidget(client_);
   client_->installEventFilter(this);
 
   tv_ = new FolderTree(client_);
-  tv_->canRename = [this](QTreeWidgetItem* node) { return fCanRename(node); };
-  tv_->rename = [this](QTreeWidgetItem* node, const QString& text) { return fRenameNode(node, text); };
+  tv_->canRename = [this](QTreeWidgetItem* node) { return canRename(node); };
+  tv_->rename = [this](QTreeWidgetItem* node, const QString& text) { return renameNode(node, text); };
   connect(tv_, &FolderTree::nodeMousePressed, this, &Form1::tv_MouseDown);
   connect(tv_, &FolderTree::dragEntered, this, [this] {
     if (!dragOriginNode_) dragOriginNode_ = tv_->currentItem();
   });
   connect(tv_, &FolderTree::nodeKeySelected, this, &Form1::sShowNode);
   connect(tv_, &FolderTree::dragMovedOver, this, &Form1::tv_DragOver);
-  connect(tv_, &FolderTree::dragLeft, this, &Form1::sEndTreeDrag);
+  connect(tv_, &FolderTree::dragLeft, this, &Form1::endTreeDrag);
   connect(tv_, &FolderTree::filesDropped, this, &Form1::tv_Drop);
 
-  sCreateList();
-  sCreateView();
-  sCreateNoAccountHint();
+  createList();
+  createView();
+  createNoAccountHint();
 
   split0_ = new QFrame(client_);
   split0_->setObjectName(QStringLiteral("picSplitBar_0"));
@@ -112,16 +112,16 @@ void Form1::sCreateControls() {
   timer_->setObjectName(QStringLiteral("Timer256"));
   connect(timer_, &QTimer::timeout, this, &Form1::sTimerTick);
 
-  sCreateMenus();
-  sCreateTray();
+  createMenus();
+  createTray();
 }
 
-void Form1::sCreateList() {
+void Form1::createList() {
   ListView1_ = new MailListView(client_);
   listModel_ = ListView1_->mails();
   // A key that moves the current row shows that mail, exactly as a click does.
   ListView1_->currentMovedByKey = [this] { ListView1_ItemClick(); };
-  ListView1_->dragEnded = [this] { sEndTreeDrag(); };
+  ListView1_->dragEnded = [this] { endTreeDrag(); };
 }
 
 bool Form1::fLoad() {
@@ -158,16 +158,16 @@ bool Form1::fLoad() {
   autoRePosition_ = static_cast<int>(mod_ini::fGetIniInt("Mail", "AutoRe", 0, settingsPath_));
   sStartAutoTimer();
   // 16, 17. The text preview and its hook.
-  sCreateEditor();
-  sInstallOwnCommands();
-  sInstallMailCommands();
-  sInstallComposeCommands();
-  sInstallReceiveCommands();  // receiving on command and on the timer
+  createEditor();
+  installOwnCommands();
+  installMailCommands();
+  installComposeCommands();
+  installReceiveCommands();  // receiving on command and on the timer
   sLayout();
   return true;
 }
 
-void Form1::sCreateEditor() {
+void Form1::createEditor() {
   FootyRedim(2);
   FootyCreate(0, client_, 0, 0, 0, 0);
   FootySetFont(0, QStringLiteral("MS ゴシック"), 9, 1);
@@ -190,11 +190,11 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
   if (watched == client_ && event->type() == QEvent::Resize) {
     sLayout();
   } else if (noAccountHint_ && watched == ListView1_->viewport() && event->type() == QEvent::Resize) {
-    sUpdateNoAccountHint();
+    updateNoAccountHint();
   } else if (watched == split0_) {
-    return fSplitterEvent(0, event);
+    return splitterEvent(0, event);
   } else if (watched == split2_) {
-    return fSplitterEvent(2, event);
+    return splitterEvent(2, event);
   } else if (viewer_ && (watched == viewer_ || watched == viewerViewport_)) {
     // The viewer's hook: focus or a left click enables the Edit menu; Delete deletes mail.
     if (event->type() == QEvent::FocusIn ||
@@ -212,8 +212,8 @@ bool Form1::event(QEvent* event) {
   if (event->type() == QEvent::Show && pendingFrameSize_.isValid()) {
     // The frame is known once the window is on the screen (later still with some window
     // managers, hence the second look).
-    sApplyFrameSize(false);
-    QTimer::singleShot(0, this, [this] { sApplyFrameSize(true); });
+    applyFrameSize(false);
+    QTimer::singleShot(0, this, [this] { applyFrameSize(true); });
   }
   if (event->type() == QEvent::StatusTip) {
     // Menu hover texts go to panel 1; items without one clear it.

@@ -246,46 +246,46 @@ class Form1 : public QMainWindow, private ReceiveWindow {
   QString fReceiveStatus() const override { return fStatus(1); }
   void sShowReceiveStatus(const QString& text) override { sSetStatus(1, text); }
   void sReloadList(const std::filesystem::path& folder, KnownRows known) override;
-  receive::AccountRef fAccountOf(QTreeWidgetItem* root) const;
-  void sInstallReceiveCommands();
+  receive::AccountRef accountOf(QTreeWidgetItem* root) const;
+  void installReceiveCommands();
 
-  void sCreateControls();
-  void sCreateMenus();
-  void sCreateList();
-  void sCreateTray();
-  void sCreateEditor();
+  void createControls();
+  void createMenus();
+  void createList();
+  void createTray();
+  void createEditor();
   bool fLoad();
   void sUnload();
-  void sInstallOwnCommands();
+  void installOwnCommands();
   void tv_MouseDown(QTreeWidgetItem* node, Qt::MouseButton button, const QPoint& globalPos);
-  bool fCanRename(QTreeWidgetItem* node) const;
-  bool fRenameNode(QTreeWidgetItem* node, const QString& text);
+  bool canRename(QTreeWidgetItem* node) const;
+  bool renameNode(QTreeWidgetItem* node, const QString& text);
   void tv_DragOver(QTreeWidgetItem* node);
   void tv_Drop(QTreeWidgetItem* node, const QList<QUrl>& urls);
-  void sEndTreeDrag();
-  bool fSplitterEvent(int index, QEvent* event);
-  double fTwipsPerPixelX() const;
-  double fTwipsPerPixelY() const;
+  void endTreeDrag();
+  bool splitterEvent(int index, QEvent* event);
+  double twipsPerPixelX() const;
+  double twipsPerPixelY() const;
   // Account and folder commands (Form1_files.cpp).
-  void sInstallFileCommands();
-  void sInstallAddressCommands();  // Form1_address.cpp
-  AddressRequest fAddressRequest(AddressMode mode);
-  bool fConfirm(const QString& title, const QString& text);
-  std::optional<QString> fInput(const QString& prompt, const QString& title);
-  void sRemoveNode(QTreeWidgetItem* node);
-  void sSelectNoNode();
+  void installFileCommands();
+  void installAddressCommands();  // Form1_address.cpp
+  AddressRequest addressRequest(AddressMode mode);
+  bool confirm(const QString& title, const QString& text);
+  std::optional<QString> askInput(const QString& prompt, const QString& title);
+  void removeNode(QTreeWidgetItem* node);
+  void selectNoNode();
   QPointer<QDialog> newAccountDialog_;
-  void sInstallComposeCommands();
-  void sPendingSent(const std::filesystem::path& accountFolder, const QString& text);
+  void installComposeCommands();
+  void pendingSent(const std::filesystem::path& accountFolder, const QString& text);
   QPointer<QMainWindow> composer_;
-  ComposeRequest::Reply fReplyTo() const;
+  ComposeRequest::Reply replyTo() const;
   std::thread pendingWorker_;
   // The search box and the File menu's import and export (Form1_search.cpp).
-  void sInstallSearchAndTransfer();
-  void sImportMail();
-  void sExportFolder();
+  void installSearchAndTransfer();
+  void importMail();
+  void exportFolder();
   // The folder import and export act on: the selected folder, an account's inbox.
-  std::filesystem::path fTransferFolder() const;
+  std::filesystem::path transferFolder() const;
 
   int autoRePosition_ = 0;
   bool timerRun_ = false;
@@ -310,7 +310,7 @@ class Form1 : public QMainWindow, private ReceiveWindow {
   // The whole window's size read from the settings, applied once the frame is known.
   QSize pendingFrameSize_;
   // last: the frame is as known as it gets; nothing is applied after this look.
-  void sApplyFrameSize(bool last);
+  void applyFrameSize(bool last);
   QString listedKey_;
 
   QWidget* client_ = nullptr;
@@ -327,14 +327,14 @@ class Form1 : public QMainWindow, private ReceiveWindow {
   QPointer<QWidget> viewerViewport_;
 
   // Mail list and message view (Form1_list.cpp, Form1_view.cpp).
-  void sCreateView();
-  void sInstallMailCommands();
-  void sInstallHelpCommands();
-  void sDeleteSelectedMails();
-  QString fExtractAttachment(int line) const;
+  void createView();
+  void installMailCommands();
+  void installHelpCommands();
+  void deleteSelectedMails();
+  QString extractAttachment(int line) const;
   QWidget* noAccountHint_ = nullptr;
-  void sCreateNoAccountHint();
-  void sUpdateNoAccountHint();
+  void createNoAccountHint();
+  void updateNoAccountHint();
   MessageView* view_ = nullptr;
 
   std::map<Menu, QMenu*> menus_;

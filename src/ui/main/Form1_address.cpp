@@ -7,7 +7,7 @@
 #include "ui/main/menuitems.h"
 #include "ui/main/MailListModel.h"
 
-AddressRequest Form1::fAddressRequest(AddressMode mode) {
+AddressRequest Form1::addressRequest(AddressMode mode) {
   frmAddress::Request request;
   request.mode = mode;
   request.settingsPath = settingsPath_;
@@ -15,12 +15,12 @@ AddressRequest Form1::fAddressRequest(AddressMode mode) {
   return request;
 }
 
-void Form1::sInstallAddressCommands() {
-  sSetMenuHandler(Menu::Set, menuitem::settings::kAddressBook, [this] { frmAddress::sOpen(fAddressRequest(frmAddress::Mode::Edit)); });
+void Form1::installAddressCommands() {
+  sSetMenuHandler(Menu::Set, menuitem::settings::kAddressBook, [this] { frmAddress::sOpen(addressRequest(frmAddress::Mode::Edit)); });
   sSetMenuHandler(Menu::Set, menuitem::settings::kPhrases, [this] { frmFix::sOpen(settingsPath_, this); });
   // The book opens with its fields taken from the sender of the mail in the list.
   sSetMenuHandler(Menu::List, menuitem::list::kAddToAddressBook, [this] {
-    frmAddress::Request request = fAddressRequest(frmAddress::Mode::Address);
+    frmAddress::Request request = addressRequest(frmAddress::Mode::Address);
     if (const QModelIndex current = ListView1_->currentIndex(); current.isValid())
       request.sender = listModel_->fRow(current.row()).party;
     frmAddress::sOpen(request);

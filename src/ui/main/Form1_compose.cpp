@@ -41,10 +41,10 @@ frmEdit* Form1::sOpenComposer(ComposeKind kind, const QString& storedPath) {
   request.accountName = root->text(0);
   request.settingsPath = settingsPath_;
   request.logFile = programDir_ / "MailBox" / "log.txt";
-  if (kind == ComposeKind::Reply) request.reply = fReplyTo();
+  if (kind == ComposeKind::Reply) request.reply = replyTo();
   if (kind == ComposeKind::Stored) request.stored = mailstore::fPath(storedPath.toStdString());
   request.pickRecipients = [this](QWidget* composer, RecipientFields fields) {
-    frmAddress::Request pick = fAddressRequest(frmAddress::Mode::Pick);
+    frmAddress::Request pick = addressRequest(frmAddress::Mode::Pick);
     pick.composer = composer;
     pick.recipients = fields;
     frmAddress::sOpen(pick);
@@ -57,7 +57,7 @@ frmEdit* Form1::sOpenComposer(ComposeKind kind, const QString& storedPath) {
   return composer;
 }
 
-ComposeRequest::Reply Form1::fReplyTo() const {
+ComposeRequest::Reply Form1::replyTo() const {
   // The mail the user sees: the one shown in the view, else the selected row.
   ComposeRequest::Reply reply;
   const int shown = listModel_->fFindPath(fShownMailPath());
@@ -115,11 +115,11 @@ void Form1::sSendPending() {
     });
     const QString text = QString::fromStdString(compose::fPendingSummary(results));
     QMetaObject::invokeMethod(
-        this, [this, account, text] { sPendingSent(account, text); }, Qt::QueuedConnection);
+        this, [this, account, text] { pendingSent(account, text); }, Qt::QueuedConnection);
   });
 }
 
-void Form1::sPendingSent(const std::filesystem::path& account, const QString& text) {
+void Form1::pendingSent(const std::filesystem::path& account, const QString& text) {
   if (pendingWorker_.joinable()) pendingWorker_.join();
   fMenuItem(Menu::File, menuitem::file::kSendPending)->setEnabled(true);
   sSetStatus(1, text);
@@ -128,7 +128,7 @@ void Form1::sPendingSent(const std::filesystem::path& account, const QString& te
   sRefreshFolder(sent);
 }
 
-void Form1::sInstallComposeCommands() {
+void Form1::installComposeCommands() {
   sSetMenuHandler(Menu::File, menuitem::file::kNewMail, [this] {
     if (fComposer() || fAccountChosen()) sOpenComposer();
   });

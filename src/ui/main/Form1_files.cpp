@@ -67,7 +67,7 @@ void sShowAccountName(Form1& form, const QString& nn, const QString& name) {
 
 }  // namespace
 
-void Form1::sInstallFileCommands() {
+void Form1::installFileCommands() {
   sSetMenuHandler(Menu::File, menuitem::file::kAddAccount, [this] { sAddAccount(); });
   sSetMenuHandler(Menu::File, menuitem::file::kDeleteAccount, [this] { sDeleteAccount(); });
   sSetMenuHandler(Menu::File, menuitem::file::kAccountSettings, [this] { sAccountSettings(); });
@@ -78,7 +78,7 @@ void Form1::sInstallFileCommands() {
 
 // --- The boxes ----------------------------------------------------------------------
 
-bool Form1::fConfirm(const QString& title, const QString& text) {
+bool Form1::confirm(const QString& title, const QString& text) {
   if (confirmBox_) return confirmBox_(title, text);
   QMessageBox box(QMessageBox::NoIcon, title, QString(text).replace(kCrLf, QStringLiteral("\n")),
                   QMessageBox::Ok | QMessageBox::Cancel, this);
@@ -91,7 +91,7 @@ void Form1::sMessage(const QString& title, const QString& text) {
   box.exec();
 }
 
-std::optional<QString> Form1::fInput(const QString& prompt, const QString& title) {
+std::optional<QString> Form1::askInput(const QString& prompt, const QString& title) {
   if (inputBox_) return inputBox_(prompt, title);
   bool ok = false;
   QString text = QInputDialog::getText(this, title, prompt, QLineEdit::Normal, QString(), &ok);
@@ -101,7 +101,7 @@ std::optional<QString> Form1::fInput(const QString& prompt, const QString& title
 
 // --- Tree helpers -------------------------------------------------------------------
 
-void Form1::sRemoveNode(QTreeWidgetItem* node) {
+void Form1::removeNode(QTreeWidgetItem* node) {
   for (QTreeWidgetItem* n = dragOriginNode_; n; n = n->parent()) {
     if (n == node) dragOriginNode_ = nullptr;
   }
@@ -109,7 +109,7 @@ void Form1::sRemoveNode(QTreeWidgetItem* node) {
 }
 
 // After the selected node went away: nothing selected, nothing listed, a plain title.
-void Form1::sSelectNoNode() {
+void Form1::selectNoNode() {
   tv_->setCurrentItem(nullptr);
   tv_->clearSelection();
   sClearView();
@@ -130,7 +130,7 @@ void Form1::sAddAccount() {
   if (number == 0) {
     // Whatever was created before the failure is on disk: show the store as it is.
     sBuildFolderTree();
-    sSelectNoNode();
+    selectNoNode();
     return;
   }
   const QString nn = qs(mailstore::fAccountNumberText(number));
@@ -169,7 +169,7 @@ void Form1::sDeleteAccount() {
       root->text(0) +
       QStringLiteral("のアカウント設定やメールなど、全てのファイルが削除されます。") + kCrLf +
       QStringLiteral("よろしいですか？");
-  if (!fConfirm(QStringLiteral("アカウントの削除"), text) || receiving_) return;
+  if (!confirm(QStringLiteral("アカウントの削除"), text) || receiving_) return;
   // A settings dialog still open on a new account would write into a folder that is
   // gone or now belongs to another account.
   if (newAccountDialog_) newAccountDialog_->reject();
@@ -177,7 +177,7 @@ void Form1::sDeleteAccount() {
   // tree is read again, so it shows what is on disk now.
   mailstore::fDeleteAccount(accountPrefix_, number);
   sBuildFolderTree();
-  sSelectNoNode();
+  selectNoNode();
 }
 
 void Form1::sAccountSettings() {
@@ -201,7 +201,7 @@ void Form1::sNewFolder() {
   QTreeWidgetItem* node = tv_->currentItem();
   if (!node) return;
   std::optional<QString> answer =
-      fInput(QStringLiteral("フォルダ名を入力してください"), QStringLiteral("新規フォルダ追加"));
+      askInput(QStringLiteral("フォルダ名を入力してください"), QStringLiteral("新規フォルダ追加"));
   // A receive run may have started while the box was up.
   if (!answer || answer->isEmpty() || receiving_) return;
   const QString name = *answer;
@@ -235,23 +235,23 @@ void Form1::sDeleteFolder() {
   const QString text = node->text(0) +
                        QStringLiteral("以下のファイル、フォルダが全て削除されます") + kCrLf +
                        QStringLiteral("よろしいですか？");
-  if (!fConfirm(QStringLiteral("フォルダ削除"), text) || receiving_) return;
+  if (!confirm(QStringLiteral("フォルダ削除"), text) || receiving_) return;
   const fs::path folder = fNodeFolder(node);
   if (!mailstore::fDeleteFolder(folder)) {
     // Part of it may be gone: show its sub-folders as they are on disk now.
-    while (node->childCount() > 0) sRemoveNode(node->child(0));
+    while (node->childCount() > 0) removeNode(node->child(0));
     std::error_code ec;
     if (fs::is_directory(folder, ec)) {
       sAddSubFolders(folder, FolderTree::fKey(node));
     } else {
-      sRemoveNode(node);
-      sSelectNoNode();
+      removeNode(node);
+      selectNoNode();
     }
     sMailCount();
     return;
   }
-  sRemoveNode(node);
-  sSelectNoNode();
+  removeNode(node);
+  selectNoNode();
 }
 
 // --- Trash --------------------------------------------------------------------------
@@ -262,7 +262,7 @@ void Form1::sEmptyTrash() {
   if (!root) return;
   const QString nn = FolderTree::fKey(root).right(2);
   const QString text = root->text(0) + QStringLiteral("のごみ箱内のファイルを全て削除しますか？");
-  if (!fConfirm(QStringLiteral("ごみ箱を空にする"), text) || receiving_) return;
+  if (!confirm(QStringLiteral("ごみ箱を空にする"), text) || receiving_) return;
   if (!mailstore::fEmptyTrash(mailstore::fAccountFolder(accountPrefix_, nn.toInt())))
     sSetStatus(1, QStringLiteral("ごみ箱を空にできませんでした"));
 
@@ -276,10 +276,10 @@ void Form1::sEmptyTrash() {
     if (fs::is_directory(fNodeFolder(child), ec)) continue;
     for (QTreeWidgetItem* n = selected; n; n = n->parent())
       selectedGone = selectedGone || n == child;
-    sRemoveNode(child);
+    removeNode(child);
   }
   if (selectedGone) {
-    sSelectNoNode();
+    selectNoNode();
     sMailCount();
   } else if (FolderTree::fKey(selected).startsWith(QStringLiteral("ごみ箱")) && listFiller_) {
     listFiller_(fNodeFolder(selected), false);
@@ -306,7 +306,7 @@ bool Form1::fAccountChosen() {
   return false;
 }
 
-void Form1::sCreateNoAccountHint() {
+void Form1::createNoAccountHint() {
   // Lies over the empty list: a first start says what to do next and offers to do it.
   noAccountHint_ = new QWidget(ListView1_);
   noAccountHint_->setObjectName(QStringLiteral("fraNoAccount"));
@@ -324,16 +324,16 @@ void Form1::sCreateNoAccountHint() {
   layout->addStretch(2);
   QAbstractItemModel* model = tv_->model();
   for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved}) {
-    connect(model, signal, this, [this] { sUpdateNoAccountHint(); });
+    connect(model, signal, this, [this] { updateNoAccountHint(); });
   }
-  connect(model, &QAbstractItemModel::modelReset, this, [this] { sUpdateNoAccountHint(); });
+  connect(model, &QAbstractItemModel::modelReset, this, [this] { updateNoAccountHint(); });
   // The list's viewport takes its size when the window system lays the list out, which can
   // come after the window's own layout: the hint follows it.
   ListView1_->viewport()->installEventFilter(this);
-  sUpdateNoAccountHint();
+  updateNoAccountHint();
 }
 
-void Form1::sUpdateNoAccountHint() {
+void Form1::updateNoAccountHint() {
   if (!noAccountHint_) return;
   noAccountHint_->setGeometry(ListView1_->viewport()->geometry());
   noAccountHint_->setVisible(tv_->topLevelItemCount() == 0);

@@ -39,7 +39,7 @@ void Form1::sLayout() {
     bar->setGeometry(split2_->x(), 0, split2_->width(), h);
     ListView1_->setGeometry(split2_->x(), h, split2_->width(), split2_->y() - h);
   }
-  sUpdateNoAccountHint();
+  updateNoAccountHint();
   // Panel 1 takes the rest of the status bar by its stretch: a width fixed from the
   // window's would keep the window from ever getting narrower.
 }
@@ -56,7 +56,7 @@ void Form1::sDragSplitter(int index, int offset) {
   sLayout();
 }
 
-bool Form1::fSplitterEvent(int index, QEvent* event) {
+bool Form1::splitterEvent(int index, QEvent* event) {
   QFrame* bar = fSplitBar(index);
   switch (event->type()) {
     case QEvent::MouseButtonPress:
@@ -80,13 +80,13 @@ bool Form1::fSplitterEvent(int index, QEvent* event) {
   }
 }
 
-double Form1::fTwipsPerPixelX() const {
+double Form1::twipsPerPixelX() const {
   QScreen* s = screen();
   double dpi = s ? s->logicalDotsPerInchX() : 96.0;
   return dpi > 0 ? 1440.0 / dpi : 15.0;
 }
 
-double Form1::fTwipsPerPixelY() const {
+double Form1::twipsPerPixelY() const {
   QScreen* s = screen();
   double dpi = s ? s->logicalDotsPerInchY() : 96.0;
   return dpi > 0 ? 1440.0 / dpi : 15.0;
@@ -96,7 +96,7 @@ void Form1::sRestoreWindowState(const std::filesystem::path& ini) {
   long state = mod_ini::fGetIniInt("Mail", "WinState", 0, ini);
   // The normal place is set in every state, so restoring a minimized or maximized
   // window brings it back where it was last seen normal.
-  const double tx = fTwipsPerPixelX(), ty = fTwipsPerPixelY();
+  const double tx = twipsPerPixelX(), ty = twipsPerPixelY();
   int x = static_cast<int>(std::lround(mod_ini::fGetIniInt("Mail", "X", 0, ini) / tx));
   int y = static_cast<int>(std::lround(mod_ini::fGetIniInt("Mail", "Y", 0, ini) / ty));
   int w = static_cast<int>(std::lround(mod_ini::fGetIniInt("Mail", "W", 9600, ini) / tx));
@@ -106,7 +106,7 @@ void Form1::sRestoreWindowState(const std::filesystem::path& ini) {
   move(x, y);
   pendingFrameSize_ = QSize(std::max(w, 1), std::max(h, 1));
   resize(pendingFrameSize_);
-  if (isVisible()) sApplyFrameSize(true);
+  if (isVisible()) applyFrameSize(true);
   if (state == 1) {
     setWindowState(Qt::WindowMinimized);
   } else if (state == 2) {
@@ -116,7 +116,7 @@ void Form1::sRestoreWindowState(const std::filesystem::path& ini) {
   }
 }
 
-void Form1::sApplyFrameSize(bool last) {
+void Form1::applyFrameSize(bool last) {
   if (!pendingFrameSize_.isValid() || !isVisible()) return;
   if (size() != pendingFrameSize_ && frameGeometry().size() != pendingFrameSize_) {
     pendingFrameSize_ = QSize();  // sized otherwise since: that size stands
@@ -132,7 +132,7 @@ void Form1::sSaveWindowState(const std::filesystem::path& ini) {
   int state = isMinimized() ? 1 : isMaximized() ? 2 : 0;
   mod_ini::fWriteIniString("Mail", "WinState", std::to_string(state), ini);
   if (state != 0) return;
-  const double tx = fTwipsPerPixelX(), ty = fTwipsPerPixelY();
+  const double tx = twipsPerPixelX(), ty = twipsPerPixelY();
   auto write = [&](const char* key, double twips) {
     mod_ini::fWriteIniString("Mail", key, std::to_string(std::lround(twips)), ini);
   };

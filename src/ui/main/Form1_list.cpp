@@ -58,7 +58,7 @@ QString Form1::fShownMailPath() const {
 
 void Form1::sSelectAllMails() { ListView1_->selectAll(); }
 
-void Form1::sDeleteSelectedMails() {
+void Form1::deleteSelectedMails() {
   // The rows came from the listed folder, whatever node the tree highlights now: only
   // rows listed from the trash are deleted for good. Search hits from every folder are
   // each deleted where they live.
@@ -110,7 +110,7 @@ void Form1::sDeleteSelectedMails() {
   ListView1_ItemClick();
 }
 
-void Form1::sInstallMailCommands() {
+void Form1::installMailCommands() {
   listFiller_ = [this](const std::filesystem::path& folder, bool sentType) {
     sentType ? sFillSentList(folder) : sFillReceivedList(folder);
   };
@@ -192,7 +192,7 @@ void Form1::sInstallMailCommands() {
   ListView1_->installEventFilter(hook);
   ListView1_->viewport()->installEventFilter(hook);
 
-  sSetMenuHandler(Menu::List, menuitem::list::kDelete, [this] { sDeleteSelectedMails(); });
+  sSetMenuHandler(Menu::List, menuitem::list::kDelete, [this] { deleteSelectedMails(); });
   sSetMenuHandler(Menu::List, menuitem::list::kShowHtml, [this] { sShowHtml(); });
   sSetMenuHandler(Menu::List, menuitem::list::kShowEuc, [this] { sShowEuc(); });
   sSetMenuHandler(Menu::List, menuitem::list::kSelectAll, [this] { sSelectAllMails(); });
@@ -200,5 +200,5 @@ void Form1::sInstallMailCommands() {
   sSetMenuHandler(Menu::Footy, menuitem::edit::kShowEuc, [this] { sShowEuc(); });
   sSetMenuHandler(Menu::Attach, menuitem::attach::kOpen, [this] { sOpenAttachment(); });
   sSetMenuHandler(Menu::Attach, menuitem::attach::kSave, [this] { sSaveAttachment(); });
-  sInstallHelpCommands();
+  installHelpCommands();
 }

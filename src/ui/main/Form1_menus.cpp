@@ -103,7 +103,7 @@ class MenuStyle : public QProxyStyle {
 
 }  // namespace
 
-void Form1::sCreateMenus() {
+void Form1::createMenus() {
   QMenuBar* bar = menuBar();
   bar->setObjectName(QStringLiteral("MenuBar"));
   std::map<Menu, const MenuDef*> defs;
@@ -174,12 +174,12 @@ void Form1::sSetReceiving(bool receiving) {
   tv_->viewport()->setAcceptDrops(!receiving);
 }
 
-void Form1::sInstallOwnCommands() {
+void Form1::installOwnCommands() {
   sSetMenuHandler(Menu::File, menuitem::file::kExit, [this] { close(); });
-  sInstallFileCommands();  // accounts, folders and the trash
+  installFileCommands();  // accounts, folders and the trash
   sSetMenuHandler(Menu::Set, menuitem::settings::kMailer, [this] { mnuSetItem_0(); });
-  sInstallAddressCommands();
-  sInstallSearchAndTransfer();
+  installAddressCommands();
+  installSearchAndTransfer();
   // The Edit menu works on the viewer; its write protection decides what changes.
   sSetMenuHandler(Menu::Footy, menuitem::edit::kCut, [] { FootyCut(0); });
   sSetMenuHandler(Menu::Footy, menuitem::edit::kCopy, [] { FootyCopy(0); });

@@ -9,7 +9,7 @@
 #include "ui/main/menuitems.h"
 #include "ui/main/Receiver.h"
 
-void Form1::sInstallReceiveCommands() {
+void Form1::installReceiveCommands() {
   receiver_ = new Receiver(*this, this);
   sSetMenuHandler(Menu::File, menuitem::file::kReceive, [this] {
     if (fAccountChosen()) receiver_->sReceiveSelected();
@@ -18,7 +18,7 @@ void Form1::sInstallReceiveCommands() {
   autoReceiver_ = [this] { receiver_->sAutoRe(); };
 }
 
-receive::AccountRef Form1::fAccountOf(QTreeWidgetItem* root) const {
+receive::AccountRef Form1::accountOf(QTreeWidgetItem* root) const {
   receive::AccountRef account;
   account.number = folderTree::fNodeAccount(FolderTree::fKey(root).toStdString());
   account.caption = root->text(0).toStdString();
@@ -28,14 +28,14 @@ receive::AccountRef Form1::fAccountOf(QTreeWidgetItem* root) const {
 
 std::vector<receive::AccountRef> Form1::fAccounts() const {
   std::vector<receive::AccountRef> accounts;
-  for (int i = 0; i < tv_->topLevelItemCount(); ++i) accounts.push_back(fAccountOf(tv_->topLevelItem(i)));
+  for (int i = 0; i < tv_->topLevelItemCount(); ++i) accounts.push_back(accountOf(tv_->topLevelItem(i)));
   return accounts;
 }
 
 std::optional<receive::AccountRef> Form1::fSelectedAccount() const {
   QTreeWidgetItem* node = tv_->currentItem();
   if (!node) return std::nullopt;
-  return fAccountOf(fGetRootNode(node));
+  return accountOf(fGetRootNode(node));
 }
 
 std::filesystem::path Form1::fSelectedFolder() const {

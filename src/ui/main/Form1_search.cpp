@@ -22,7 +22,7 @@ std::filesystem::path path(const QString& s) { return mailstore::fPath(s.toStdSt
 
 }  // namespace
 
-void Form1::sInstallSearchAndTransfer() {
+void Form1::installSearchAndTransfer() {
   new MailSearch(*this);
   QMenu* file = fMenu(Menu::File);
   // Before the separator above 終了.
@@ -35,11 +35,11 @@ void Form1::sInstallSearchAndTransfer() {
   exportAction->setStatusTip(QStringLiteral("選択フォルダを mbox ファイルか .eml ファイルのフォルダへ書き出します"));
   file->insertAction(before, importAction);
   file->insertAction(before, exportAction);
-  connect(importAction, &QAction::triggered, this, [this] { sImportMail(); });
-  connect(exportAction, &QAction::triggered, this, [this] { sExportFolder(); });
+  connect(importAction, &QAction::triggered, this, [this] { importMail(); });
+  connect(exportAction, &QAction::triggered, this, [this] { exportFolder(); });
 }
 
-std::filesystem::path Form1::fTransferFolder() const {
+std::filesystem::path Form1::transferFolder() const {
   QTreeWidgetItem* node = tv_->currentItem();
   if (!node) return {};
   std::filesystem::path folder = fNodeFolder(node);
@@ -50,8 +50,8 @@ std::filesystem::path Form1::fTransferFolder() const {
   return folder;
 }
 
-void Form1::sImportMail() {
-  const std::filesystem::path folder = fTransferFolder();
+void Form1::importMail() {
+  const std::filesystem::path folder = transferFolder();
   if (folder.empty() || receiving_) return;
   QMessageBox ask(QMessageBox::Question, QStringLiteral("メールの取り込み"),
                   QStringLiteral("「%1」へ取り込みます。取り込む元を選んでください。").arg(utf8(folder.filename())),
@@ -74,7 +74,7 @@ void Form1::sImportMail() {
   if (!result.error.empty() || result.truncated) sMessage(QStringLiteral("メールの取り込み"), summary);
 }
 
-void Form1::sExportFolder() {
+void Form1::exportFolder() {
   QTreeWidgetItem* node = tv_->currentItem();
   const std::filesystem::path folder = node ? fNodeFolder(node) : std::filesystem::path();
   if (folder.empty()) return;

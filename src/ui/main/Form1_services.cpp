@@ -91,7 +91,7 @@ void Form1::sTimerTick() {
   timerRun_ = false;
 }
 
-void Form1::sCreateTray() {
+void Form1::createTray() {
   // The program's icon: a plain envelope, drawn so no image file is needed.
   QPixmap pm(32, 32);
   pm.fill(Qt::transparent);

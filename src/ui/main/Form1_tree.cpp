@@ -79,12 +79,12 @@ void Form1::tv_MouseDown(QTreeWidgetItem* node, Qt::MouseButton button, const QP
   if (button == Qt::RightButton) fMenu(Menu::File)->popup(globalPos);
 }
 
-bool Form1::fCanRename(QTreeWidgetItem* node) const {
+bool Form1::canRename(QTreeWidgetItem* node) const {
   return node && !receiving_ && !folderTree::fIsStandardKey(u8(FolderTree::fKey(node)));
 }
 
-bool Form1::fRenameNode(QTreeWidgetItem* node, const QString& text) {
-  if (!fCanRename(node)) return false;
+bool Form1::renameNode(QTreeWidgetItem* node, const QString& text) {
+  if (!canRename(node)) return false;
   const std::string key = u8(FolderTree::fKey(node));
   const int number = folderTree::fNodeAccount(key);
   if (!node->parent()) {
@@ -111,7 +111,7 @@ void Form1::tv_DragOver(QTreeWidgetItem* node) {
   tv_->setCurrentItem(node ? node : dragOriginNode_);
 }
 
-void Form1::sEndTreeDrag() {
+void Form1::endTreeDrag() {
   // However the drag ended, the highlight goes back to the folder that is listed.
   QTreeWidgetItem* back = listedKey_.isEmpty() ? dragOriginNode_ : fNode(listedKey_);
   dragOriginNode_ = nullptr;
@@ -138,5 +138,5 @@ void Form1::tv_Drop(QTreeWidgetItem* node, const QList<QUrl>& urls) {
         sSetStatus(1, QStringLiteral("%1件のメールを移動できませんでした").arg(failed.size()));
     }
   }
-  sEndTreeDrag();
+  endTreeDrag();
 }

@@ -20,7 +20,7 @@
 #include "mail/mail.h"
 #include "store/mailstore.h"
 
-void Form1::sCreateView() {
+void Form1::createView() {
   view_ = new MessageView(client_);
   connect(view_, &MessageView::failed, this, [this](const QString& text) { sSetStatus(1, text); });
   connect(view_, &MessageView::relayout, this, &Form1::sLayout);
@@ -65,12 +65,12 @@ void Form1::sShowEuc() {
   if (!path.isEmpty() && view_->showEuc(path)) sSetStatus(1, QStringLiteral("変換処理完了"));
 }
 
-QString Form1::fExtractAttachment(int line) const {
+QString Form1::extractAttachment(int line) const {
   return MessageView::extractAttachment(fShownMailPath(), line, fGetTempPath());
 }
 
 void Form1::sOpenAttachment() {
-  const QString file = fExtractAttachment(fAttachList()->currentRow());
+  const QString file = extractAttachment(fAttachList()->currentRow());
   if (file.isEmpty()) return;
   fShellOpen(file, QString(), QFileInfo(file).absolutePath());
 }
@@ -87,7 +87,7 @@ void Form1::sSaveAttachment() {
   dialog.selectFile(item->text());
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   const QString target = dialog.selectedFiles().first();
-  const QString extracted = fExtractAttachment(fAttachList()->row(item));
+  const QString extracted = extractAttachment(fAttachList()->row(item));
   if (extracted.isEmpty()) return;
   // The user has agreed to replace an existing file; the extracted copy moves there.
   const std::filesystem::path from = mailstore::fPath(extracted.toStdString());
@@ -102,7 +102,7 @@ void Form1::sSaveAttachment() {
   }
 }
 
-void Form1::sInstallHelpCommands() {
+void Form1::installHelpCommands() {
   // The online help and the home page are the user guide installed beside the program:
   // it works without a network and always matches this version.
   const QString guide = QString::fromStdString(mailstore::fUtf8(programDir_ / "guide" / "index.html"));
