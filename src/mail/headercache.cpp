@@ -84,7 +84,7 @@ std::int64_t nowNs() {
 
 }  // namespace
 
-fs::path fCacheFile(const fs::path& folder) {
+fs::path cacheFile(const fs::path& folder) {
   const fs::path account = mailstore::fAccountFolderOf(folder);
   if (account.empty()) return {};
   const std::uint64_t h = fnv1a(relativeFolder(account, folder));
@@ -93,7 +93,7 @@ fs::path fCacheFile(const fs::path& folder) {
   return account / (".list-" + text::hex(digest) + ".ini");
 }
 
-std::string fEncode(std::string_view rel, bool sentType, const std::vector<Record>& records) {
+std::string encode(std::string_view rel, bool sentType, const std::vector<Record>& records) {
   std::string out(kMagic);
   out += sentType ? 's' : 'r';
   putText(out, rel);
@@ -112,7 +112,7 @@ std::string fEncode(std::string_view rel, bool sentType, const std::vector<Recor
   return out;
 }
 
-bool fDecode(std::string_view bytes, std::string_view rel, bool sentType, std::vector<Record>& records) {
+bool decode(std::string_view bytes, std::string_view rel, bool sentType, std::vector<Record>& records) {
   records.clear();
   if (bytes.size() < kMagic.size() + 8 || !bytes.starts_with(kMagic)) return false;
   const std::string_view body = bytes.substr(0, bytes.size() - 8);
@@ -140,18 +140,18 @@ bool fDecode(std::string_view bytes, std::string_view rel, bool sentType, std::v
 }
 
 FolderCache::FolderCache(const fs::path& folder, bool sentType)
-    : file_(fCacheFile(folder)),
+    : file_(cacheFile(folder)),
       sentType_(sentType),
       settledBefore_(nowNs() - std::chrono::nanoseconds(kSettle).count()) {
   if (file_.empty()) return;
   rel_ = relativeFolder(file_.parent_path(), folder);
   if (auto bytes = fsutil::fReadFile(file_)) {
     bytes_ = std::make_unique<std::string>(std::move(*bytes));
-    fDecode(*bytes_, rel_, sentType_, loaded_);
+    decode(*bytes_, rel_, sentType_, loaded_);
   }
 }
 
-const Record* FolderCache::fFind(std::string_view name) {
+const Record* FolderCache::find(std::string_view name) {
   std::size_t at = cursor_;
   if (at >= loaded_.size() || loaded_[at].name != name) {
     if (byName_.empty() && !loaded_.empty()) {
@@ -166,13 +166,13 @@ const Record* FolderCache::fFind(std::string_view name) {
   return &loaded_[at];
 }
 
-bool FolderCache::fSettled(const mailstore::MailFileState& file) const {
+bool FolderCache::settled(const mailstore::MailFileState& file) const {
   return file.mtime < settledBefore_ && file.ctime < settledBefore_;
 }
 
-bool FolderCache::fSave(const std::vector<Record>& records) const {
+bool FolderCache::save(const std::vector<Record>& records) const {
   if (file_.empty()) return false;
-  const std::string bytes = fEncode(rel_, sentType_, records);
+  const std::string bytes = encode(rel_, sentType_, records);
   std::error_code ec;
   if (!fs::is_directory(file_.parent_path(), ec)) return false;  // the account went away meanwhile
   // Not flushed: a crash may leave a cut file, which its check sum turns away: only a
@@ -187,9 +187,10 @@ bool FolderCache::fSave(const std::vector<Record>& records) const {
   return true;
 }
 
-void FolderCache::sRemove() const {
+void removeCache(const fs::path& folder) {
+  const fs::path file = cacheFile(folder);
   std::error_code ec;
-  if (!file_.empty()) fs::remove(file_, ec);
+  if (!file.empty()) fs::remove(file, ec);
 }
 
 }  // namespace headercache

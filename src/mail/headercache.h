@@ -28,14 +28,16 @@ namespace fs = std::filesystem;
 inline constexpr std::size_t kCachedFrom = 64;
 
 // The cache file of a folder; empty when the folder lies in no account folder.
-fs::path fCacheFile(const fs::path& folder);
+fs::path cacheFile(const fs::path& folder);
+// Removes the folder's cache file (a folder that became small).
+void removeCache(const fs::path& folder);
 
 // One remembered mail; the texts point into the cache's bytes (or the caller's).
 struct Record {
   std::string_view name, subject, party, date;
   std::uint64_t size = 0, ino = 0;
   std::int64_t mtime = 0, ctime = 0;
-  bool fSameState(const mailstore::MailFileState& file) const {
+  bool sameState(const mailstore::MailFileState& file) const {
     return size == file.size && ino == file.ino && mtime == file.mtime && ctime == file.ctime;
   }
 };
@@ -43,35 +45,34 @@ struct Record {
 // The file's bytes for a record set, and the records that bytes hold for the folder
 // `rel` (below its account folder) of this type: false when they are damaged, cut or
 // someone else's.
-std::string fEncode(std::string_view rel, bool sentType, const std::vector<Record>& records);
-bool fDecode(std::string_view bytes, std::string_view rel, bool sentType, std::vector<Record>& records);
+std::string encode(std::string_view rel, bool sentType, const std::vector<Record>& records);
+bool decode(std::string_view bytes, std::string_view rel, bool sentType, std::vector<Record>& records);
 
 class FolderCache {
  public:
+  // No cache.
+  FolderCache() = default;
   // Loads the folder's cache when it has one that serves this folder and type.
   FolderCache(const fs::path& folder, bool sentType);
   FolderCache(FolderCache&&) = default;
   FolderCache& operator=(FolderCache&&) = default;
 
   // Whether the folder can have a cache (it lies in an account folder).
-  bool fUsable() const { return !file_.empty(); }
+  bool usable() const { return !file_.empty(); }
   // How many records the cache held.
-  std::size_t fSize() const { return loaded_.size(); }
+  std::size_t size() const { return loaded_.size(); }
   // The record of a file by name, or nothing.
-  const Record* fFind(std::string_view name);
+  const Record* find(std::string_view name);
   // Whether a file in this state may be remembered: not when its state is too recent to
   // tell from a later write.
-  bool fSettled(const mailstore::MailFileState& file) const;
+  bool settled(const mailstore::MailFileState& file) const;
   // Replaces the cache file with these records; false when it could not be written.
-  bool fSave(const std::vector<Record>& records) const;
-  // Removes the folder's cache file (a folder that became small).
-  void sRemove() const;
-
+  bool save(const std::vector<Record>& records) const;
  private:
   fs::path file_;
   std::string rel_;  // the folder below its account folder
-  bool sentType_;
-  std::int64_t settledBefore_;  // states younger than this are not remembered
+  bool sentType_ = false;
+  std::int64_t settledBefore_ = 0;  // states younger than this are not remembered
   std::unique_ptr<std::string> bytes_;  // stays in place when the cache is moved: records point into it
   std::vector<Record> loaded_;
   std::unordered_map<std::string_view, std::size_t> byName_;  // built when the order differs

@@ -98,16 +98,17 @@ Listing::~Listing() = default;
 Listing::Listing(Listing&&) noexcept = default;
 Listing& Listing::operator=(Listing&&) noexcept = default;
 
-bool Listing::fNeedsCheck() const { return pending_ != nullptr; }
+bool Listing::needsCheck() const { return pending_ != nullptr; }
 
-Listing fListAtOnce(const std::filesystem::path& folder, bool sentType, const KnownHeaders& known,
+Listing listAtOnce(const std::filesystem::path& folder, bool sentType, const KnownHeaders& known,
                     ListStats* stats) {
-  std::vector<mailstore::MailFileState> files = mailstore::fListMailFileIds(folder);
+  std::vector<mailstore::MailFileState> files = mailstore::listMailFileIds(folder);
   // The read state of the whole folder in one read of icon.ini.
   const auto states = mod_ini::IniFile::fLoad(folder / "icon.ini").fSectionValues("Icon");
-  headercache::FolderCache cache(folder, sentType);
-  const bool cached = cache.fUsable() && files.size() >= headercache::kCachedFrom;
-  if (cache.fUsable() && !cached) cache.sRemove();
+  const bool big = files.size() >= headercache::kCachedFrom;
+  headercache::FolderCache cache = big ? headercache::FolderCache(folder, sentType) : headercache::FolderCache();
+  const bool cached = cache.usable();
+  if (!big) headercache::removeCache(folder);
 
   std::vector<const headercache::Record*> taken(files.size(), nullptr);
   std::vector<std::optional<Headers>> headers(files.size());
@@ -121,9 +122,9 @@ Listing fListAtOnce(const std::filesystem::path& folder, bool sentType, const Kn
       continue;
     }
     if (cached) {
-      const headercache::Record* r = cache.fFind(files[i].name);
+      const headercache::Record* r = cache.find(files[i].name);
       if (r) ++found;
-      if (r && (files[i].full ? r->fSameState(files[i]) : r->ino == files[i].ino)) {
+      if (r && (files[i].full ? r->sameState(files[i]) : r->ino == files[i].ino)) {
         taken[i] = r;
         headers[i] = Headers{std::string(r->subject), std::string(r->party), std::string(r->date)};
         continue;
@@ -140,7 +141,7 @@ Listing fListAtOnce(const std::filesystem::path& folder, bool sentType, const Kn
     std::vector<mailstore::MailFileState> fresh;
     fresh.reserve(at.size());
     for (size_t i : at) fresh.push_back(files[i]);
-    fresh = mailstore::fStatMailFiles(folder, std::move(fresh));
+    fresh = mailstore::statMailFiles(folder, std::move(fresh));
     for (size_t k = 0, f = 0; k < at.size() && f < fresh.size(); ++k) {
       if (files[at[k]].name == fresh[f].name) files[at[k]] = std::move(fresh[f++]);
     }
@@ -152,7 +153,7 @@ Listing fListAtOnce(const std::filesystem::path& folder, bool sentType, const Kn
 
   Listing listing;
   if (cached) {
-    const bool gone = found < cache.fSize();  // records of files no longer there
+    const bool gone = found < cache.size();  // records of files no longer there
     listing.pending_ = std::make_unique<Listing::Pending>(
         Listing::Pending{folder, sentType, std::move(cache), {}, std::move(taken), {}, gone});
     listing.pending_->read.resize(files.size());
@@ -178,12 +179,12 @@ Listing fListAtOnce(const std::filesystem::path& folder, bool sentType, const Kn
   return listing;
 }
 
-std::vector<Change> Listing::fCheck(ListStats* stats) {
+std::vector<Change> Listing::check(ListStats* stats) {
   if (!pending_) return {};
   Pending& p = *pending_;
   // Every file's full state now; a file gone since the listing drops out of the cache
   // (its row goes when the folder is next listed).
-  const std::vector<mailstore::MailFileState> now = mailstore::fStatMailFiles(p.folder, p.files);
+  const std::vector<mailstore::MailFileState> now = mailstore::statMailFiles(p.folder, p.files);
   std::vector<headercache::Record> keep;
   keep.reserve(now.size());
   std::vector<const mailstore::MailFileState*> stale;
@@ -192,14 +193,14 @@ std::vector<Change> Listing::fCheck(ListStats* stats) {
   for (size_t i = 0, n = 0; i < p.files.size() && n < now.size(); ++i) {
     if (p.files[i].name != now[n].name) continue;
     const mailstore::MailFileState& state = now[n++];
-    if (const headercache::Record* r = p.taken[i]; r && r->fSameState(state)) {
+    if (const headercache::Record* r = p.taken[i]; r && r->sameState(state)) {
       keep.push_back(*r);
       continue;
     }
     if (!p.taken[i] && state.size == p.files[i].size && state.ino == p.files[i].ino &&
         state.mtime == p.files[i].mtime && state.ctime == p.files[i].ctime) {
       // Read at the listing from the file as it still is.
-      if (p.read[i] && p.cache.fSettled(state)) {
+      if (p.read[i] && p.cache.settled(state)) {
         keep.push_back(recordOf(state, *p.read[i]));
         changed = true;
       }
@@ -214,7 +215,7 @@ std::vector<Change> Listing::fCheck(ListStats* stats) {
     const size_t i = staleAt[k];
     const std::optional<Headers>& h = reread[k];
     if (p.taken[i]) changed = true;  // its record goes
-    if (h && p.cache.fSettled(*stale[k])) {
+    if (h && p.cache.settled(*stale[k])) {
       keep.push_back(recordOf(*stale[k], *h));
       changed = true;
     }
@@ -223,7 +224,7 @@ std::vector<Change> Listing::fCheck(ListStats* stats) {
     const bool same = p.taken[i] ? sameFields(fields, *p.taken[i]) : p.read[i] == h || (!p.read[i] && !h);
     if (!same) changes.push_back(Change{stale[k]->name, fields});
   }
-  const bool saved = !changed || p.cache.fSave(keep);
+  const bool saved = !changed || p.cache.save(keep);
   if (stats) {
     stats->reread = stale.size();
     stats->cacheSaved = saved;
@@ -234,9 +235,9 @@ std::vector<Change> Listing::fCheck(ListStats* stats) {
 
 std::vector<Entry> fList(const std::filesystem::path& folder, bool sentType, const KnownHeaders& known,
                          ListStats* stats) {
-  Listing listing = fListAtOnce(folder, sentType, known, stats);
+  Listing listing = listAtOnce(folder, sentType, known, stats);
   std::unordered_map<std::string, Headers> changed;
-  for (Change& c : listing.fCheck(stats)) changed[c.name] = std::move(c.headers);
+  for (Change& c : listing.check(stats)) changed[c.name] = std::move(c.headers);
   std::vector<Entry> entries;
   entries.reserve(listing.mails.size());
   for (Listed& m : listing.mails) {

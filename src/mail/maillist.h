@@ -61,7 +61,7 @@ struct Change {
 // A folder listed at once. Rows remembered for a big folder (headercache.h) are taken
 // while the file has the same name and inode as then: that tells every file added,
 // removed, renamed or replaced by the program or from outside without looking at each
-// file. `fCheck` then looks at every file's full state (a file rewritten in place, an
+// file. `check` then looks at every file's full state (a file rewritten in place, an
 // inode used again) and answers the rows that differ; a window runs it after showing
 // the rows, on another thread.
 class Listing {
@@ -74,19 +74,19 @@ class Listing {
   std::filesystem::path folder;
   std::vector<Listed> mails;  // in the folder's file order; the caller may take them
   // Whether any row rests on the listing alone, or the cache is to be written.
-  bool fNeedsCheck() const;
+  bool needsCheck() const;
   // Checks the rows taken on the listing's word and remembers what was read: the rows
   // that changed. Once, on any thread; `stats` gets what it did.
-  std::vector<Change> fCheck(ListStats* stats = nullptr);
+  std::vector<Change> check(ListStats* stats = nullptr);
 
  private:
-  friend Listing fListAtOnce(const std::filesystem::path&, bool, const KnownHeaders&, ListStats*);
+  friend Listing listAtOnce(const std::filesystem::path&, bool, const KnownHeaders&, ListStats*);
   struct Pending;
   std::unique_ptr<Pending> pending_;
 };
 
 // Every mail of `folder`, as fList lists it, with the remembered rows still to check.
-Listing fListAtOnce(const std::filesystem::path& folder, bool sentType, const KnownHeaders& known = {},
+Listing listAtOnce(const std::filesystem::path& folder, bool sentType, const KnownHeaders& known = {},
                     ListStats* stats = nullptr);
 
 // Every mail of `folder` in the folder's file order, with its read state from icon.ini.

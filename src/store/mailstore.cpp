@@ -198,18 +198,18 @@ namespace {
 constexpr std::size_t kStatThreadsFrom = 4096;
 }  // namespace
 
-std::vector<MailFileState> fListMailFileIds(const fs::path& folder) {
+std::vector<MailFileState> listMailFileIds(const fs::path& folder) {
   std::vector<MailFileState> ids;
   forEachMail(folder, [&](std::string_view name, std::uint64_t ino) { ids.push_back(MailFileState{std::string(name), 0, ino}); });
 #ifdef _WIN32
   // No inode in a Windows listing, but size and time cost nothing more there.
-  return fStatMailFiles(folder, std::move(ids));
+  return statMailFiles(folder, std::move(ids));
 #else
   return ids;
 #endif
 }
 
-std::vector<MailFileState> fStatMailFiles(const fs::path& folder, std::vector<MailFileState> states) {
+std::vector<MailFileState> statMailFiles(const fs::path& folder, std::vector<MailFileState> states) {
   std::vector<char> found(states.size(), 0);
 #ifdef _WIN32
   for (std::size_t i = 0; i < states.size(); ++i) {
@@ -220,7 +220,9 @@ std::vector<MailFileState> fStatMailFiles(const fs::path& folder, std::vector<Ma
     const auto time = fs::last_write_time(file, ec);
     if (ec) continue;
     states[i].size = size;
-    states[i].mtime = std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+    // On the system clock, as the cache's "too recent" test reads it.
+    const auto sys = std::chrono::file_clock::to_sys(time);
+    states[i].mtime = std::chrono::duration_cast<std::chrono::nanoseconds>(sys.time_since_epoch()).count();
     states[i].full = true;
     found[i] = 1;
   }

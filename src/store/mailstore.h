@@ -69,9 +69,9 @@ struct MailFileState {
 };
 // The listing with what the folder's own entries tell at no further cost: the names
 // and, where the platform lists them, the inodes (elsewhere the whole state).
-std::vector<MailFileState> fListMailFileIds(const fs::path& folder);
+std::vector<MailFileState> listMailFileIds(const fs::path& folder);
 // The states of these files of `folder` (by name) looked up now; the gone ones left out.
-std::vector<MailFileState> fStatMailFiles(const fs::path& folder, std::vector<MailFileState> files);
+std::vector<MailFileState> statMailFiles(const fs::path& folder, std::vector<MailFileState> files);
 // The account folder ("MailBox/AccountNN") a folder lies in; empty when it lies in none.
 fs::path fAccountFolderOf(const fs::path& folder);
 

@@ -142,7 +142,7 @@ MailListModel::Entry MailListModel::fEntry(MailRow row) {
   return e;
 }
 
-QString MailListModel::fKey(const MailRow& row) const {
+QString MailListModel::sortKey(const MailRow& row) const {
   const QString& text = sortColumn_ == 0   ? row.subject
                         : sortColumn_ == 1 ? row.party
                         : sortColumn_ == 2 ? row.date
@@ -156,12 +156,12 @@ bool MailListModel::fLess(const QString& x, quint64 xs, const QString& y, quint6
   return xs < ys;
 }
 
-std::vector<int> MailListModel::fSortRows() {
+std::vector<int> MailListModel::sortRows() {
   // The keys of the sorted column only, once per sort; the rows are moved once, after
   // their order is known.
   const int n = static_cast<int>(rows_.size());
   std::vector<QString> keys(n);
-  for (int i = 0; i < n; ++i) keys[i] = fKey(rows_[i].row);
+  for (int i = 0; i < n; ++i) keys[i] = sortKey(rows_[i].row);
   std::vector<int> order(n);
   std::iota(order.begin(), order.end(), 0);
   std::sort(order.begin(), order.end(),
@@ -191,15 +191,15 @@ void MailListModel::sSetRows(std::vector<MailRow> rows) {
   rows_.clear();
   rows_.reserve(rows.size());
   for (MailRow& r : rows) rows_.push_back(fEntry(std::move(r)));
-  fSortRows();
+  sortRows();
   endResetModel();
 }
 
 void MailListModel::sAppendRow(MailRow row) {
   Entry e = fEntry(std::move(row));
-  const QString key = fKey(e.row);
+  const QString key = sortKey(e.row);
   auto at = std::upper_bound(rows_.begin(), rows_.end(), e, [&](const Entry& value, const Entry& b) {
-    return fLess(key, value.seq, fKey(b.row), b.seq);
+    return fLess(key, value.seq, sortKey(b.row), b.seq);
   });
   int n = static_cast<int>(at - rows_.begin());
   beginInsertRows({}, n, n);
@@ -258,7 +258,7 @@ void MailListModel::sSetSort(int column, Qt::SortOrder order) {
   const QModelIndexList before = persistentIndexList();
   sortColumn_ = column;
   sortOrder_ = order;
-  const std::vector<int> placeOf = fSortRows();
+  const std::vector<int> placeOf = sortRows();
   if (!before.isEmpty()) {
     QModelIndexList after;
     after.reserve(before.size());
@@ -268,7 +268,7 @@ void MailListModel::sSetSort(int column, Qt::SortOrder order) {
   emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-std::vector<MailRow> MailListModel::fRowsOf(maillist::Listing& listing) {
+std::vector<MailRow> MailListModel::rowsOf(maillist::Listing& listing) {
   // The folder's part of every path, spelled as a path of the folder would be.
   QString prefix = QString::fromStdString(mailstore::fUtf8(listing.folder / "x"));
   prefix.chop(1);
@@ -287,8 +287,8 @@ std::vector<MailRow> MailListModel::fRowsOf(maillist::Listing& listing) {
   return rows;
 }
 
-void MailListModel::sCheckLater(maillist::Listing listing) {
-  if (!listing.fNeedsCheck()) return;
+void MailListModel::checkLater(maillist::Listing listing) {
+  if (!listing.needsCheck()) return;
   if (!checks_) {
     checks_ = std::make_unique<QThreadPool>();
     checks_->setMaxThreadCount(1);
@@ -299,16 +299,16 @@ void MailListModel::sCheckLater(maillist::Listing listing) {
   const quint64 fill = fills_;
   // The pool is waited for before this model goes, so the answer always finds it.
   checks_->start([this, pending, fill, prefix] {
-    auto changes = std::make_shared<std::vector<maillist::Change>>(pending->fCheck());
+    auto changes = std::make_shared<std::vector<maillist::Change>>(pending->check());
     QMetaObject::invokeMethod(
         this, [this, changes, fill, prefix] {
-          if (fill == fills_) sApplyChanges(prefix, *changes);
+          if (fill == fills_) applyChanges(prefix, *changes);
         },
         Qt::QueuedConnection);
   });
 }
 
-void MailListModel::sApplyChanges(const QString& prefix, const std::vector<maillist::Change>& changes) {
+void MailListModel::applyChanges(const QString& prefix, const std::vector<maillist::Change>& changes) {
   if (!changes.empty()) {
     QHash<QString, int> rowOf;
     rowOf.reserve(static_cast<qsizetype>(rows_.size()));

@@ -26,7 +26,7 @@ class MailListModel : public QAbstractTableModel {
   // The row that shows a listed mail.
   static MailRow fRowOf(const maillist::Entry& entry);
   // The rows of a folder's listing (the listing's mails are taken).
-  static std::vector<MailRow> fRowsOf(maillist::Listing& listing);
+  static std::vector<MailRow> rowsOf(maillist::Listing& listing);
   static constexpr int kPathRole = Qt::UserRole;
   static constexpr int kIconRole = Qt::UserRole + 1;
   static constexpr int kUnread = 5;
@@ -58,10 +58,10 @@ class MailListModel : public QAbstractTableModel {
   void sRemovePaths(const QStringList& paths);
   // Removes the rows at these display positions in one pass.
   void sRemoveRows(std::vector<int> rows);
-  // Checks the rows of the listing just set on another thread (maillist::Listing::fCheck)
+  // Checks the rows of the listing just set on another thread (maillist::Listing::check)
   // and corrects the rows whose files changed; `checked` tells when it is done. Nothing
   // comes of it when other rows are set meanwhile.
-  void sCheckLater(maillist::Listing listing);
+  void checkLater(maillist::Listing listing);
   // Rows in display (sorted) order.
   const MailRow& fRow(int row) const { return rows_[row].row; }
   void sSetIcon(int row, int icon);
@@ -94,11 +94,11 @@ class MailListModel : public QAbstractTableModel {
   };
   Entry fEntry(MailRow row);
   // The text a column sorts by: case-folded (a text without capitals shares its data).
-  QString fKey(const MailRow& row) const;
+  QString sortKey(const MailRow& row) const;
   bool fLess(const QString& x, quint64 xs, const QString& y, quint64 ys) const;
   // Sorts the rows; the new place of each row by its old one.
-  std::vector<int> fSortRows();
-  void sApplyChanges(const QString& folder, const std::vector<maillist::Change>& changes);
+  std::vector<int> sortRows();
+  void applyChanges(const QString& folder, const std::vector<maillist::Change>& changes);
 
   std::vector<Entry> rows_;  // in display order
   quint64 nextSeq_ = 0;

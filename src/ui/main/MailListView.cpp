@@ -33,11 +33,11 @@ int MailListView::fill(const std::filesystem::path& folder, bool sentType) {
     auto known = std::exchange(knownRows_, {});
     if (sentType || mailstore::fNormalFolder(folder) != std::exchange(knownFolder_, {})) known.clear();
     // Rows remembered for a big folder are shown at once and checked after.
-    maillist::Listing listing = maillist::fListAtOnce(folder, sentType, known);
-    std::vector<MailRow> rows = MailListModel::fRowsOf(listing);
+    maillist::Listing listing = maillist::listAtOnce(folder, sentType, known);
+    std::vector<MailRow> rows = MailListModel::rowsOf(listing);
     added = static_cast<int>(rows.size());
     mails_->sSetRows(std::move(rows));
-    mails_->sCheckLater(std::move(listing));
+    mails_->checkLater(std::move(listing));
     if (added > 0) {
       const QModelIndex first = mails_->index(0, 0);
       selectionModel()->setCurrentIndex(first, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
