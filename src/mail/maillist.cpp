@@ -81,16 +81,17 @@ headercache::Record recordOf(const mailstore::MailFileState& s, const Headers& h
 
 }  // namespace
 
-// What the check needs: each listed file with the state it was taken in, and where its
-// row came from.
+// What the listed mails' texts point into, and what the check needs: each listed file
+// with the state it was taken in, and where its row came from.
 struct Listing::Pending {
   std::filesystem::path folder;
   bool sentType = false;
-  headercache::FolderCache cache;
-  std::vector<mailstore::MailFileState> files;   // the listing; full states for the rows read
+  headercache::FolderCache cache;                 // not usable: nothing to check
+  std::vector<mailstore::MailFileState> files;    // the listing; full states for the rows read
   std::vector<const headercache::Record*> taken;  // the record a row came from, or null
-  std::vector<std::optional<Headers>> read;       // the fields read now (nothing: not read, or unreadable)
-  bool changed = false;                            // the cache is to be written even if every row holds
+  std::vector<std::optional<Headers>> read;       // the fields read now or known (nothing: unreadable)
+  bool changed = false;                           // the cache is to be written even if every row holds
+  bool checked = false;
 };
 
 Listing::Listing() = default;
@@ -98,7 +99,7 @@ Listing::~Listing() = default;
 Listing::Listing(Listing&&) noexcept = default;
 Listing& Listing::operator=(Listing&&) noexcept = default;
 
-bool Listing::needsCheck() const { return pending_ != nullptr; }
+bool Listing::needsCheck() const { return pending_ && pending_->cache.usable() && !pending_->checked; }
 
 Listing listAtOnce(const std::filesystem::path& folder, bool sentType, const KnownHeaders& known,
                     ListStats* stats) {
@@ -126,7 +127,6 @@ Listing listAtOnce(const std::filesystem::path& folder, bool sentType, const Kno
       if (r) ++found;
       if (r && (files[i].full ? r->sameState(files[i]) : r->ino == files[i].ino)) {
         taken[i] = r;
-        headers[i] = Headers{std::string(r->subject), std::string(r->party), std::string(r->date)};
         continue;
       }
     }
@@ -152,26 +152,24 @@ Listing listAtOnce(const std::filesystem::path& folder, bool sentType, const Kno
   std::vector<std::optional<Headers>> read = readAll(folder, sentType, toRead);
 
   Listing listing;
-  if (cached) {
-    const bool gone = found < cache.size();  // records of files no longer there
-    listing.pending_ = std::make_unique<Listing::Pending>(
-        Listing::Pending{folder, sentType, std::move(cache), {}, std::move(taken), {}, gone});
-    listing.pending_->read.resize(files.size());
-    for (size_t i : knownAt) listing.pending_->read[i] = headers[i];
-  }
-  for (size_t k = 0; k < unread.size(); ++k) {
-    headers[unread[k]] = read[k] || sentType ? read[k] : Headers{};
-    if (cached) listing.pending_->read[unread[k]] = std::move(read[k]);
-  }
+  const bool gone = found < cache.size();  // records of files no longer there
+  listing.pending_ = std::make_unique<Listing::Pending>(
+      Listing::Pending{folder, sentType, std::move(cache), std::move(files), std::move(taken), std::move(headers), gone});
+  Listing::Pending& p = *listing.pending_;
+  for (size_t k = 0; k < unread.size(); ++k) p.read[unread[k]] = std::move(read[k]);
+  // A received-type mail that cannot be read is listed with empty fields.
+  static const Headers kNone;
   listing.folder = folder;
-  listing.mails.reserve(files.size());
-  for (size_t i = 0; i < files.size(); ++i) {
-    if (!headers[i]) continue;
-    const auto state = states.find(text::lower(files[i].name));
-    listing.mails.push_back(
-        Listed{files[i].name, std::move(*headers[i]), state != states.end() && state->second == mailstore::kStateRead});
+  listing.mails.reserve(p.files.size());
+  for (size_t i = 0; i < p.files.size(); ++i) {
+    const headercache::Record* r = p.taken[i];
+    const Headers* h = r ? nullptr : p.read[i] ? &*p.read[i] : sentType ? nullptr : &kNone;
+    if (!r && !h) continue;
+    const auto state = states.find(text::lower(p.files[i].name));
+    const bool isRead = state != states.end() && state->second == mailstore::kStateRead;
+    listing.mails.push_back(r ? Listed{p.files[i].name, r->subject, r->party, r->date, isRead}
+                              : Listed{p.files[i].name, h->subject, h->party, h->date, isRead});
   }
-  if (cached) listing.pending_->files = std::move(files);
   if (stats) {
     stats->listed = listing.mails.size();
     stats->read = unread.size();
@@ -180,8 +178,9 @@ Listing listAtOnce(const std::filesystem::path& folder, bool sentType, const Kno
 }
 
 std::vector<Change> Listing::check(ListStats* stats) {
-  if (!pending_) return {};
+  if (!needsCheck()) return {};
   Pending& p = *pending_;
+  p.checked = true;
   // Every file's full state now; a file gone since the listing drops out of the cache
   // (its row goes when the folder is next listed).
   const std::vector<mailstore::MailFileState> now = mailstore::statMailFiles(p.folder, p.files);
@@ -229,7 +228,6 @@ std::vector<Change> Listing::check(ListStats* stats) {
     stats->reread = stale.size();
     stats->cacheSaved = saved;
   }
-  pending_.reset();
   return changes;
 }
 
@@ -240,9 +238,11 @@ std::vector<Entry> fList(const std::filesystem::path& folder, bool sentType, con
   for (Change& c : listing.check(stats)) changed[c.name] = std::move(c.headers);
   std::vector<Entry> entries;
   entries.reserve(listing.mails.size());
-  for (Listed& m : listing.mails) {
-    const auto it = changed.find(m.name);
-    entries.push_back(Entry{folder / mailstore::fPath(m.name), it == changed.end() ? std::move(m.headers) : it->second,
+  for (const Listed& m : listing.mails) {
+    const auto it = changed.find(std::string(m.name));
+    entries.push_back(Entry{folder / mailstore::fPath(m.name),
+                            it != changed.end() ? it->second
+                                                : Headers{std::string(m.subject), std::string(m.party), std::string(m.date)},
                             m.read});
   }
   return entries;

@@ -44,11 +44,11 @@ struct ListStats {
   bool cacheSaved = true;
 };
 
-// A mail of a listing, by its file name in the listed folder (a path for each of a
-// hundred thousand mails costs more than the rest of the listing).
+// A mail of a listing, by its file name in the listed folder (a path and a copy of each
+// text for each of a hundred thousand mails cost more than the rest of the listing). The
+// texts point into the listing, and live as long as it does.
 struct Listed {
-  std::string name;
-  Headers headers;
+  std::string_view name, subject, party, date;
   bool read = false;
 };
 
@@ -72,7 +72,7 @@ class Listing {
   Listing& operator=(Listing&&) noexcept;
 
   std::filesystem::path folder;
-  std::vector<Listed> mails;  // in the folder's file order; the caller may take them
+  std::vector<Listed> mails;  // in the folder's file order
   // Whether any row rests on the listing alone, or the cache is to be written.
   bool needsCheck() const;
   // Checks the rows taken on the listing's word and remembers what was read: the rows

@@ -82,7 +82,7 @@ TEST_F(HeaderCache, RemembersPrivatelyBesideTheFolderAndReadsOnlyWhatChanged) {
   // place shows at the check, which answers it alone.
   maillist::Listing listing = maillist::listAtOnce(inbox_, false);
   std::map<std::string, std::string> shown;
-  for (const auto& m : listing.mails) shown[m.name] = m.headers.subject;
+  for (const auto& m : listing.mails) shown[std::string(m.name)] = m.subject;
   EXPECT_EQ(shown.size(), expected_.size());
   EXPECT_EQ(shown["new.eml"], "added");
   EXPECT_EQ(shown[name(2)], "replaced");

@@ -268,22 +268,22 @@ void MailListModel::sSetSort(int column, Qt::SortOrder order) {
   emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-std::vector<MailRow> MailListModel::rowsOf(maillist::Listing& listing) {
+std::vector<MailRow> MailListModel::rowsOf(const maillist::Listing& listing) {
   // The folder's part of every path, spelled as a path of the folder would be.
   QString prefix = QString::fromStdString(mailstore::fUtf8(listing.folder / "x"));
   prefix.chop(1);
   std::vector<MailRow> rows;
   rows.reserve(listing.mails.size());
-  for (maillist::Listed& m : listing.mails) {
+  auto text = [](std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); };
+  for (const maillist::Listed& m : listing.mails) {
     MailRow row;
-    row.subject = QString::fromStdString(m.headers.subject);
-    row.party = QString::fromStdString(m.headers.party);
-    row.date = QString::fromStdString(m.headers.date);
-    row.path = prefix + QString::fromStdString(m.name);
+    row.subject = text(m.subject);
+    row.party = text(m.party);
+    row.date = text(m.date);
+    row.path = prefix + text(m.name);
     row.icon = m.read ? kRead : kUnread;
     rows.push_back(std::move(row));
   }
-  listing.mails.clear();
   return rows;
 }
 

@@ -25,8 +25,8 @@ class MailListModel : public QAbstractTableModel {
  public:
   // The row that shows a listed mail.
   static MailRow fRowOf(const maillist::Entry& entry);
-  // The rows of a folder's listing (the listing's mails are taken).
-  static std::vector<MailRow> rowsOf(maillist::Listing& listing);
+  // The rows of a folder's listing.
+  static std::vector<MailRow> rowsOf(const maillist::Listing& listing);
   static constexpr int kPathRole = Qt::UserRole;
   static constexpr int kIconRole = Qt::UserRole + 1;
   static constexpr int kUnread = 5;
