@@ -1,6 +1,10 @@
 #include "store/mailstore.h"
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <thread>
+#include <type_traits>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -39,8 +43,8 @@ struct ScanNotes {
   bool links = false;
 };
 
-// Calls `fn(name)` with the name of every mail file of the folder; an unreadable folder
-// has none.
+// Calls `fn(name)` with the name of every mail file of the folder, or `fn(name, inode)`
+// where the listing tells it (0 where it does not); an unreadable folder has none.
 template <typename Fn>
 void forEachMail(const fs::path& folder, Fn&& fn, ScanNotes* notes = nullptr) {
 #ifdef _WIN32
@@ -54,7 +58,12 @@ void forEachMail(const fs::path& folder, Fn&& fn, ScanNotes* notes = nullptr) {
     if (!it->is_regular_file(typeEc)) continue;
     if (notes && it->is_symlink(typeEc)) notes->links = true;
     const std::string name = fUtf8(it->path().filename());
-    if (fIsMailFileName(name)) fn(std::string_view(name));
+    if (!fIsMailFileName(name)) continue;
+    if constexpr (std::is_invocable_v<Fn, std::string_view, std::uint64_t>) {
+      fn(std::string_view(name), std::uint64_t{0});
+    } else {
+      fn(std::string_view(name));
+    }
   }
 #else
   // The directory read directly: a folder of thousands of mails is listed on every click.
@@ -74,7 +83,12 @@ void forEachMail(const fs::path& folder, Fn&& fn, ScanNotes* notes = nullptr) {
                        S_ISLNK(own.st_mode);
       }
     }
-    if (regular) fn(name);
+    if (!regular) continue;
+    if constexpr (std::is_invocable_v<Fn, std::string_view, std::uint64_t>) {
+      fn(name, static_cast<std::uint64_t>(entry->d_ino));
+    } else {
+      fn(name);
+    }
   }
   ::closedir(dir);
 #endif
@@ -177,6 +191,83 @@ std::vector<fs::path> fListMailFiles(const fs::path& folder) {
   std::vector<fs::path> files;
   forEachMail(folder, [&](std::string_view name) { files.push_back(folder / fPath(name)); });
   return files;
+}
+
+namespace {
+// Below this many files, one thread looks at them all.
+constexpr std::size_t kStatThreadsFrom = 4096;
+}  // namespace
+
+std::vector<MailFileState> listMailFileIds(const fs::path& folder) {
+  std::vector<MailFileState> ids;
+  forEachMail(folder, [&](std::string_view name, std::uint64_t ino) { ids.push_back(MailFileState{std::string(name), 0, ino}); });
+#ifdef _WIN32
+  // No inode in a Windows listing, but size and time cost nothing more there.
+  return statMailFiles(folder, std::move(ids));
+#else
+  return ids;
+#endif
+}
+
+std::vector<MailFileState> statMailFiles(const fs::path& folder, std::vector<MailFileState> states) {
+  std::vector<char> found(states.size(), 0);
+#ifdef _WIN32
+  for (std::size_t i = 0; i < states.size(); ++i) {
+    std::error_code ec;
+    const fs::path file = folder / fPath(states[i].name);
+    const auto size = fs::file_size(file, ec);
+    if (ec) continue;
+    const auto time = fs::last_write_time(file, ec);
+    if (ec) continue;
+    states[i].size = size;
+    // On the system clock, as the cache's "too recent" test reads it.
+    const auto sys = std::chrono::file_clock::to_sys(time);
+    states[i].mtime = std::chrono::duration_cast<std::chrono::nanoseconds>(sys.time_since_epoch()).count();
+    states[i].full = true;
+    found[i] = 1;
+  }
+#else
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return {};
+  auto ns = [](const timespec& t) { return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; };
+  // A big folder's files are looked at from two threads: each look is a system call.
+  const std::size_t threads = states.size() < kStatThreadsFrom ? 1 : 2;
+  auto work = [&](std::size_t part) {
+    for (std::size_t i = part; i < states.size(); i += threads) {
+      struct stat st {};
+      if (::fstatat(dir, states[i].name.c_str(), &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
+      states[i].size = static_cast<std::uint64_t>(st.st_size);
+      states[i].ino = st.st_ino;
+      states[i].mtime = ns(st.st_mtim);
+      states[i].ctime = ns(st.st_ctim);
+      states[i].full = true;
+      found[i] = 1;
+    }
+  };
+  std::vector<std::thread> pool;
+  for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(work, t);
+  work(0);
+  for (std::thread& t : pool) t.join();
+  ::close(dir);
+#endif
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < states.size(); ++i) {
+    if (!found[i]) continue;
+    if (kept != i) states[kept] = std::move(states[i]);
+    ++kept;
+  }
+  states.resize(kept);
+  return states;
+}
+
+fs::path fAccountFolderOf(const fs::path& folder) {
+  for (fs::path p = fNormalFolder(folder); p.has_relative_path(); p = p.parent_path()) {
+    const std::string name = fUtf8(p.filename());
+    if (name.size() == 9 && name.starts_with("Account") && std::isdigit(static_cast<unsigned char>(name[7])) &&
+        std::isdigit(static_cast<unsigned char>(name[8])) && p.parent_path().filename() == "MailBox")
+      return p;
+  }
+  return {};
 }
 
 #ifndef _WIN32

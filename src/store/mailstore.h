@@ -1,6 +1,7 @@
 #pragma once
 // The mail store on disk: MailBox/AccountNN folders, their standard folders and user
 // folders, one file per mail, and each folder's icon.ini holding the read state.
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -56,6 +57,23 @@ fs::path fNodeFolder(const fs::path& accountPrefix, int number, std::string_view
 bool fIsMailFileName(std::string_view name);
 // The mail files directly in a folder (no recursion), in directory order.
 std::vector<fs::path> fListMailFiles(const fs::path& folder);
+
+// A mail file's name with what tells one version of the file from another: any write
+// moves its change time (which no program can set back), a replacement its inode.
+// Where the platform keeps no change time or inode they stay 0.
+struct MailFileState {
+  std::string name;
+  std::uint64_t size = 0, ino = 0;
+  std::int64_t mtime = 0, ctime = 0;  // nanoseconds
+  bool full = false;                  // all of the above were looked up (else the inode alone)
+};
+// The listing with what the folder's own entries tell at no further cost: the names
+// and, where the platform lists them, the inodes (elsewhere the whole state).
+std::vector<MailFileState> listMailFileIds(const fs::path& folder);
+// The states of these files of `folder` (by name) looked up now; the gone ones left out.
+std::vector<MailFileState> statMailFiles(const fs::path& folder, std::vector<MailFileState> files);
+// The account folder ("MailBox/AccountNN") a folder lies in; empty when it lies in none.
+fs::path fAccountFolderOf(const fs::path& folder);
 
 // The names of the folders directly in `dir` (links to folders too), hidden ones left
 // out, in directory order. Where the file system's link count of a folder tells that it

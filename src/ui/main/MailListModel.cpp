@@ -5,10 +5,12 @@
 #include <QIcon>
 #include <QMimeData>
 #include <QPainter>
+#include <QHash>
 #include <QSet>
+#include <QThreadPool>
 #include <QUrl>
 #include <algorithm>
-#include <unordered_map>
+#include <numeric>
 
 namespace {
 
@@ -48,6 +50,9 @@ MailListModel::MailListModel(QObject* parent) : QAbstractTableModel(parent) {
   headers_[1] = QStringLiteral("差出人");
   headers_[2] = QStringLiteral("日付");
 }
+
+// A check still running is waited for: it writes the folder's cache.
+MailListModel::~MailListModel() { checks_.reset(); }
 
 int MailListModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(rows_.size());
@@ -132,28 +137,48 @@ QString MailListModel::fHeaderText(int column) const {
 
 MailListModel::Entry MailListModel::fEntry(MailRow row) {
   Entry e;
-  e.key[0] = row.subject.toCaseFolded();
-  e.key[1] = row.party.toCaseFolded();
-  e.key[2] = row.date.toCaseFolded();
-  e.key[3] = row.folder.toCaseFolded();
   e.row = std::move(row);
   e.seq = nextSeq_++;
   return e;
 }
 
-bool MailListModel::fLess(const Entry& a, const Entry& b) const {
-  const QString& x = a.key[sortColumn_];
-  const QString& y = b.key[sortColumn_];
-  int c = QString::compare(x, y, Qt::CaseSensitive);
-  if (c != 0) return sortOrder_ == Qt::AscendingOrder ? c < 0 : c > 0;
-  return a.seq < b.seq;
+QString MailListModel::sortKey(const MailRow& row) const {
+  const QString& text = sortColumn_ == 0   ? row.subject
+                        : sortColumn_ == 1 ? row.party
+                        : sortColumn_ == 2 ? row.date
+                                           : row.folder;
+  return text.toCaseFolded();
 }
 
-void MailListModel::sSortRows() {
-  std::sort(rows_.begin(), rows_.end(), [this](const Entry& a, const Entry& b) { return fLess(a, b); });
+bool MailListModel::fLess(const QString& x, quint64 xs, const QString& y, quint64 ys) const {
+  const int c = QString::compare(x, y, Qt::CaseSensitive);
+  if (c != 0) return sortOrder_ == Qt::AscendingOrder ? c < 0 : c > 0;
+  return xs < ys;
+}
+
+std::vector<int> MailListModel::sortRows() {
+  // The keys of the sorted column only, once per sort; the rows are moved once, after
+  // their order is known.
+  const int n = static_cast<int>(rows_.size());
+  std::vector<QString> keys(n);
+  for (int i = 0; i < n; ++i) keys[i] = sortKey(rows_[i].row);
+  std::vector<int> order(n);
+  std::iota(order.begin(), order.end(), 0);
+  std::sort(order.begin(), order.end(),
+            [&](int a, int b) { return fLess(keys[a], rows_[a].seq, keys[b], rows_[b].seq); });
+  std::vector<Entry> sorted;
+  sorted.reserve(n);
+  std::vector<int> placeOf(n);
+  for (int k = 0; k < n; ++k) {
+    placeOf[order[k]] = k;
+    sorted.push_back(std::move(rows_[order[k]]));
+  }
+  rows_.swap(sorted);
+  return placeOf;
 }
 
 void MailListModel::sClear() {
+  ++fills_;
   if (rows_.empty()) return;
   beginResetModel();
   rows_.clear();
@@ -161,17 +186,21 @@ void MailListModel::sClear() {
 }
 
 void MailListModel::sSetRows(std::vector<MailRow> rows) {
+  ++fills_;
   beginResetModel();
   rows_.clear();
   rows_.reserve(rows.size());
   for (MailRow& r : rows) rows_.push_back(fEntry(std::move(r)));
-  sSortRows();
+  sortRows();
   endResetModel();
 }
 
 void MailListModel::sAppendRow(MailRow row) {
   Entry e = fEntry(std::move(row));
-  auto at = std::upper_bound(rows_.begin(), rows_.end(), e, [this](const Entry& a, const Entry& b) { return fLess(a, b); });
+  const QString key = sortKey(e.row);
+  auto at = std::upper_bound(rows_.begin(), rows_.end(), e, [&](const Entry& value, const Entry& b) {
+    return fLess(key, value.seq, sortKey(b.row), b.seq);
+  });
   int n = static_cast<int>(at - rows_.begin());
   beginInsertRows({}, n, n);
   rows_.insert(at, std::move(e));
@@ -227,22 +256,75 @@ void MailListModel::sSetSort(int column, Qt::SortOrder order) {
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
   // Persistent indexes (the selection, the current row) follow their rows.
   const QModelIndexList before = persistentIndexList();
-  std::vector<quint64> seqs;
-  seqs.reserve(before.size());
-  for (const QModelIndex& i : before) seqs.push_back(rows_[i.row()].seq);
   sortColumn_ = column;
   sortOrder_ = order;
-  sSortRows();
+  const std::vector<int> placeOf = sortRows();
   if (!before.isEmpty()) {
-    std::unordered_map<quint64, int> at;
-    at.reserve(rows_.size());
-    for (int i = 0; i < static_cast<int>(rows_.size()); ++i) at[rows_[i].seq] = i;
     QModelIndexList after;
     after.reserve(before.size());
-    for (int k = 0; k < before.size(); ++k) after << index(at[seqs[k]], before[k].column());
+    for (const QModelIndex& i : before) after << index(placeOf[i.row()], i.column());
     changePersistentIndexList(before, after);
   }
   emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+std::vector<MailRow> MailListModel::rowsOf(const maillist::Listing& listing) {
+  // The folder's part of every path, spelled as a path of the folder would be.
+  QString prefix = QString::fromStdString(mailstore::fUtf8(listing.folder / "x"));
+  prefix.chop(1);
+  std::vector<MailRow> rows;
+  rows.reserve(listing.mails.size());
+  auto text = [](std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); };
+  for (const maillist::Listed& m : listing.mails) {
+    MailRow row;
+    row.subject = text(m.subject);
+    row.party = text(m.party);
+    row.date = text(m.date);
+    row.path = prefix + text(m.name);
+    row.icon = m.read ? kRead : kUnread;
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+void MailListModel::checkLater(maillist::Listing listing) {
+  if (!listing.needsCheck()) return;
+  if (!checks_) {
+    checks_ = std::make_unique<QThreadPool>();
+    checks_->setMaxThreadCount(1);
+  }
+  QString prefix = QString::fromStdString(mailstore::fUtf8(listing.folder / "x"));
+  prefix.chop(1);
+  auto pending = std::make_shared<maillist::Listing>(std::move(listing));
+  const quint64 fill = fills_;
+  // The pool is waited for before this model goes, so the answer always finds it.
+  checks_->start([this, pending, fill, prefix] {
+    auto changes = std::make_shared<std::vector<maillist::Change>>(pending->check());
+    QMetaObject::invokeMethod(
+        this, [this, changes, fill, prefix] {
+          if (fill == fills_) applyChanges(prefix, *changes);
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void MailListModel::applyChanges(const QString& prefix, const std::vector<maillist::Change>& changes) {
+  if (!changes.empty()) {
+    QHash<QString, int> rowOf;
+    rowOf.reserve(static_cast<qsizetype>(rows_.size()));
+    for (int i = 0; i < static_cast<int>(rows_.size()); ++i) rowOf.insert(rows_[i].row.path, i);
+    for (const maillist::Change& c : changes) {
+      const auto it = rowOf.constFind(prefix + QString::fromStdString(c.name));
+      if (it == rowOf.cend()) continue;
+      MailRow& row = rows_[*it].row;
+      row.subject = QString::fromStdString(c.headers.subject);
+      row.party = QString::fromStdString(c.headers.party);
+      row.date = QString::fromStdString(c.headers.date);
+      emit dataChanged(index(*it, 0), index(*it, 2), {Qt::DisplayRole});
+    }
+    sSetSort(sortColumn_, sortOrder_);  // a corrected text may sort elsewhere
+  }
+  emit checked(static_cast<int>(changes.size()));
 }
 
 MailRow MailListModel::fRowOf(const maillist::Entry& entry) {

@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "mail/maillist.h"
@@ -24,6 +25,8 @@ class MailListModel : public QAbstractTableModel {
  public:
   // The row that shows a listed mail.
   static MailRow fRowOf(const maillist::Entry& entry);
+  // The rows of a folder's listing.
+  static std::vector<MailRow> rowsOf(const maillist::Listing& listing);
   static constexpr int kPathRole = Qt::UserRole;
   static constexpr int kIconRole = Qt::UserRole + 1;
   static constexpr int kUnread = 5;
@@ -32,6 +35,7 @@ class MailListModel : public QAbstractTableModel {
   static inline const QColor kStripe = QColor(240, 240, 255);
 
   explicit MailListModel(QObject* parent = nullptr);
+  ~MailListModel() override;
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -54,6 +58,10 @@ class MailListModel : public QAbstractTableModel {
   void sRemovePaths(const QStringList& paths);
   // Removes the rows at these display positions in one pass.
   void sRemoveRows(std::vector<int> rows);
+  // Checks the rows of the listing just set on another thread (maillist::Listing::check)
+  // and corrects the rows whose files changed; `checked` tells when it is done. Nothing
+  // comes of it when other rows are set meanwhile.
+  void checkLater(maillist::Listing listing);
   // Rows in display (sorted) order.
   const MailRow& fRow(int row) const { return rows_[row].row; }
   void sSetIcon(int row, int icon);
@@ -74,20 +82,28 @@ class MailListModel : public QAbstractTableModel {
   // Called when a drag of rows starts (the list remembers where it came from).
   std::function<void()> dragStarted;
 
+ signals:
+  // The check of a listing is done; `changed` rows were corrected.
+  void checked(int changed);
+
  private:
-  // A row with its sort keys: each column's text case-folded once, and the order it
-  // was added in, which keeps equal texts in enumeration order.
+  // A row and the order it was added in, which keeps equal texts in enumeration order.
   struct Entry {
     MailRow row;
-    QString key[4];
     quint64 seq = 0;
   };
   Entry fEntry(MailRow row);
-  bool fLess(const Entry& a, const Entry& b) const;
-  void sSortRows();
+  // The text a column sorts by: case-folded (a text without capitals shares its data).
+  QString sortKey(const MailRow& row) const;
+  bool fLess(const QString& x, quint64 xs, const QString& y, quint64 ys) const;
+  // Sorts the rows; the new place of each row by its old one.
+  std::vector<int> sortRows();
+  void applyChanges(const QString& folder, const std::vector<maillist::Change>& changes);
 
   std::vector<Entry> rows_;  // in display order
   quint64 nextSeq_ = 0;
+  quint64 fills_ = 0;  // rows set so far: a check answers only for its own
+  std::unique_ptr<class QThreadPool> checks_;
   QString headers_[3];
   bool folderColumn_ = false;
   int sortColumn_ = 2;

@@ -32,12 +32,12 @@ int MailListView::fill(const std::filesystem::path& folder, bool sentType) {
     // Rows a receive run has just read for this folder are taken as they are.
     auto known = std::exchange(knownRows_, {});
     if (sentType || mailstore::fNormalFolder(folder) != std::exchange(knownFolder_, {})) known.clear();
-    std::vector<maillist::Entry> entries = maillist::fList(folder, sentType, known);
-    std::vector<MailRow> rows;
-    rows.reserve(entries.size());
-    for (maillist::Entry& e : entries) rows.push_back(MailListModel::fRowOf(e));
+    // Rows remembered for a big folder are shown at once and checked after.
+    maillist::Listing listing = maillist::listAtOnce(folder, sentType, known);
+    std::vector<MailRow> rows = MailListModel::rowsOf(listing);
     added = static_cast<int>(rows.size());
     mails_->sSetRows(std::move(rows));
+    mails_->checkLater(std::move(listing));
     if (added > 0) {
       const QModelIndex first = mails_->index(0, 0);
       selectionModel()->setCurrentIndex(first, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);

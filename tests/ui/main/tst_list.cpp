@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QSignalSpy>
 #include <QTest>
 #include <QThreadPool>
 #include <QTimer>
@@ -73,6 +74,7 @@ class ListTest : public QObject {
   void init();
   void fillRulesAndIcons();
   void sortingAndStripes();
+  void bigFolderShownAtOnceThenChecked();
   void columnWidthsRoundTrip();
   void rowClickShowsAndMarksRead();
   void deleteToTrashAndForGood();
@@ -202,6 +204,37 @@ void ListTest::sortingAndStripes() {
   list->viewport()->update();
   QCOMPARE(pixel(1), pixel(2));
   QVERIFY(pixel(1) != QColor(240, 240, 255));
+}
+
+void ListTest::bigFolderShownAtOnceThenChecked() {
+  // Enough mails for their fields to be remembered, old enough to be trusted.
+  for (int i = 0; i < 70; ++i)
+    mf::write(inbox_, "m" + std::to_string(i) + ".eml",
+              mf::simple("subject " + std::to_string(i + 10), "x@example.jp", "Mon, 01 Jan 2024 10:00:00 +0000"));
+  QTest::qWait(2100);
+  Form1 form(dir_->path());
+  QVERIFY(shown(form, {900, 600}));
+  QSignalSpy checked(form.fListModel(), &MailListModel::checked);
+  press(form, form.fNode("受信箱01"));
+  QCOMPARE(form.fListModel()->rowCount(), 70);
+  QVERIFY(checked.count() == 1 || checked.wait(10000));
+  QCOMPARE(checked.last().at(0).toInt(), 0);
+
+  // Rewritten in place from outside, same size and modification time: shown as
+  // remembered at once, corrected and sorted into place by the check.
+  const fs::path file = inbox_ / "m7.eml";
+  const auto time = fs::last_write_time(file);
+  mf::write(inbox_, "m7.eml",
+            mf::simple("subject 99", "x@example.jp", "Mon, 01 Jan 2024 10:00:00 +0000"));
+  fs::last_write_time(file, time);
+  form.sSortByColumn(1);
+  press(form, form.fNode("ごみ箱01"));
+  press(form, form.fNode("受信箱01"));
+  QCOMPARE(column(form, 0).at(7), QString("subject 17"));
+  QVERIFY(checked.wait(10000));
+  QCOMPARE(checked.last().at(0).toInt(), 1);
+  QCOMPARE(column(form, 0).last(), QString("subject 99"));
+  QVERIFY(!column(form, 0).contains("subject 17"));
 }
 
 void ListTest::columnWidthsRoundTrip() {
