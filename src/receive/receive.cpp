@@ -10,6 +10,7 @@
 #include "receive/filer.h"
 #include "receive/notice.h"
 #include "receive/rules.h"
+#include "signin/accounttoken.h"
 #include "store/accountsettings.h"
 #include "store/iconbatch.h"
 #include "store/mailstore.h"
@@ -317,8 +318,15 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
   mail::SecurityChoice security(fMailSecurity(accountsettings::fLoad(account.folder).pop3Security));
   mail::MailResult result;
   try {
-    result = rcvMail(server, user, pass, command, "<" + mailstore::fUtf8(inbox), progress,
-                     [&filing](const std::string& path, std::string_view bytes) { filing.sSaved(path, bytes); });
+    // An OAuth 2.0 account signs in with its access token, refreshed here when due: a
+    // token that cannot be had ends this account's step with the reason as its text.
+    result = signin::fWithAccountSignIn(
+        account.folder,
+        [&]() -> mail::MailResult {
+          return rcvMail(server, user, pass, command, "<" + mailstore::fUtf8(inbox), progress,
+                         [&filing](const std::string& path, std::string_view bytes) { filing.sSaved(path, bytes); });
+        },
+        [](const std::string& why) -> mail::MailResult { return "POP3: " + why; });
   } catch (const std::exception&) {
     return run;  // the status keeps "受信中", as after any error inside a run
   }

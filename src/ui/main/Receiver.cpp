@@ -85,7 +85,7 @@ mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::strin
                                              const mail::Saved& saved) {
   if (closing_) return std::string();
   struct Call {
-    std::string server, user, pass, command, dest, pin;
+    std::string server, user, pass, command, dest, pin, bearer;
     mail::Security security = mail::Security::Standard;
     mail::Progress progress;
     mail::Saved saved;
@@ -102,6 +102,7 @@ mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::strin
   call->saved = saved;
   call->pin = mail::CertificatePin::fCurrent();  // set for this thread by the account step
   call->security = mail::SecurityChoice::fCurrent();
+  call->bearer = mail::BearerToken::fCurrent();
 
   receivingText_ = window_.fReceiveStatus();
   done_ = 0;
@@ -112,6 +113,7 @@ mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::strin
   std::thread worker([call, &loop] {
     mail::CertificatePin pin(call->pin);
     mail::SecurityChoice security(call->security);
+    mail::BearerToken bearer(call->bearer);
     call->result = mail::RcvMail(call->server, call->user, call->pass, call->command, call->dest,
                                  call->progress, call->saved);
     call->done = true;

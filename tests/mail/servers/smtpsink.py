@@ -3,17 +3,23 @@ the recipient's dovecot Maildir, so a sent message can be received again over PO
 
 Listeners: plain with STARTTLS offered, implicit TLS, and optionally a submission port
 that requires STARTTLS and AUTH before any mail. AUTH PLAIN/LOGIN is checked
-against the dovecot passwd-file. Recipients with the local parts below fail on purpose:
+against the dovecot passwd-file; with --tokeninfo, AUTH XOAUTH2/OAUTHBEARER (those named
+by --oauth) is checked against the tests' token service, as dovecot checks it. Recipients with the local parts below fail on purpose:
   fail451 -> 451 at RCPT TO, fail554 -> 554 after DATA; unknown users -> 550.
 Prints "ready" on stdout when both listeners accept connections.
 """
 import argparse
 import asyncio
+import base64
+import json
 import logging
 import os
 import ssl
 import sys
 import time
+import urllib.error
+import urllib.parse
+import urllib.request
 import warnings
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
@@ -73,6 +79,62 @@ class Handler:
         return "250 2.0.0 delivered"
 
 
+class OAuth:
+    """AUTH XOAUTH2 and OAUTHBEARER: the token's owner, as the token service tells it,
+    must be the user named in the response. A refusal is a 334 challenge with the
+    reason as base64 JSON; the client's acknowledgement is then answered with 535."""
+
+    def __init__(self, tokeninfo):
+        self.tokeninfo = tokeninfo
+
+    def owner(self, token):
+        url = self.tokeninfo + urllib.parse.quote(token)
+        try:
+            with urllib.request.urlopen(url, timeout=10) as r:
+                return json.load(r).get("email")
+        except (urllib.error.URLError, ValueError):
+            return None
+
+    async def check(self, server, args, parse):
+        blob = base64.b64decode(args[1]) if len(args) > 1 else await server.challenge_auth("")
+        if not isinstance(blob, bytes):
+            return AuthResult(success=False, handled=True)
+        user, token = parse(blob.decode("utf-8", "replace"))
+        if token and self.owner(token) == user:
+            return AuthResult(success=True)
+        reason = json.dumps({"status": "invalid_token", "schemes": "bearer", "scope": "mail"})
+        await server.challenge_auth(reason)
+        return AuthResult(success=False)
+
+    @staticmethod
+    def fields(text, sep):
+        out = {}
+        for part in text.split(sep):
+            if "=" in part:
+                k, v = part.split("=", 1)
+                out[k] = v
+        return out
+
+    async def auth_XOAUTH2(self, server, args):
+        def parse(text):
+            f = self.fields(text, "\x01")
+            return f.get("user"), f.get("auth", "")[len("Bearer "):]
+        return await self.check(server, args, parse)
+
+    async def auth_OAUTHBEARER(self, server, args):
+        def parse(text):
+            head, _, rest = text.partition("\x01")
+            user = self.fields(head, ",").get("a", "").replace("=2C", ",").replace("=3D", "=")
+            return user, self.fields(rest, "\x01").get("auth", "")[len("Bearer "):]
+        return await self.check(server, args, parse)
+
+
+class OAuthHandler(Handler, OAuth):
+    def __init__(self, mail_root, uid, gid, tokeninfo):
+        Handler.__init__(self, mail_root, uid, gid)
+        OAuth.__init__(self, tokeninfo)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--smtp", type=int, required=True)
@@ -83,6 +145,8 @@ def main():
     ap.add_argument("--passwd", required=True)
     ap.add_argument("--mail-root", required=True)
     ap.add_argument("--uid", type=int)
+    ap.add_argument("--tokeninfo")
+    ap.add_argument("--oauth", default="XOAUTH2 OAUTHBEARER")
     args = ap.parse_args()
 
     users = load_users(args.passwd)
@@ -97,7 +161,12 @@ def main():
 
     ctx = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     ctx.load_cert_chain(args.cert, args.key)
-    handler = Handler(args.mail_root, args.uid, args.uid)
+    excluded = ["CRAM-MD5"]
+    if args.tokeninfo:
+        handler = OAuthHandler(args.mail_root, args.uid, args.uid, args.tokeninfo)
+        excluded += [m for m in ("XOAUTH2", "OAUTHBEARER") if m not in args.oauth.split()]
+    else:
+        handler = Handler(args.mail_root, args.uid, args.uid)
 
     def factory(tls_context, strict=False):
         def make():
@@ -105,7 +174,7 @@ def main():
                         require_starttls=strict, auth_required=strict,
                         auth_require_tls=strict,
                         authenticator=authenticator, enable_SMTPUTF8=True,
-                        auth_exclude_mechanism=["CRAM-MD5"],
+                        auth_exclude_mechanism=excluded,
                         command_call_limit=1000000)
         return make
 

@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -26,12 +28,29 @@
 #include "tempdir.h"
 #include "windowfixture.h"
 #include "mailservers.h"
+#include "tokenservice.h"
+#include "compose/outgoing.h"
+#include "receive/receive.h"
+#include "signin/accounttoken.h"
 #include "store/mailstore.h"
 #include "store/modCommon.h"
 #include "store/mod_ini.h"
 
 namespace fs = std::filesystem;
 using fixture::shown;
+
+// The user's browser: follows the address the dialog opens (the provider's page sends it
+// on to the program's loopback address), or, as `idle`, only notes it.
+class TestBrowser : public QObject {
+  Q_OBJECT
+ public:
+  bool idle = false;
+  QStringList pages;
+ public slots:
+  void open(const QUrl& url) {
+    pages << (idle ? QString() : QString::fromStdString(qbtest::fHttp(url.toString(QUrl::FullyEncoded).toStdString(), nullptr, true).body));
+  }
+};
 
 class FrmSetTest : public QObject {
   Q_OBJECT
@@ -445,6 +464,72 @@ class FrmSetTest : public QObject {
     QVERIFY(dlg.isEnabled());
     QCOMPARE(told.size(), 1);
     QVERIFY2(!told[0].isEmpty(), qPrintable(told[0]));
+  }
+
+  // OAuth 2.0 from the dialog against the local services: a refused and a cancelled
+  // sign-in say so; a good one is saved with OK, and receiving and sending then work.
+  void signsInThroughTheBrowserThenReceivesAndSends() {
+    std::string why;
+    auto servers = qbtest::MailServers::start(why, {"xoauth2 oauthbearer"});
+    QVERIFY2(servers, why.c_str());
+    servers->sUseForLibrary(10);
+    modCommon::sSetAccountValue(dir_, "Address", "alice@example.com");
+    modCommon::sSetAccountValue(dir_, "POP3", servers->popServer());
+    modCommon::sSetAccountValue(dir_, "SMTP", servers->smtpServer());
+    modCommon::sSetAccountValue(dir_, "User", "alice");
+    TestBrowser browser;
+    QDesktopServices::setUrlHandler("http", &browser, "open");
+    frmSet dlg(dir_, "x");
+    find<QComboBox>(dlg, "cboAuth")->setCurrentIndex(1);
+    QVERIFY(find<QGroupBox>(dlg, "fraOAuth")->isVisibleTo(&dlg));
+    QVERIFY(!find<QLineEdit>(dlg, "txt_6")->isEnabled());
+    auto* provider = find<QComboBox>(dlg, "cboOAuthProvider");
+    provider->setCurrentIndex(provider->count() - 1);
+    find<QLineEdit>(dlg, "txtOAuthAuthorize")->setText(QString::fromStdString(servers->tokenUrl("/authorize")));
+    find<QLineEdit>(dlg, "txtOAuthToken")->setText(QString::fromStdString(servers->tokenUrl("/token")));
+    find<QLineEdit>(dlg, "txtOAuthScope")->setText("mail");
+    auto* state = find<QLabel>(dlg, "lblSignIn");
+    QVERIFY(state->text().contains("サインインが必要です"));
+    auto* signIn = find<QPushButton>(dlg, "cmdSignIn");
+    signIn->click();
+    QVERIFY2(state->text().contains("クライアント ID が設定されていません"), qPrintable(state->text()));
+    find<QLineEdit>(dlg, "txtOAuthClientId")->setText("qb-test-client");
+
+    qbtest::TokenAdmin(*servers).answer("deny");
+    signIn->click();
+    QTRY_VERIFY2(state->text().contains("サインインが拒否されました"), qPrintable(state->text()));
+    QVERIFY(browser.pages.last().contains("サインインできませんでした"));
+    qbtest::TokenAdmin(*servers).answer("ok");
+    browser.idle = true;
+    signIn->click();
+    QVERIFY(state->text().contains("待っています"));
+    QVERIFY(!signIn->isEnabled());
+    find<QPushButton>(dlg, "cmdSignInCancel")->click();
+    QTRY_VERIFY2(state->text().contains("取り消しました"), qPrintable(state->text()));
+    browser.idle = false;
+    signIn->click();
+    QTRY_VERIFY2(state->text().contains("サインインしました"), qPrintable(state->text()));
+    QDesktopServices::unsetUrlHandler("http");
+    find<QPushButton>(dlg, "cmdOK")->click();
+    QCOMPARE(raw("Auth"), std::string("OAUTH2"));
+    QVERIFY(!plain("OAuthRefresh").empty());
+    QCOMPARE(raw("OAuthRefresh").find(plain("OAuthRefresh")), std::string::npos);
+
+    servers->seed("alice", "Subject: one\n\nbody\n");
+    struct : receive::DesktopServices {
+      void sOpenUrl(const std::string&) override {}
+      void sSendToBrowser(const std::string&) override {}
+      void sStartProgram(const std::string&) override {}
+    } desktop;
+    auto run = receive::fReceiveAll({{1, "x", dir_}}, dir_ / "setting.ini", desktop);
+    QCOMPARE(run.total, 1);
+    compose::Draft draft;
+    draft.to = "bob@example.com";
+    draft.subject = "s";
+    draft.body = "b\r\n";
+    const auto sent = compose::fSend(dir_ / "send.log", dir_, draft);
+    QVERIFY2(sent.sent, sent.text.c_str());
+    signin::sForgetAccessToken(dir_);
   }
 };
 
