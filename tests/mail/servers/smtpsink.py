@@ -104,7 +104,7 @@ class OAuth:
             return AuthResult(success=True)
         reason = json.dumps({"status": "invalid_token", "schemes": "bearer", "scope": "mail"})
         await server.challenge_auth(reason)
-        return AuthResult(success=False)
+        return AuthResult(success=False, handled=False)
 
     @staticmethod
     def fields(text, sep):
