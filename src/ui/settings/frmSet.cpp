@@ -541,7 +541,9 @@ void frmSet::sSetTabOrder() {
   // Reading order, page by page: the boxes were made before the rows that hold them.
   const char* basic[] = {"txt_0", "txt_1", "txt_2", "txt_3", "txt_8", "cmdDefault_0",
                          "cboSmtpSecurity", "txt_4", "txt_9", "cmdDefault_1", "cboPop3Security",
-                         "txt_5", "txt_6", "cboSmtpAuth", "txtSmtpUser", "txtSmtpPass", "chk_0",
+                         "cboAuth", "txt_5", "txt_6", "cboOAuthProvider", "txtOAuthAuthorize",
+                         "txtOAuthToken", "txtOAuthScope", "txtOAuthClientId", "txtOAuthClientSecret",
+                         "cmdSignIn", "cmdSignInCancel", "cboSmtpAuth", "txtSmtpUser", "txtSmtpPass", "chk_0",
                          "cmdEasy", "cmdCert"};
   const char* rules[] = {"cbo_0", "txt_7", "cbo_1", "opDis_0", "opDis_1", "opDis_2", "chkDis_1",
                          "chkDis_2", "txt_50", "cmdDis_2", "cmdDis_0", "cmdDis_3", "cmdDis_1",

@@ -89,7 +89,9 @@ class Handler(BaseHTTPRequestHandler):
         else:
             code = secrets.token_urlsafe(12)
             with LOCK:
-                CODES[code] = {"user": q.get("login_hint") or ARGS.user, "client": q["client_id"],
+                # The mail servers know their users by the local part of the address.
+                hint = q.get("login_hint", "").split("@", 1)[0]
+                CODES[code] = {"user": hint or ARGS.user, "client": q["client_id"],
                                "redirect": redirect, "challenge": q["code_challenge"]}
             back["code"] = code
             if answer == "wrong_state":
