@@ -17,7 +17,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -50,14 +49,10 @@ class MailServers {
   static inline const std::vector<std::pair<std::string, std::string>> kUsers = {
       {"alice", "secret"}, {"bob", "hunter2"}, {"carol", "c4r0l!"}};
 
-  // What the servers offer beyond passwords.
-  struct Options {
-    // The OAuth 2.0 mechanisms both servers offer ("xoauth2 oauthbearer"); empty: no
-    // token service and no OAuth 2.0.
-    std::string oauthMechanisms;
-  };
-  Options options;
-  int tokenService = 0;  // the token service's port (with OAuth 2.0)
+  // The OAuth 2.0 mechanisms both servers offer ("xoauth2 oauthbearer"), checked with
+  // the token service on port tokenService; empty: passwords only.
+  std::string oauthMechanisms;
+  int tokenService = 0;
   // The token service's address for `path` ("/token").
   std::string tokenUrl(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(tokenService) + path;
@@ -107,10 +102,10 @@ class MailServers {
   }
 
   // Starts both servers; nothing and `why` set when they cannot be started.
-  static std::unique_ptr<MailServers> start(std::string& why, const Options& options = {}) {
+  static std::unique_ptr<MailServers> start(std::string& why, const std::string& oauthMechanisms = "") {
     for (int attempt = 0; attempt < 3; ++attempt) {
       auto s = std::unique_ptr<MailServers>(new MailServers);
-      s->options = options;
+      s->oauthMechanisms = oauthMechanisms;
       if (s->setUp(why)) return s;
     }
     return nullptr;
@@ -310,7 +305,7 @@ class MailServers {
          << "log_path = " << dir << "/dovecot.log\ninfo_log_path = " << dir << "/dovecot.log\n"
          << "ssl = yes\nssl_cert = <" << dir << "/server.pem\nssl_key = <" << dir
          << "/server.key\nssl_dh = </usr/share/dovecot/dh.pem\n"
-         << "disable_plaintext_auth = no\nauth_mechanisms = plain login " << options.oauthMechanisms << "\n"
+         << "disable_plaintext_auth = no\nauth_mechanisms = plain login " << oauthMechanisms << "\n"
          << "auth_failure_delay = 0\nmail_max_userip_connections = 50\nmail_fsync = never\n"
          << "first_valid_uid = " << uid << "\nfirst_valid_gid = " << gid << "\n"
          << "mail_location = maildir:~/Maildir\n"
@@ -333,13 +328,13 @@ class MailServers {
 
   // dovecot asks the token service who owns a token (it appends the token to the URL).
   std::string oauthPassdb() {
-    if (options.oauthMechanisms.empty()) return "";
+    if (oauthMechanisms.empty()) return "";
     tokenService = freePort();
     std::ofstream(dir + "/oauth2.conf.ext")
         << "tokeninfo_url = " << tokenUrl("/tokeninfo?access_token=") << "\n"
         << "username_attribute = email\nactive_attribute = active\nactive_value = true\n";
     chmod((dir + "/oauth2.conf.ext").c_str(), 0644);
-    return "passdb {\n  driver = oauth2\n  mechanisms = " + options.oauthMechanisms + "\n  args = " + dir +
+    return "passdb {\n  driver = oauth2\n  mechanisms = " + oauthMechanisms + "\n  args = " + dir +
            "/oauth2.conf.ext\n}\n";
   }
 
@@ -368,11 +363,8 @@ class MailServers {
       args.push_back("--uid");
       args.push_back("65534");
     }
-    if (tokenService) {
-      std::string upper;
-      for (char c : options.oauthMechanisms) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      args.insert(args.end(), {"--tokeninfo", tokenUrl("/tokeninfo?access_token="), "--oauth", upper});
-    }
+    if (tokenService)
+      args.insert(args.end(), {"--tokeninfo", tokenUrl("/tokeninfo?access_token="), "--oauth", oauthMechanisms});
     sinkPid_ = spawn(args, dir + "/sink.log");
     if (sinkPid_ <= 0 || !waitReady(sinkPid_, {smtp, smtps, submission})) {
       why = "the SMTP sink did not start (see " + dir + "/sink.log)";

@@ -4,7 +4,8 @@ the recipient's dovecot Maildir, so a sent message can be received again over PO
 Listeners: plain with STARTTLS offered, implicit TLS, and optionally a submission port
 that requires STARTTLS and AUTH before any mail. AUTH PLAIN/LOGIN is checked
 against the dovecot passwd-file; with --tokeninfo, AUTH XOAUTH2/OAUTHBEARER (those named
-by --oauth) is checked against the tests' token service, as dovecot checks it. Recipients with the local parts below fail on purpose:
+by --oauth) against the tests' token service, as dovecot checks them. Recipients with
+the local parts below fail on purpose:
   fail451 -> 451 at RCPT TO, fail554 -> 554 after DATA; unknown users -> 550.
 Prints "ready" on stdout when both listeners accept connections.
 """
@@ -14,6 +15,7 @@ import base64
 import json
 import logging
 import os
+import re
 import ssl
 import sys
 import time
@@ -79,60 +81,33 @@ class Handler:
         return "250 2.0.0 delivered"
 
 
-class OAuth:
-    """AUTH XOAUTH2 and OAUTHBEARER: the token's owner, as the token service tells it,
-    must be the user named in the response. A refusal is a 334 challenge with the
-    reason as base64 JSON; the client's acknowledgement is then answered with 535."""
+class OAuthHandler(Handler):
+    """AUTH XOAUTH2 and OAUTHBEARER: the token service must name the user of the
+    response as the token's owner. A refusal is a 334 challenge with the reason as base64
+    JSON; the client's acknowledgement is then answered with 535."""
 
-    def __init__(self, tokeninfo):
+    def __init__(self, mail_root, uid, gid, tokeninfo):
+        super().__init__(mail_root, uid, gid)
         self.tokeninfo = tokeninfo
 
-    def owner(self, token):
-        url = self.tokeninfo + urllib.parse.quote(token)
-        try:
-            with urllib.request.urlopen(url, timeout=10) as r:
-                return json.load(r).get("email")
-        except (urllib.error.URLError, ValueError):
-            return None
-
-    async def check(self, server, args, parse):
+    async def check(self, server, args):  # both mechanisms, told apart by their fields
         blob = base64.b64decode(args[1]) if len(args) > 1 else await server.challenge_auth("")
         if not isinstance(blob, bytes):
             return AuthResult(success=False, handled=True)
-        user, token = parse(blob.decode("utf-8", "replace"))
-        if token and self.owner(token) == user:
-            return AuthResult(success=True)
-        reason = json.dumps({"status": "invalid_token", "schemes": "bearer", "scope": "mail"})
-        await server.challenge_auth(reason)
+        # "user=U^Aauth=Bearer T^A^A" or "n,a=U,^Aauth=Bearer T^A^A" (^A: 0x01)
+        fields = dict(p.split("=", 1) for p in re.split("[\x01,]", blob.decode()) if "=" in p)
+        user = fields.get("user", fields.get("a", "")).replace("=2C", ",").replace("=3D", "=")
+        try:
+            url = self.tokeninfo + urllib.parse.quote(fields.get("auth", "")[len("Bearer "):])
+            with urllib.request.urlopen(url, timeout=10) as r:
+                if json.load(r).get("email") == user:
+                    return AuthResult(success=True)
+        except (urllib.error.URLError, ValueError):
+            pass
+        await server.challenge_auth(json.dumps({"status": "invalid_token", "schemes": "bearer", "scope": "mail"}))
         return AuthResult(success=False, handled=False)
 
-    @staticmethod
-    def fields(text, sep):
-        out = {}
-        for part in text.split(sep):
-            if "=" in part:
-                k, v = part.split("=", 1)
-                out[k] = v
-        return out
-
-    async def auth_XOAUTH2(self, server, args):
-        def parse(text):
-            f = self.fields(text, "\x01")
-            return f.get("user"), f.get("auth", "")[len("Bearer "):]
-        return await self.check(server, args, parse)
-
-    async def auth_OAUTHBEARER(self, server, args):
-        def parse(text):
-            head, _, rest = text.partition("\x01")
-            user = self.fields(head, ",").get("a", "").replace("=2C", ",").replace("=3D", "=")
-            return user, self.fields(rest, "\x01").get("auth", "")[len("Bearer "):]
-        return await self.check(server, args, parse)
-
-
-class OAuthHandler(Handler, OAuth):
-    def __init__(self, mail_root, uid, gid, tokeninfo):
-        Handler.__init__(self, mail_root, uid, gid)
-        OAuth.__init__(self, tokeninfo)
+    auth_XOAUTH2 = auth_OAUTHBEARER = check
 
 
 def main():
@@ -164,7 +139,7 @@ def main():
     excluded = ["CRAM-MD5"]
     if args.tokeninfo:
         handler = OAuthHandler(args.mail_root, args.uid, args.uid, args.tokeninfo)
-        excluded += [m for m in ("XOAUTH2", "OAUTHBEARER") if m not in args.oauth.split()]
+        excluded += [m for m in ("XOAUTH2", "OAUTHBEARER") if m not in args.oauth.upper().split()]
     else:
         handler = Handler(args.mail_root, args.uid, args.uid)
 

@@ -40,15 +40,14 @@ namespace fs = std::filesystem;
 using fixture::shown;
 
 // The user's browser: follows the address the dialog opens (the provider's page sends it
-// on to the program's loopback address), or, as `idle`, only notes it.
+// on to the program's loopback address), unless `idle`.
 class TestBrowser : public QObject {
   Q_OBJECT
  public:
   bool idle = false;
-  QStringList pages;
  public slots:
   void open(const QUrl& url) {
-    pages << (idle ? QString() : QString::fromStdString(qbtest::fHttp(url.toString(QUrl::FullyEncoded).toStdString(), nullptr, true).body));
+    if (!idle) qbtest::fHttp(url.toString(QUrl::FullyEncoded).toStdString(), nullptr, true);
   }
 };
 
@@ -466,44 +465,34 @@ class FrmSetTest : public QObject {
     QVERIFY2(!told[0].isEmpty(), qPrintable(told[0]));
   }
 
-  // OAuth 2.0 from the dialog against the local services: a refused and a cancelled
-  // sign-in say so; a good one is saved with OK, and receiving and sending then work.
+  // OAuth 2.0 from the dialog against the local services: a cancelled sign-in says so; a
+  // good one is saved with OK, and receiving and sending then work.
   void signsInThroughTheBrowserThenReceivesAndSends() {
     std::string why;
-    auto servers = qbtest::MailServers::start(why, {"xoauth2 oauthbearer"});
+    auto servers = qbtest::MailServers::start(why, "xoauth2 oauthbearer");
     QVERIFY2(servers, why.c_str());
     servers->sUseForLibrary(10);
-    modCommon::sSetAccountValue(dir_, "Address", "alice@example.com");
-    modCommon::sSetAccountValue(dir_, "POP3", servers->popServer());
-    modCommon::sSetAccountValue(dir_, "SMTP", servers->smtpServer());
-    modCommon::sSetAccountValue(dir_, "User", "alice");
+    for (auto [key, value] : {std::pair{"Address", std::string("alice@example.com")},
+                              {"POP3", servers->popServer()}, {"SMTP", servers->smtpServer()}, {"User", "alice"}})
+      modCommon::sSetAccountValue(dir_, key, value);
     TestBrowser browser;
     QDesktopServices::setUrlHandler("http", &browser, "open");
     frmSet dlg(dir_, "x");
     find<QComboBox>(dlg, "cboAuth")->setCurrentIndex(1);
-    QVERIFY(find<QGroupBox>(dlg, "fraOAuth")->isVisibleTo(&dlg));
-    QVERIFY(!find<QLineEdit>(dlg, "txt_6")->isEnabled());
+    QVERIFY(find<QGroupBox>(dlg, "fraOAuth")->isVisibleTo(&dlg) && !find<QLineEdit>(dlg, "txt_6")->isEnabled());
     auto* provider = find<QComboBox>(dlg, "cboOAuthProvider");
     provider->setCurrentIndex(provider->count() - 1);
     find<QLineEdit>(dlg, "txtOAuthAuthorize")->setText(QString::fromStdString(servers->tokenUrl("/authorize")));
     find<QLineEdit>(dlg, "txtOAuthToken")->setText(QString::fromStdString(servers->tokenUrl("/token")));
     find<QLineEdit>(dlg, "txtOAuthScope")->setText("mail");
+    find<QLineEdit>(dlg, "txtOAuthClientId")->setText("qb-test-client");
     auto* state = find<QLabel>(dlg, "lblSignIn");
     QVERIFY(state->text().contains("サインインが必要です"));
     auto* signIn = find<QPushButton>(dlg, "cmdSignIn");
-    signIn->click();
-    QVERIFY2(state->text().contains("クライアント ID が設定されていません"), qPrintable(state->text()));
-    find<QLineEdit>(dlg, "txtOAuthClientId")->setText("qb-test-client");
 
-    qbtest::TokenAdmin(*servers).answer("deny");
-    signIn->click();
-    QTRY_VERIFY2(state->text().contains("サインインが拒否されました"), qPrintable(state->text()));
-    QVERIFY(browser.pages.last().contains("サインインできませんでした"));
-    qbtest::TokenAdmin(*servers).answer("ok");
     browser.idle = true;
     signIn->click();
-    QVERIFY(state->text().contains("待っています"));
-    QVERIFY(!signIn->isEnabled());
+    QVERIFY(state->text().contains("待っています") && !signIn->isEnabled());
     find<QPushButton>(dlg, "cmdSignInCancel")->click();
     QTRY_VERIFY2(state->text().contains("取り消しました"), qPrintable(state->text()));
     browser.idle = false;
@@ -523,12 +512,7 @@ class FrmSetTest : public QObject {
     } desktop;
     auto run = receive::fReceiveAll({{1, "x", dir_}}, dir_ / "setting.ini", desktop);
     QVERIFY2(run.total == 1, run.status.c_str());
-    compose::Draft draft;
-    draft.to = "bob@example.com";
-    draft.subject = "s";
-    draft.body = "b\r\n";
-    const auto sent = compose::fSend(dir_ / "send.log", dir_, draft);
-    QVERIFY2(sent.sent, sent.text.c_str());
+    QVERIFY(compose::fSend(dir_ / "send.log", dir_, {"bob@example.com", "", "", "s", "b\r\n", {}}).sent);
     signin::sForgetAccessToken(dir_);
   }
 };
