@@ -318,15 +318,10 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
   mail::SecurityChoice security(fMailSecurity(accountsettings::fLoad(account.folder).pop3Security));
   mail::MailResult result;
   try {
-    // An OAuth 2.0 account signs in with its access token, refreshed here when due: a
-    // token that cannot be had ends this account's step with the reason as its text.
-    result = signin::fWithAccountSignIn(
-        account.folder,
-        [&]() -> mail::MailResult {
-          return rcvMail(server, user, pass, command, "<" + mailstore::fUtf8(inbox), progress,
-                         [&filing](const std::string& path, std::string_view bytes) { filing.sSaved(path, bytes); });
-        },
-        [](const std::string& why) -> mail::MailResult { return "POP3: " + why; });
+    // An OAuth 2.0 account signs in with its access token (signin::fRcvMail).
+    signin::AccountScope signIn(account.folder);
+    result = rcvMail(server, user, pass, command, "<" + mailstore::fUtf8(inbox), progress,
+                     [&filing](const std::string& path, std::string_view bytes) { filing.sSaved(path, bytes); });
   } catch (const std::exception&) {
     return run;  // the status keeps "受信中", as after any error inside a run
   }

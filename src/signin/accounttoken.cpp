@@ -23,6 +23,8 @@ std::map<std::string, Held>& held() {
   return tokens;
 }
 
+thread_local std::filesystem::path tAccount;
+
 std::string keyOf(const std::filesystem::path& folder) { return folder.lexically_normal().string(); }
 
 }  // namespace
@@ -74,6 +76,21 @@ bool fKeepSignIn(const std::filesystem::path& accountFolder, const Tokens& token
 void sForgetAccessToken(const std::filesystem::path& accountFolder) {
   std::lock_guard lock(gMutex);
   held().erase(keyOf(accountFolder));
+}
+
+AccountScope::AccountScope(std::filesystem::path accountFolder) : previous_(tAccount) {
+  tAccount = std::move(accountFolder);
+}
+AccountScope::~AccountScope() { tAccount = previous_; }
+std::filesystem::path AccountScope::fCurrent() { return tAccount; }
+
+mail::MailResult fRcvMail(std::string_view server, std::string_view user, std::string_view pass,
+                          std::string_view command, std::string_view dest, const mail::Progress& progress,
+                          const mail::Saved& saved) {
+  auto call = [&]() -> mail::MailResult { return mail::RcvMail(server, user, pass, command, dest, progress, saved); };
+  if (tAccount.empty()) return call();
+  // A token that cannot be had ends the account's step with the reason as its text.
+  return fWithAccountSignIn(tAccount, call, [](const std::string& why) -> mail::MailResult { return "POP3: " + why; });
 }
 
 }  // namespace signin

@@ -56,4 +56,24 @@ auto fWithAccountSignIn(const std::filesystem::path& accountFolder, Call call, F
   return result;
 }
 
+// The account whose sign-in fRcvMail uses on this thread while an object lives: the
+// receive run's account step sets it; a window that moves the call to a worker thread
+// carries it over, so that a token is refreshed there and not on the window's thread.
+class AccountScope {
+ public:
+  explicit AccountScope(std::filesystem::path accountFolder);
+  ~AccountScope();
+  AccountScope(const AccountScope&) = delete;
+  AccountScope& operator=(const AccountScope&) = delete;
+  static std::filesystem::path fCurrent();
+
+ private:
+  std::filesystem::path previous_;
+};
+
+// RcvMail as the account in scope signs in (fWithAccountSignIn); without one, RcvMail.
+mail::MailResult fRcvMail(std::string_view server, std::string_view user, std::string_view pass,
+                          std::string_view command, std::string_view dest, const mail::Progress& progress,
+                          const mail::Saved& saved);
+
 }  // namespace signin

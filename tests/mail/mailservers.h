@@ -3,8 +3,7 @@
 #include "mail/mail.h"
 // Real mail servers on loopback for the mail tests and benchmarks: dovecot (POP3 with
 // STLS, and POP3S) and an aiosmtpd sink (STARTTLS and implicit TLS, AUTH) that delivers
-// into dovecot's Maildirs; on request an OAuth 2.0 token service (tokenservice.py) that
-// both check access tokens with (dovecot through its oauth2 passdb). Each gets free
+// into dovecot's Maildirs, and on request a token service for OAuth 2.0. Each gets free
 // ports, a throwaway CA and a certificate for localhost made at start, all inside one
 // short temporary folder that is removed at the end.
 // Header-only so tests and benchmarks share it without a library of their own.
@@ -53,7 +52,6 @@ class MailServers {
   // the token service on port tokenService; empty: passwords only.
   std::string oauthMechanisms;
   int tokenService = 0;
-  // The token service's address for `path` ("/token").
   std::string tokenUrl(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(tokenService) + path;
   }

@@ -1,6 +1,5 @@
 #pragma once
-// HTTP for the sign-in tests: a browser's requests, and the steering of the token service
-// that MailServers starts with OAuth 2.0 (tokenservice.py).
+// HTTP for the sign-in tests: a browser's requests, and steering the token service.
 #include <curl/curl.h>
 
 #include <string>

@@ -36,8 +36,6 @@ class OAuthAccount : public receive_test::ProgramDir {
     ASSERT_TRUE(signin::fKeepSignIn(account, {signedIn.access, signedIn.refresh, std::time(nullptr) + 3600}));
     servers->seed("alice", "Subject: one\n\nbody\n");
   }
-  void TearDown() override { signin::sForgetAccessToken(account); }
-  void admin(const std::string& what, const std::string& form) { qbtest::fTokenAdmin(*servers, what, form); }
 
   // One automatic-receive run over the account, as the timer starts it.
   receive::AllRun timerRun() {
@@ -57,14 +55,14 @@ TEST_F(OAuthAccount, TimerRunsRefreshTheTokenWhenItExpiresOrIsRefused) {
   EXPECT_EQ(timerRun().total, 1);
   // The server stops taking the token before the program expected: refused, refreshed,
   // and the run goes on.
-  admin("expire", "token=" + signedIn.access);
+  qbtest::fTokenAdmin(*servers, "expire", "token=" + signedIn.access);
   servers->seed("alice", "Subject: two\n\nbody\n");
   auto run = timerRun();
   EXPECT_EQ(run.total, 1) << run.status;
   EXPECT_TRUE(send().sent);
   EXPECT_EQ(servers->stored("bob").size(), 1u);
   // Tokens that live less than the minute kept in hand are refreshed before each use.
-  admin("set", "lifetime=30");
+  qbtest::fTokenAdmin(*servers, "set", "lifetime=30");
   const std::string first = signin::fAccessToken(account, true).token;
   const std::string second = signin::fAccessToken(account).token;
   EXPECT_FALSE(first.empty());
@@ -75,7 +73,7 @@ TEST_F(OAuthAccount, TimerRunsRefreshTheTokenWhenItExpiresOrIsRefused) {
 }
 
 TEST_F(OAuthAccount, ARevokedSignInEndsTheRunWithAMessageAndAsksForSignIn) {
-  admin("revoke", "token=" + signedIn.refresh);
+  qbtest::fTokenAdmin(*servers, "revoke", "token=" + signedIn.refresh);
   auto run = timerRun();
   EXPECT_EQ(run.total, 0);
   EXPECT_NE(run.status.find(signin::kSignInAgain), std::string::npos) << run.status;

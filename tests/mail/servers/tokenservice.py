@@ -1,10 +1,7 @@
-"""OAuth 2.0 service for the sign-in tests, on loopback: an authorization endpoint that
-sends the browser back to the program's redirect address with a code, a token endpoint
-(authorization code with PKCE S256, refresh token) and the token check that dovecot's
-oauth2 passdb and the SMTP sink ask. Tokens live in memory; tests steer the service by
-POST /admin/issue (user), /admin/expire and /admin/revoke (token), and /admin/set
-(answer=ok|deny|wrong_state for the next authorizations, lifetime=seconds).
-"""
+"""OAuth 2.0 service for the sign-in tests: /authorize (redirects with a code), /token
+(code with PKCE S256, refresh) and /tokeninfo (asked by dovecot and the SMTP sink). Tests
+steer it by POST /admin/issue (user), /admin/expire, /admin/revoke (token) and /admin/set
+(answer=ok|deny|wrong_state for the next authorizations, lifetime=seconds)."""
 import argparse
 import base64
 import hashlib
@@ -32,9 +29,6 @@ def issue(user, refresh=None):
 
 
 class Handler(BaseHTTPRequestHandler):
-    def log_message(self, *args):
-        pass
-
     def reply(self, status, body=None, location=None):
         data = json.dumps(body or {}).encode()
         self.send_response(status)
