@@ -40,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(answer.ok == answer.error.empty());
   check(charset::fIsValidUtf8(answer.error));
   check(charset::fIsValidUtf8(mail::sasl::fTokenFailureText(text::base64(bytes))));
-  if (auto r = signin::fParseRedirect(bytes)) check(charset::fIsValidUtf8(signin::fRedirectProblem(*r, "s")));
+  if (auto r = signin::fParseRedirect(bytes))
+    check(charset::fIsValidUtf8(signin::fRedirectProblem(*r, "s")));
   return 0;
 }

@@ -11,11 +11,15 @@ namespace {
 thread_local std::string tBearer;
 }  // namespace
 
-BearerToken::BearerToken(std::string_view token) : previous_(tBearer) { tBearer = std::string(token); }
+BearerToken::BearerToken(std::string_view token) : previous_(tBearer) {
+  tBearer = std::string(token);
+}
 BearerToken::~BearerToken() { tBearer = previous_; }
 std::string BearerToken::fCurrent() { return tBearer; }
 
-bool fIsTokenRefusal(std::string_view text) { return text.find(kTokenRefused) != std::string_view::npos; }
+bool fIsTokenRefusal(std::string_view text) {
+  return text.find(kTokenRefused) != std::string_view::npos;
+}
 
 namespace sasl {
 
@@ -26,7 +30,9 @@ Mechanism fChooseMechanism(const std::set<std::string>& offered) {
 }
 
 const char* fMechanismName(Mechanism mechanism) {
-  return mechanism == Mechanism::OAuthBearer ? "OAUTHBEARER" : mechanism == Mechanism::XOAuth2 ? "XOAUTH2" : "";
+  return mechanism == Mechanism::OAuthBearer ? "OAUTHBEARER"
+         : mechanism == Mechanism::XOAuth2   ? "XOAUTH2"
+                                             : "";
 }
 
 std::string fInitialResponse(Mechanism mechanism, std::string_view user, std::string_view token) {

@@ -25,12 +25,15 @@ std::map<std::string, Held>& held() {
 
 thread_local std::filesystem::path tAccount;
 
-std::string keyOf(const std::filesystem::path& folder) { return folder.lexically_normal().string(); }
+std::string keyOf(const std::filesystem::path& folder) {
+  return folder.lexically_normal().string();
+}
 
 }  // namespace
 
 Endpoints fAccountEndpoints(const accountsettings::AccountSettings& s) {
-  Endpoints e{s.oauth.authorizeUrl, s.oauth.tokenUrl, s.oauth.scope, s.oauth.clientId, s.oauth.clientSecret};
+  Endpoints e{s.oauth.authorizeUrl, s.oauth.tokenUrl, s.oauth.scope, s.oauth.clientId,
+              s.oauth.clientSecret};
   if (const Provider* p = fFindProvider(s.oauth.provider)) {
     e.authorizeUrl = p->authorizeUrl;
     e.tokenUrl = p->tokenUrl;
@@ -50,7 +53,8 @@ AccessToken fAccessToken(const std::filesystem::path& accountFolder, bool refres
   std::lock_guard lock(gMutex);
   if (!refresh) {
     auto it = held().find(key);
-    if (it != held().end() && (it->second.expiresAt == 0 || it->second.expiresAt - kRefreshAhead > now))
+    if (it != held().end() &&
+        (it->second.expiresAt == 0 || it->second.expiresAt - kRefreshAhead > now))
       return {it->second.token, ""};
   }
   held().erase(key);
@@ -85,12 +89,15 @@ AccountScope::~AccountScope() { tAccount = previous_; }
 std::filesystem::path AccountScope::fCurrent() { return tAccount; }
 
 mail::MailResult fRcvMail(std::string_view server, std::string_view user, std::string_view pass,
-                          std::string_view command, std::string_view dest, const mail::Progress& progress,
-                          const mail::Saved& saved) {
-  auto call = [&]() -> mail::MailResult { return mail::RcvMail(server, user, pass, command, dest, progress, saved); };
+                          std::string_view command, std::string_view dest,
+                          const mail::Progress& progress, const mail::Saved& saved) {
+  auto call = [&]() -> mail::MailResult {
+    return mail::RcvMail(server, user, pass, command, dest, progress, saved);
+  };
   if (tAccount.empty()) return call();
   // A token that cannot be had ends the account's step with the reason as its text.
-  return fWithAccountSignIn(tAccount, call, [](const std::string& why) -> mail::MailResult { return "POP3: " + why; });
+  return fWithAccountSignIn(
+      tAccount, call, [](const std::string& why) -> mail::MailResult { return "POP3: " + why; });
 }
 
 }  // namespace signin

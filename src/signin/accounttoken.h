@@ -35,7 +35,9 @@ inline std::string fResultText(const mail::MailResult& r) {
   const auto* text = std::get_if<std::string>(&r);
   return text ? *text : std::string();
 }
-inline std::string fResultText(const mail::SendStatus& s) { return s.sent ? std::string() : s.text; }
+inline std::string fResultText(const mail::SendStatus& s) {
+  return s.sent ? std::string() : s.text;
+}
 
 // Runs `call` as the account signs in: for a password account once, as it is; for an
 // OAuth 2.0 account with its access token in force on this thread, and once more with a
@@ -73,7 +75,7 @@ class AccountScope {
 
 // RcvMail as the account in scope signs in (fWithAccountSignIn); without one, RcvMail.
 mail::MailResult fRcvMail(std::string_view server, std::string_view user, std::string_view pass,
-                          std::string_view command, std::string_view dest, const mail::Progress& progress,
-                          const mail::Saved& saved);
+                          std::string_view command, std::string_view dest,
+                          const mail::Progress& progress, const mail::Saved& saved);
 
 }  // namespace signin

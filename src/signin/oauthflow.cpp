@@ -47,7 +47,8 @@ std::string unescape(std::string_view s) {
   for (std::size_t i = 0; i < s.size(); ++i) {
     if (s[i] == '+') {
       out += ' ';
-    } else if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+    } else if (s[i] == '%' && i + 2 < s.size() &&
+               std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
                std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
       out += static_cast<char>(std::stoi(std::string(s.substr(i + 1, 2)), nullptr, 16));
       i += 2;
@@ -74,8 +75,10 @@ bool safeAddress(std::string_view url) {
   if (url.substr(0, 7) != "http://") return false;
   std::string_view rest = url.substr(7);
   std::string_view host = rest.substr(0, rest.find_first_of("/?#"));
-  if (!host.empty() && host.front() == '[') host = host.substr(0, host.find(']') + 1);
-  else host = host.substr(0, host.rfind(':'));
+  if (!host.empty() && host.front() == '[')
+    host = host.substr(0, host.find(']') + 1);
+  else
+    host = host.substr(0, host.rfind(':'));
   if (host.size() > 2 && host.front() == '[') host = host.substr(1, host.size() - 2);
   return mail::net::fIsLoopbackHost(host);
 }
@@ -84,8 +87,8 @@ std::int64_t now() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 CURLcode prepareTls(CURL*, void* sslctx, void* userp) {
   std::string error;
-  return mail::net::fPrepareClientContext(static_cast<SSL_CTX*>(sslctx), *static_cast<const std::string*>(userp),
-                                          error)
+  return mail::net::fPrepareClientContext(static_cast<SSL_CTX*>(sslctx),
+                                          *static_cast<const std::string*>(userp), error)
              ? CURLE_OK
              : CURLE_SSL_CACERT_BADFILE;
 }
@@ -100,7 +103,10 @@ std::size_t collect(char* p, std::size_t n, std::size_t m, void* out) {
 Result post(const Endpoints& endpoints, const std::string& fields, bool refreshing,
             std::string_view previousRefresh) {
   if (!safeAddress(endpoints.tokenUrl))
-    return {false, {}, "トークンの取得先は https:// で始まるアドレスでなければなりません: " + endpoints.tokenUrl};
+    return {
+        false,
+        {},
+        "トークンの取得先は https:// で始まるアドレスでなければなりません: " + endpoints.tokenUrl};
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   CURL* c = curl_easy_init();
@@ -138,16 +144,18 @@ Result post(const Endpoints& endpoints, const std::string& fields, bool refreshi
   if (rc != CURLE_OK) {
     if (std::string why = mail::net::fRefusedCertificateText(host); !why.empty())
       return {false, {}, "トークンを受け取れません: " + why};
-    return {false, {},
-            "トークンの取得先に接続できません (" + host + "): " +
-                mail::net::fPlainTlsDetail(errbuf[0] ? errbuf : curl_easy_strerror(rc))};
+    return {false,
+            {},
+            "トークンの取得先に接続できません (" + host +
+                "): " + mail::net::fPlainTlsDetail(errbuf[0] ? errbuf : curl_easy_strerror(rc))};
   }
   return fReadTokenAnswer(status, body, now(), refreshing, previousRefresh);
 }
 
 std::string page(std::string_view message) {
   std::string html =
-      "<!DOCTYPE html><html lang=\"ja\"><head><meta charset=\"utf-8\"><title>Quillbrook</title></head>"
+      "<!DOCTYPE html><html lang=\"ja\"><head><meta "
+      "charset=\"utf-8\"><title>Quillbrook</title></head>"
       "<body><p>";
   for (char c : message) html += c == '<' ? "&lt;" : c == '&' ? "&amp;" : std::string(1, c);
   html += "</p></body></html>";
@@ -167,7 +175,8 @@ void answer(int fd, int code, std::string_view message) {
 
 std::string fRandomText(std::size_t bytes) {
   std::string raw(bytes, '\0');
-  if (RAND_bytes(reinterpret_cast<unsigned char*>(raw.data()), static_cast<int>(raw.size())) != 1) return "";
+  if (RAND_bytes(reinterpret_cast<unsigned char*>(raw.data()), static_cast<int>(raw.size())) != 1)
+    return "";
   return text::base64(raw, true);
 }
 
@@ -180,17 +189,21 @@ std::string fChallengeOf(std::string_view verifier) {
 
 std::string fCheckEndpoints(const Endpoints& e) {
   if (e.clientId.empty())
-    return "クライアント ID が設定されていません。プロバイダの開発者向けページでデスクトップ アプリとして登録し、"
-           "受け取ったクライアント ID をアカウント設定に入力してください (使い方の「OAuth 2.0 でサインインする」)";
+    return "クライアント ID が設定されていません。プロバイダの開発者向けページでデスクトップ "
+           "アプリとして登録し、"
+           "受け取ったクライアント ID をアカウント設定に入力してください (使い方の「OAuth 2.0 "
+           "でサインインする」)";
   if (e.authorizeUrl.empty() || e.tokenUrl.empty())
     return "認可とトークンのアドレスが設定されていません (アカウント設定の「プロバイダ」)";
   for (const std::string* url : {&e.authorizeUrl, &e.tokenUrl})
-    if (!safeAddress(*url)) return "認可とトークンのアドレスは https:// で始まるものにしてください: " + *url;
+    if (!safeAddress(*url))
+      return "認可とトークンのアドレスは https:// で始まるものにしてください: " + *url;
   return "";
 }
 
-std::string fAuthorizationUrl(const Endpoints& e, std::string_view redirectUri, std::string_view state,
-                              std::string_view challenge, std::string_view loginHint) {
+std::string fAuthorizationUrl(const Endpoints& e, std::string_view redirectUri,
+                              std::string_view state, std::string_view challenge,
+                              std::string_view loginHint) {
   std::string url = e.authorizeUrl;
   url += url.find('?') == std::string::npos ? '?' : '&';
   url += form({{"response_type", "code"},
@@ -212,10 +225,14 @@ std::optional<Redirect> fParseRedirect(std::string_view target) {
     const std::size_t eq = pair.find('=');
     const std::string name = unescape(pair.substr(0, eq));
     const std::string value = eq == std::string_view::npos ? "" : unescape(pair.substr(eq + 1));
-    if (name == "code") r.code = value;
-    else if (name == "state") r.state = value;
-    else if (name == "error") r.error = value;
-    else if (name == "error_description") r.description = value;
+    if (name == "code")
+      r.code = value;
+    else if (name == "state")
+      r.state = value;
+    else if (name == "error")
+      r.error = value;
+    else if (name == "error_description")
+      r.description = value;
   }
   if (r.code.empty() && r.error.empty()) return std::nullopt;
   return r;
@@ -224,10 +241,12 @@ std::optional<Redirect> fParseRedirect(std::string_view target) {
 std::string fRedirectProblem(const Redirect& r, std::string_view expectedState) {
   // The state is checked first: an answer that is not ours is not read any further.
   if (r.state != expectedState)
-    return "サインインの応答がこのサインインのものではありません (state が一致しません)。もう一度サインインしてください";
+    return "サインインの応答がこのサインインのものではありません (state "
+           "が一致しません)。もう一度サインインしてください";
   const std::string description =
       r.description.empty() ? "" : ": " + mail::net::fCleanServerText(r.description);
-  if (r.error == "access_denied") return "サインインが拒否されました (access_denied" + description + ")";
+  if (r.error == "access_denied")
+    return "サインインが拒否されました (access_denied" + description + ")";
   if (!r.error.empty())
     return "プロバイダがエラーを返しました: " + mail::net::fCleanServerText(r.error) + description;
   return "";
@@ -310,7 +329,8 @@ bool Flow::start(std::string& error) {
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof a;
   if (listen_ < 0 || ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::listen(listen_, 8) != 0 || ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+      ::listen(listen_, 8) != 0 ||
+      ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
     error = "サインインの応答を待つポートを開けません: " + std::string(std::strerror(errno));
     return false;
   }
@@ -330,9 +350,11 @@ std::optional<Redirect> Flow::takeRequest(int fd) {
   std::string request;
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(kRequestSeconds);
   while (request.find("\r\n\r\n") == std::string::npos && request.size() < kMaxRequest) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
     pollfd p{fd, POLLIN, 0};
-    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
+    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+      return std::nullopt;
     char buf[4096];
     const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
     if (n <= 0) break;
@@ -351,8 +373,10 @@ std::optional<Redirect> Flow::takeRequest(int fd) {
     return std::nullopt;
   }
   const std::string problem = fRedirectProblem(*redirect, state_);
-  answer(fd, 200, problem.empty() ? "サインインの応答を受け取りました。このページを閉じて Quillbrook に戻ってください。"
-                                  : "サインインできませんでした: " + problem);
+  answer(fd, 200,
+         problem.empty()
+             ? "サインインの応答を受け取りました。このページを閉じて Quillbrook に戻ってください。"
+             : "サインインできませんでした: " + problem);
   return redirect;
 }
 
@@ -361,9 +385,12 @@ Result Flow::wait(std::chrono::milliseconds timeout) {
   const auto until = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     if (cancelled_) return {false, {}, "サインインを取り消しました"};
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
     if (left.count() <= 0)
-      return {false, {}, "ブラウザからの応答がないまま時間切れになりました。もう一度サインインしてください"};
+      return {false,
+              {},
+              "ブラウザからの応答がないまま時間切れになりました。もう一度サインインしてください"};
     pollfd p[2] = {{listen_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
     if (::poll(p, 2, static_cast<int>(std::min<long long>(left.count(), 1000))) <= 0) continue;
     if (p[1].revents) continue;  // cancelled: said above
@@ -375,7 +402,8 @@ Result Flow::wait(std::chrono::milliseconds timeout) {
     // One answer only: whatever it says, nobody else is listened to.
     ::close(listen_);
     listen_ = -1;
-    if (std::string problem = fRedirectProblem(*redirect, state_); !problem.empty()) return {false, {}, problem};
+    if (std::string problem = fRedirectProblem(*redirect, state_); !problem.empty())
+      return {false, {}, problem};
     return fExchangeCode(endpoints_, redirect->code, verifier_, redirect_);
   }
 }

@@ -31,7 +31,8 @@ struct Result {
 
 // Said when a refresh token is refused for good (revoked, expired).
 inline constexpr std::string_view kSignInAgain =
-    "サインインの有効期限が切れたか、取り消されました。アカウント設定の「サインイン…」からもう一度サインインしてください";
+    "サインインの有効期限が切れたか、取り消されました。アカウント設定の「サインイン…」からもう一度"
+    "サインインしてください";
 
 // Random URL-safe text from `bytes` random bytes (state, code verifier).
 std::string fRandomText(std::size_t bytes);

@@ -24,13 +24,14 @@ class OAuthWire : public qbtest::ServerTest {
   }
   std::string receive(const std::string& token) {
     mail::BearerToken bearer(token);
-    auto r = mail::RcvMail(servers->popServer(), "alice", "not-the-password", "SAVEALL", "<" + inbox.str());
+    auto r = mail::RcvMail(servers->popServer(), "alice", "not-the-password", "SAVEALL",
+                           "<" + inbox.str());
     return std::holds_alternative<std::string>(r) ? std::get<std::string>(r) : "received";
   }
   mail::SendStatus send(const std::string& token) {
     mail::BearerToken bearer(token);
-    return mail::SendMailEx("", servers->smtpServer(), "bob@example.com", "alice@example.com", "t", "b", "",
-                            "alice", "not-the-password");
+    return mail::SendMailEx("", servers->smtpServer(), "bob@example.com", "alice@example.com", "t",
+                            "b", "", "alice", "not-the-password");
   }
   std::string log() const { return fsutil::fReadFile(servers->dir + "/dovecot.log").value_or(""); }
   qbtest::TempDir inbox{"qbo"};
@@ -38,7 +39,8 @@ class OAuthWire : public qbtest::ServerTest {
 
 TEST_F(OAuthWire, SignsInWithTheMechanismTheServerOffersAlsoFromTheCommandLine) {
   if (fNotStarted()) return;
-  for (auto [offered, used] : {std::pair{"xoauth2", "XOAUTH2"}, {"oauthbearer", "OAUTHBEARER"},
+  for (auto [offered, used] : {std::pair{"xoauth2", "XOAUTH2"},
+                               {"oauthbearer", "OAUTHBEARER"},
                                {"xoauth2 oauthbearer", "OAUTHBEARER"}}) {
     SCOPED_TRACE(offered);
     start(offered);
@@ -51,24 +53,28 @@ TEST_F(OAuthWire, SignsInWithTheMechanismTheServerOffersAlsoFromTheCommandLine) 
   }
   // The tool takes the token from QB_MAIL_OAUTH2_TOKEN; the password argument is ignored.
   const auto token = qbtest::fIssue(*servers, "alice");
-  const std::string run = "QB_MAIL_CA=" + servers->caFile + " QB_MAIL_OAUTH2_TOKEN=" + token.access + " " +
-                          QB_MAIL_CLI + " ";
-  const std::string host = "127.0.0.1:";
-  EXPECT_EQ(std::system((run + "send '' " + host + std::to_string(servers->smtp) +
-                         " bob@example.com alice@example.com s b '' alice wrong >/dev/null").c_str()), 0);
+  const std::string run = "QB_MAIL_CA=" + servers->caFile +
+                          " QB_MAIL_OAUTH2_TOKEN=" + token.access + " " + QB_MAIL_CLI + " ";
+  const std::string at = " 127.0.0.1:";
+  const std::string send = run + "send ''" + at + std::to_string(servers->smtp) +
+                           " bob@example.com alice@example.com s b '' alice wrong >/dev/null";
+  EXPECT_EQ(std::system(send.c_str()), 0);
   EXPECT_EQ(servers->stored("bob").size(), 2u);
   servers->seed("alice", "Subject: two\n\nbody\n");
   const std::string out = inbox.str() + "/out";
-  std::system((run + "receive " + host + std::to_string(servers->pop3) + " alice wrong SAVEALL " + inbox.str() +
-               " >" + out).c_str());
+  const std::string receive = run + "receive" + at + std::to_string(servers->pop3) +
+                              " alice wrong SAVEALL " + inbox.str() + " >" + out;
+  std::system(receive.c_str());
   EXPECT_EQ(fsutil::fReadFile(out).value_or("").find("[\"" + inbox.str()), 0u);
 }
 
 TEST_F(OAuthWire, ATokenIsRefusedInWordsAndNeverCrossesAClearLink) {
   if (fNotStarted()) return;
   // The standard servers take passwords only; a clear link takes no token at all.
-  EXPECT_NE(receive("at-secret").find("(OAUTHBEARER, XOAUTH2) に対応していません"), std::string::npos);
-  EXPECT_NE(send("at-secret").text.find("(OAUTHBEARER, XOAUTH2) に対応していません"), std::string::npos);
+  EXPECT_NE(receive("at-secret").find("(OAUTHBEARER, XOAUTH2) に対応していません"),
+            std::string::npos);
+  EXPECT_NE(send("at-secret").text.find("(OAUTHBEARER, XOAUTH2) に対応していません"),
+            std::string::npos);
   {
     mail::SecurityChoice clear(mail::Security::None);
     EXPECT_NE(receive("at-secret").find("暗号化した接続でしか"), std::string::npos);
@@ -82,11 +88,14 @@ TEST_F(OAuthWire, ATokenIsRefusedInWordsAndNeverCrossesAClearLink) {
   qbtest::fTokenAdmin(*servers, "revoke", "token=" + revoked.refresh);
   const auto expired = qbtest::fIssue(*servers, "alice");
   qbtest::fTokenAdmin(*servers, "expire", "token=" + expired.access);
-  for (const std::string& token : {revoked.access, expired.access, qbtest::fIssue(*servers, "bob").access}) {
+  for (const std::string& token :
+       {revoked.access, expired.access, qbtest::fIssue(*servers, "bob").access}) {
     const std::string text = receive(token);
     EXPECT_TRUE(mail::fIsTokenRefusal(text) && text.find("POP3: ") == 0) << text;
     // Both servers' reasons (base64 JSON) come out decoded.
-    EXPECT_NE(text.find("期限が切れたか、取り消されたトークンです (invalid_token)"), std::string::npos) << text;
+    EXPECT_NE(text.find("期限が切れたか、取り消されたトークンです (invalid_token)"),
+              std::string::npos)
+        << text;
     const auto sent = send(token);
     EXPECT_TRUE(!sent.sent && mail::fIsTokenRefusal(sent.text)) << sent.text;
     EXPECT_NE(sent.text.find("(invalid_token)"), std::string::npos) << sent.text;

@@ -30,10 +30,17 @@ class OAuthAccount : public receive_test::ProgramDir {
     s.smtpPort = std::to_string(servers->smtp);
     s.user = "alice";
     s.auth = accountsettings::Auth::OAuth2;
-    s.oauth = {"custom", servers->tokenUrl("/authorize"), servers->tokenUrl("/token"), "mail", "qb-test-client", "", ""};
+    s.oauth = {"custom",
+               servers->tokenUrl("/authorize"),
+               servers->tokenUrl("/token"),
+               "mail",
+               "qb-test-client",
+               "",
+               ""};
     ASSERT_TRUE(accountsettings::fSave(account, s));
     signedIn = qbtest::fIssue(*servers, "alice");
-    ASSERT_TRUE(signin::fKeepSignIn(account, {signedIn.access, signedIn.refresh, std::time(nullptr) + 3600}));
+    ASSERT_TRUE(signin::fKeepSignIn(
+        account, {signedIn.access, signedIn.refresh, std::time(nullptr) + 3600}));
     servers->seed("alice", "Subject: one\n\nbody\n");
   }
 
@@ -43,7 +50,8 @@ class OAuthAccount : public receive_test::ProgramDir {
     return receive::fReceiveAll({{1, "alice", account}}, settingIni_, desktop);
   }
   compose::SendResult send() {
-    return compose::fSend(dir_ / "send.log", account, {"bob@example.com", "", "", "by token", "body\r\n", {}});
+    return compose::fSend(dir_ / "send.log", account,
+                          {"bob@example.com", "", "", "by token", "body\r\n", {}});
   }
 
   std::unique_ptr<qbtest::MailServers> servers;

@@ -51,7 +51,8 @@ QGroupBox* frmSet::fBuildSignInBox(QWidget* page) {
   auto* row = new QHBoxLayout;
   cmdSignIn_ = new QPushButton("サインイン…", fraOAuth_);
   cmdSignIn_->setObjectName("cmdSignIn");
-  cmdSignIn_->setToolTip("ブラウザでプロバイダのページを開きます。そこでサインインして許可してください");
+  cmdSignIn_->setToolTip(
+      "ブラウザでプロバイダのページを開きます。そこでサインインして許可してください");
   cmdSignInCancel_ = new QPushButton("キャンセル", fraOAuth_);
   cmdSignInCancel_->setObjectName("cmdSignInCancel");
   row->addWidget(cmdSignIn_);
@@ -91,7 +92,8 @@ void frmSet::sLoadSignIn(const accountsettings::AccountSettings& s) {
 }
 
 void frmSet::sSaveSignIn(accountsettings::AccountSettings& s) const {
-  s.auth = cboAuth_->currentIndex() == 1 ? accountsettings::Auth::OAuth2 : accountsettings::Auth::Password;
+  s.auth = cboAuth_->currentIndex() == 1 ? accountsettings::Auth::OAuth2
+                                         : accountsettings::Auth::Password;
   const int index = cboOAuthProvider_->currentIndex();
   const bool custom = index >= customIndex();
   s.oauth.provider = custom ? std::string(signin::kCustomProvider) : signin::fProviders()[index].id;
@@ -129,8 +131,9 @@ void frmSet::sShowSignInState() {
   if (waiting) return;  // the label says what the flow does
   lblSignIn_->setStyleSheet(refreshToken_.empty() ? "color: #c00000;" : "");
   lblSignIn_->setText(!signedIn_.access.empty() ? "サインインしました (OK で保存します)"
-                      : refreshToken_.empty()   ? "サインインが必要です。「サインイン…」を押してください"
-                                                : "サインイン済みです");
+                      : refreshToken_.empty()
+                          ? "サインインが必要です。「サインイン…」を押してください"
+                          : "サインイン済みです");
 }
 
 void frmSet::cmdSignIn_Click() {
@@ -149,13 +152,16 @@ void frmSet::cmdSignIn_Click() {
   signInThread_ = std::thread([this, flow] {
     const signin::Result result = flow->wait(kSignInWait);
     // Dropped unless the dialog still lives; it cancels and waits for this thread first.
-    QMetaObject::invokeMethod(this, [this, result] { sSignInDone(result); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, result] { sSignInDone(result); }, Qt::QueuedConnection);
   });
   const QString url = qs(flow->authorizationUrl());
   lblSignIn_->setStyleSheet("");
   lblSignIn_->setText(QDesktopServices::openUrl(QUrl(url, QUrl::StrictMode))
                           ? "ブラウザでサインインして許可してください。応答を待っています…"
-                          : "ブラウザを開けませんでした。次のアドレスをブラウザで開いてください (応答を待っています…):\n" + url);
+                          : "ブラウザを開けませんでした。次のアドレスをブラウザで開いてください "
+                            "(応答を待っています…):\n" +
+                                url);
 }
 
 void frmSet::cmdSignInCancel_Click() {
