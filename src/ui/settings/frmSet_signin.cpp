@@ -66,13 +66,14 @@ QGroupBox* frmSet::fBuildSignInBox(QWidget* page) {
   form->addRow(lblSignIn_);
   connect(cmdSignIn_, &QPushButton::clicked, this, &frmSet::cmdSignIn_Click);
   connect(cmdSignInCancel_, &QPushButton::clicked, this, &frmSet::cmdSignInCancel_Click);
-  connect(cboAuth_, &QComboBox::currentIndexChanged, this, [this] {
-    // Choosing OAuth 2.0 for a known address picks its provider.
-    if (cboAuth_->currentIndex() == 1 && refreshToken_.empty())
+  // Choosing OAuth 2.0 for a known address picks its provider (the user's choice only:
+  // loading keeps what is stored).
+  connect(cboAuth_, &QComboBox::activated, this, [this](int index) {
+    if (index == 1 && refreshToken_.empty())
       if (const auto* p = signin::fProviderForAddress(ss(txt_[1]->text())))
         cboOAuthProvider_->setCurrentIndex(static_cast<int>(p - signin::fProviders().data()));
-    sShowSignInState();
   });
+  connect(cboAuth_, &QComboBox::currentIndexChanged, this, [this] { sShowSignInState(); });
   connect(cboOAuthProvider_, &QComboBox::currentIndexChanged, this, [this] { sShowSignInState(); });
   return fraOAuth_;
 }
