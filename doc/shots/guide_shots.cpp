@@ -4,6 +4,8 @@
 // quillbrook-guide-shots --check PICTURE_DIR to fail when a window no longer looks like
 // its picture in the guide (the test run does this, so a changed window gets new pictures).
 #include <QApplication>
+#include <QDesktopServices>
+#include <QUrl>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -225,6 +227,14 @@ void grabMessageBox(const char* name, const std::function<void()>& act) {
   act();
 }
 
+// Stands in for the user's browser while the sign-in picture is taken: the address is
+// noted, nothing opens.
+class QuietBrowser : public QObject {
+  Q_OBJECT
+ public slots:
+  void open(const QUrl&) {}
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -282,6 +292,34 @@ int main(int argc, char** argv) {
     fs::remove_all(other);
   }
   {
+    // OAuth 2.0 for a Gmail address: the dialog, then waiting for the browser's answer.
+    accountsettings::AccountSettings s = accountsettings::fLoad(account);
+    s.address = "taro.yamada@gmail.com";
+    s.user = s.address;
+    s.pass.clear();
+    s.smtpHost = "smtp.gmail.com";
+    s.smtpPort = "465";
+    s.pop3Host = "pop.gmail.com";
+    s.pop3Port = "995";
+    s.auth = accountsettings::Auth::OAuth2;
+    s.oauth.provider = "google";
+    s.oauth.clientId = "123456789012-example.apps.googleusercontent.com";
+    const fs::path other = mailstore::fAccountFolder(mailstore::fAccountPrefix(program), 2);
+    fs::create_directories(other);
+    accountsettings::fSave(other, s);
+    frmSet dialog(other, QString::fromUtf8("Gmail"));
+    dialog.show();
+    settle();
+    save(dialog.grab(), "oauth.png");
+    QuietBrowser browser;
+    QDesktopServices::setUrlHandler("https", &browser, "open");
+    dialog.findChild<QPushButton*>("cmdSignIn")->click();
+    settle();
+    save(dialog.grab(), "oauth-waiting.png");
+    QDesktopServices::unsetUrlHandler("https");
+    fs::remove_all(other);
+  }
+  {
     frmSetC dialog(program / "setting.ini");
     dialog.show();
     settle();
@@ -334,3 +372,5 @@ int main(int argc, char** argv) {
   }
   return 0;
 }
+
+#include "guide_shots.moc"

@@ -13,6 +13,7 @@
 #include "compose/outgoing_file.h"
 #include "mail/mail.h"
 #include "receive/receive.h"
+#include "signin/accounttoken.h"
 #include "store/accountsettings.h"
 #include "store/charset.h"
 #include "store/fsutil.h"
@@ -330,10 +331,14 @@ SendResult fSend(const fs::path& logFile, const fs::path& accountFolder, const D
   } catch (const std::system_error&) {
     // No thread to spare: the copy is written after the send instead.
   }
-  mail::SendStatus status = mail::SendMailEx(
-      mailstore::fUtf8(logFile), server, fRecipientList(draft), sender, draft.subject, draft.body,
-      joinTab(draft.attachments), smtpUser, smtpPass, progress,
-      {draft.inReplyTo, draft.references});
+  mail::SendStatus status = signin::fWithAccountSignIn(
+      accountFolder,
+      [&] {
+        return mail::SendMailEx(mailstore::fUtf8(logFile), server, fRecipientList(draft), sender, draft.subject,
+                                draft.body, joinTab(draft.attachments), smtpUser, smtpPass, progress,
+                                {draft.inReplyTo, draft.references});
+      },
+      [](const std::string& why) { return mail::SendStatus{false, "送信に失敗しました: " + why}; });
   const Prepared prepared = copy.valid()  ? copy.get()
                             : status.sent ? prepare(accountFolder, Box::Sent, draft)
                                           : Prepared{};

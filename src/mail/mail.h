@@ -74,6 +74,26 @@ class SecurityChoice {
   Security previous_;
 };
 
+// An OAuth 2.0 access token to sign in with. While an object lives, RcvMail and
+// SendMailEx called on this thread sign in with it instead of the password: SASL
+// OAUTHBEARER or XOAUTH2 (RFC 7628), whichever the server lists (OAUTHBEARER first), and
+// only over TLS, whatever Security says. Empty: the password, as usual.
+class BearerToken {
+ public:
+  explicit BearerToken(std::string_view token);
+  ~BearerToken();
+  BearerToken(const BearerToken&) = delete;
+  BearerToken& operator=(const BearerToken&) = delete;
+  static std::string fCurrent();
+
+ private:
+  std::string previous_;
+};
+// Failure texts of RcvMail and SendMailEx that say the server refused the access token
+// carry these words, so that a caller can get a fresh token and try once more.
+inline constexpr std::string_view kTokenRefused = "アクセストークンを受け付けませんでした";
+bool fIsTokenRefusal(std::string_view text);
+
 // What a server shows of itself at the TLS handshake.
 struct ServerCertificate {
   std::string fingerprint;  // SHA-256, "AB:CD:…"

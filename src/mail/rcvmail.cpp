@@ -23,6 +23,7 @@
 
 #include "mail/mail.h"
 #include "mail/netconn.h"
+#include "mail/oauthsasl.h"
 #include "mail/uidlstore.h"
 #include "store/fsutil.h"
 #include "store/text.h"
@@ -308,6 +309,34 @@ class Pop3Session {
     if (line.compare(0, 3, "+OK") == 0) broken_ = true;  // no login took place: out of step
     return false;
   }
+  // One step of a SASL exchange that may end at once: +OK (done), "+ " (the server's
+  // text in `words`, the exchange goes on) or -ERR.
+  enum class Step { Done, More, Refused };
+  Step saslStep(const std::string& line, std::string& words) {
+    if (!conn_.writeAll(line + "\r\n")) {
+      words = conn_.error();
+      broken_ = true;
+      return Step::Refused;
+    }
+    std::string reply;
+    if (!conn_.readLine(reply)) {
+      words = conn_.error();
+      broken_ = true;
+      return Step::Refused;
+    }
+    if (reply.compare(0, 3, "+OK") == 0) return Step::Done;
+    if (reply.compare(0, 2, "+ ") == 0 || reply == "+") {
+      words = reply.size() > 2 ? reply.substr(2) : "";
+      return Step::More;
+    }
+    if (reply.compare(0, 4, "-ERR") == 0) {
+      words = reply.substr(std::min<std::size_t>(reply.size(), 5));
+    } else {
+      words = "サーバの応答が不正です: " + net::fCleanServerText(reply);
+      broken_ = true;
+    }
+    return Step::Refused;
+  }
   bool multiline(std::string& out, std::string& words) {
     if (!conn_.readMultiline(out)) {
       words = conn_.error();
@@ -371,6 +400,10 @@ std::set<std::string> parseCapa(std::string_view text, std::set<std::string>& sa
   return caps;
 }
 
+constexpr const char* kTokenNeedsTls =
+    "OAuth 2.0 のサインインは暗号化した接続でしか行いません (アカウント設定の「受信の暗号化」)";
+constexpr const char* kNoOAuthMechanism =
+    "サーバが OAuth 2.0 のサインイン (OAUTHBEARER, XOAUTH2) に対応していません";
 constexpr const char* kNoStls =
     "サーバが暗号化 (STLS) に対応していないため、パスワードを送りません (アカウント設定の「受信の暗号化」)";
 
@@ -439,6 +472,7 @@ class Receiver {
       : cmd_(cmd), folder_(std::move(folder)), progress_(progress), savedHook_(saved) {}
 
   MailResult run(const std::string& host, int port, std::string_view user, std::string_view pass) {
+    token_ = BearerToken::fCurrent();
     UidlStore uidl(folder_, std::string(user) + "@" + host);
     uidl.load();
     MailWriter writer(folder_, uidl);
@@ -504,7 +538,8 @@ class Receiver {
     std::vector<Pop3Message> messages;
     // Only a link the user chose to leave in clear changes the login; to this machine
     // in clear it stays USER/PASS as before.
-    if (route != net::Route::Plain && caps.count("PIPELINING")) {
+    if (!token_.empty() && !conn.isTls()) return failText(kTokenNeedsTls, "");
+    if (route != net::Route::Plain && caps.count("PIPELINING") && token_.empty()) {
       // One flight: capabilities again (after STLS), login and both listings. Should the
       // login fail, the listings are refused and nothing else happens.
       std::string batch = capsStale ? "CAPA\r\n" : "";
@@ -520,7 +555,8 @@ class Receiver {
     } else {
       if (capsStale) caps = capabilities(pop);
       pipelining_ = caps.count("PIPELINING") != 0;
-      if (std::string err = login(pop, route == net::Route::Plain ? greeting : "", user, pass);
+      if (std::string err = token_.empty() ? login(pop, route == net::Route::Plain ? greeting : "", user, pass)
+                                           : bearerLogin(pop, user);
           !err.empty())
         return err;
       if (!pop.send(pipelining_ ? "UIDL\r\nLIST\r\n" : "UIDL\r\n", words)) return brokenText(words);
@@ -581,6 +617,40 @@ class Receiver {
       return loginFailure(pop, words);
     }
     return "";
+  }
+
+  // OAuth 2.0: OAUTHBEARER or XOAUTH2 with the access token, the initial response in the
+  // AUTH command when the line stays within POP3's 255 octets (RFC 5034), else after the
+  // server's empty challenge. A refusal comes as a challenge with the reason (base64
+  // JSON), which the client acknowledges before the final -ERR.
+  std::string bearerLogin(Pop3Session& pop, std::string_view user) {
+    const sasl::Mechanism mechanism = sasl::fChooseMechanism(saslMechanisms_);
+    if (mechanism == sasl::Mechanism::None) return failText(kNoOAuthMechanism, "");
+    const std::string auth = std::string("AUTH ") + sasl::fMechanismName(mechanism);
+    const std::string response = sasl::fInitialResponse(mechanism, sanitize(user), sanitize(token_));
+    std::string words;
+    using Step = Pop3Session::Step;
+    Step step = Step::Refused;
+    if (auth.size() + 1 + response.size() + 2 <= 255) {
+      step = pop.saslStep(auth + " " + response, words);
+    } else {
+      step = pop.saslStep(auth, words);
+      if (step == Step::More) step = pop.saslStep(response, words);
+    }
+    if (step == Step::Done) return "";
+    if (pop.broken()) return brokenText(words);
+    std::string reason = std::string(kTokenRefused);
+    if (step == Step::More) {
+      reason = sasl::fTokenFailureText(words);
+      step = pop.saslStep(sasl::fErrorAcknowledgement(mechanism), words);
+      if (pop.broken()) return brokenText(words);
+      if (step != Step::Refused) {
+        pop.markBroken();  // out of step: nothing more is said on this link
+        words.clear();
+      }
+    }
+    if (pop.closedAfterError()) return closedText(words);
+    return failText(reason, words);
   }
 
   // Calls `fn(number, rest)` for each "number SP rest" line of a listing.
@@ -811,6 +881,7 @@ class Receiver {
   bool pipelining_ = false;
   bool quitSent_ = false;
   std::set<std::string> saslMechanisms_;
+  std::string token_;  // OAuth 2.0 access token; empty: the password
   bool gotList_ = false;
   std::set<std::string> onServer_;
   std::vector<std::string> saved_;

@@ -16,12 +16,15 @@
 #include "mail/mail.h"
 #include "mail/mimebuild.h"
 #include "mail/netconn.h"
+#include "mail/oauthsasl.h"
 
 namespace mail {
 namespace {
 
 constexpr const char* kSent = "送信しました";
 constexpr const char* kFailed = "送信に失敗しました";
+constexpr const char* kNoOAuthMechanism =
+    "サーバが OAuth 2.0 のサインイン (OAUTHBEARER, XOAUTH2) に対応していません";
 
 // The message to upload: in memory, or (with attachments) in an unlinked scratch file so
 // that a large attachment is never held in memory in its base64 form.
@@ -103,14 +106,22 @@ bool buildMessage(const mime::Outgoing& mail, Message& message, std::string& err
   return true;
 }
 
-// Keeps the server's last refusal (4xx/5xx), else its last reply line: the words a
-// failure text quotes (the "221 Bye" after a refused RCPT says nothing).
+// What the server said that a failure text quotes.
+struct Replies {
+  std::string last;       // the last refusal (4xx/5xx), else the last reply line
+  std::string challenge;  // the last SASL challenge (334): an OAuth refusal's reason
+};
+
+// Keeps the server's last refusal, else its last reply line (the "221 Bye" after a
+// refused RCPT says nothing), and the last challenge.
 int debugTap(CURL*, curl_infotype type, char* data, std::size_t size, void* userp) {
   if (type != CURLINFO_HEADER_IN) return 0;
   std::string_view text(data, size);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
   if (auto nl = text.rfind('\n'); nl != std::string_view::npos) text.remove_prefix(nl + 1);
-  auto* reply = static_cast<std::string*>(userp);
+  auto* replies = static_cast<Replies*>(userp);
+  if (text.substr(0, 4) == "334 ") replies->challenge = std::string(text.substr(4));
+  std::string* reply = &replies->last;
   bool refusal = !text.empty() && (text[0] == '4' || text[0] == '5');
   bool keptRefusal = !reply->empty() && ((*reply)[0] == '4' || (*reply)[0] == '5');
   if (!text.empty() && (refusal || !keptRefusal)) *reply = std::string(text);
@@ -126,9 +137,9 @@ CURLcode prepareTls(CURL*, void* sslctx, void* userp) {
 }
 
 std::string failureText(CURLcode code, const std::string& host, int port, const char* errbuf,
-                        const std::string& reply) {
+                        const Replies& replies, bool bearer) {
   std::string detail = net::fPlainTlsDetail(errbuf[0] ? errbuf : curl_easy_strerror(code));
-  std::string words = net::fCleanServerText(reply);
+  std::string words = net::fCleanServerText(replies.last);
   std::string where = host + ":" + std::to_string(port);
   const std::string cut = "SMTPサーバとの接続が途中で切れました (" + detail + ")";
   switch (code) {
@@ -156,6 +167,11 @@ std::string failureText(CURLcode code, const std::string& host, int port, const 
       return std::string(kFailed) +
              ": SMTPサーバが暗号化 (STARTTLS) に対応していないため、送りません (アカウント設定の「送信の暗号化」)";
     case CURLE_LOGIN_DENIED:
+      if (bearer && replies.challenge.empty() && (words.empty() || words[0] == '2'))
+        return std::string(kFailed) + ": SMTP: " + kNoOAuthMechanism;
+      if (bearer)
+        return std::string(kFailed) + ": SMTP: " + sasl::fTokenFailureText(replies.challenge) +
+               (words.empty() ? "" : ": " + words);
       return std::string(kFailed) + ": SMTP: ログインを拒否されました (ユーザーIDとパスワードを確かめてください): " + words;
     default:
       break;
@@ -210,6 +226,10 @@ SendStatus send(std::string_view server, const mime::Outgoing& mail, const Messa
             std::string(kFailed) + ": SMTPサーバの指定が正しくありません: " + std::string(server)};
   const net::Route route = net::fRoute(host, port, settings.smtpsPort);
   const bool implicitTls = route == net::Route::Implicit;
+  const std::string bearer = withLogin && !user.empty() ? BearerToken::fCurrent() : "";
+  if (!bearer.empty() && route == net::Route::Plain)
+    return {false, std::string(kFailed) +
+                       ": OAuth 2.0 のサインインは暗号化した接続でしか行いません (アカウント設定の「送信の暗号化」)"};
   std::string domain = "localhost";
   if (auto at = mail.from.address.rfind('@'); at != std::string::npos) domain = mail.from.address.substr(at + 1);
   std::string hostPart = host.find(':') != std::string::npos ? "[" + host + "]" : host;
@@ -227,7 +247,7 @@ SendStatus send(std::string_view server, const mime::Outgoing& mail, const Messa
   for (const auto* list : {&mail.rcpt.to, &mail.rcpt.cc, &mail.rcpt.bcc})
     for (const auto& m : *list) rcpts = curl_slist_append(rcpts, ("<" + m.address + ">").c_str());
   Upload upload{message};
-  std::string reply;
+  Replies replies;
   char errbuf[CURL_ERROR_SIZE] = "";
   const long timeout = settings.timeoutSeconds > 0 ? settings.timeoutSeconds : 60;
 
@@ -251,20 +271,25 @@ SendStatus send(std::string_view server, const mime::Outgoing& mail, const Messa
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
   curl_easy_setopt(c, CURLOPT_VERBOSE, 1L);
   curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, debugTap);
-  curl_easy_setopt(c, CURLOPT_DEBUGDATA, &reply);
+  curl_easy_setopt(c, CURLOPT_DEBUGDATA, &replies);
   curl_easy_setopt(c, CURLOPT_SSL_CTX_FUNCTION, prepareTls);
   curl_easy_setopt(c, CURLOPT_SSL_CTX_DATA, &host);
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 0L);  // checked by prepareTls's verification
   std::string userText(user), passText(pass);
-  if (withLogin && !userText.empty()) {
+  if (!bearer.empty()) {
+    // The token instead of the password, by OAUTHBEARER or XOAUTH2 only.
+    curl_easy_setopt(c, CURLOPT_USERNAME, userText.c_str());
+    curl_easy_setopt(c, CURLOPT_XOAUTH2_BEARER, bearer.c_str());
+    curl_easy_setopt(c, CURLOPT_LOGIN_OPTIONS, "AUTH=OAUTHBEARER;AUTH=XOAUTH2");
+  } else if (withLogin && !userText.empty()) {
     curl_easy_setopt(c, CURLOPT_USERNAME, userText.c_str());
     curl_easy_setopt(c, CURLOPT_PASSWORD, passText.c_str());
   }
   // STARTTLS is a must unless the user chose a clear link, or the server is this machine
   // (where it is used when offered). In clear libcurl prefers CRAM-MD5 to PLAIN/LOGIN.
   if (!implicitTls) {
-    long useSsl = route == net::Route::Plain              ? CURLUSESSL_NONE
-                  : route == net::Route::StartTlsIfOffered ? CURLUSESSL_TRY
+    long useSsl = route == net::Route::Plain                                  ? CURLUSESSL_NONE
+                  : route == net::Route::StartTlsIfOffered && bearer.empty() ? CURLUSESSL_TRY
                                                            : CURLUSESSL_ALL;
     curl_easy_setopt(c, CURLOPT_USE_SSL, useSsl);
   }
@@ -279,7 +304,7 @@ SendStatus send(std::string_view server, const mime::Outgoing& mail, const Messa
   curl_easy_setopt(c, CURLOPT_XFERINFODATA, nullptr);
   curl_easy_setopt(c, CURLOPT_NOPROGRESS, 1L);
   if (rc == CURLE_OK) return {true, kSent};
-  return {false, failureText(rc, host, port, errbuf, reply)};
+  return {false, failureText(rc, host, port, errbuf, replies, !bearer.empty())};
 }
 
 SendStatus sendMail(std::string_view logFile, std::string_view server, std::string_view recipients,

@@ -10,6 +10,7 @@
 #include "receive/filer.h"
 #include "receive/notice.h"
 #include "receive/rules.h"
+#include "signin/accounttoken.h"
 #include "store/accountsettings.h"
 #include "store/iconbatch.h"
 #include "store/mailstore.h"
@@ -317,6 +318,8 @@ AccountRun fReceiveAccount(const AccountRef& account, const fs::path& settingIni
   mail::SecurityChoice security(fMailSecurity(accountsettings::fLoad(account.folder).pop3Security));
   mail::MailResult result;
   try {
+    // An OAuth 2.0 account signs in with its access token (signin::fRcvMail).
+    signin::AccountScope signIn(account.folder);
     result = rcvMail(server, user, pass, command, "<" + mailstore::fUtf8(inbox), progress,
                      [&filing](const std::string& path, std::string_view bytes) { filing.sSaved(path, bytes); });
   } catch (const std::exception&) {

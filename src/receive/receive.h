@@ -11,6 +11,7 @@
 #include "mail/mail.h"
 #include "receive/desktop.h"
 #include "receive/rules.h"
+#include "signin/accounttoken.h"
 #include "store/accountsettings.h"
 #include "store/mod_ini.h"
 
@@ -114,7 +115,7 @@ mail::Security fMailSecurity(accountsettings::Security security);
 AccountRun fReceiveAccount(const AccountRef& account, const std::filesystem::path& settingIni,
                            std::string_view speechSenders, DesktopServices& desktop,
                            const StatusFn& status = {}, const mail::Progress& progress = {},
-                           const RcvMailFn& rcvMail = mail::RcvMail,
+                           const RcvMailFn& rcvMail = signin::fRcvMail,
                            const ReadMailFn& readMail = {});
 
 struct AllRun {
@@ -131,7 +132,7 @@ struct AllRun {
 // the others.
 AllRun fReceiveAll(const std::vector<AccountRef>& accounts, const std::filesystem::path& settingIni,
                    DesktopServices& desktop, const StatusFn& status = {},
-                   const mail::Progress& progress = {}, const RcvMailFn& rcvMail = mail::RcvMail,
+                   const mail::Progress& progress = {}, const RcvMailFn& rcvMail = signin::fRcvMail,
                    const ReadMailFn& readMail = {});
 
 }  // namespace receive

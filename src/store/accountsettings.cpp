@@ -6,6 +6,7 @@
 #include "store/mailstore.h"
 #include "store/mod_ini.h"
 #include "store/modCommon.h"
+#include "store/text.h"
 
 namespace accountsettings {
 namespace {
@@ -91,6 +92,14 @@ AccountSettings fLoad(const std::filesystem::path& accountFolder) {
   s.smtpLogin = login == 0 ? SmtpLogin::None : login == 2 ? SmtpLogin::Own : SmtpLogin::SameAsReceiving;
   s.smtpUser = fGetAccountValue(accountFolder, "SMTPUser");
   s.smtpPass = fGetAccountValue(accountFolder, "SMTPPass");
+  s.auth = text::lower(ini.fGet("Mail", kAuthKey).value_or("")) == "oauth2" ? Auth::OAuth2 : Auth::Password;
+  s.oauth.provider = ini.fGet("Mail", "OAuthProvider").value_or("");
+  s.oauth.authorizeUrl = ini.fGet("Mail", "OAuthAuthorize").value_or("");
+  s.oauth.tokenUrl = ini.fGet("Mail", "OAuthToken").value_or("");
+  s.oauth.scope = ini.fGet("Mail", "OAuthScope").value_or("");
+  s.oauth.clientId = ini.fGet("Mail", "OAuthClientID").value_or("");
+  s.oauth.clientSecret = fGetAccountValue(accountFolder, "OAuthClientSecret");
+  s.oauth.refreshToken = fGetAccountValue(accountFolder, kOAuthRefreshKey);
   return s;
 }
 
@@ -125,6 +134,24 @@ bool fSave(const std::filesystem::path& accountFolder, const AccountSettings& s)
     put("SMTPUser", s.smtpUser);
     put("SMTPPass", s.smtpPass);
   }
+  // Password accounts that never chose keep their files as they were.
+  if (s.auth == Auth::OAuth2 || ini.fGet("Mail", kAuthKey)) {
+    ini.sSet("Mail", kAuthKey, s.auth == Auth::OAuth2 ? "OAUTH2" : "PASSWORD");
+    ini.sSet("Mail", "OAuthProvider", s.oauth.provider);
+    ini.sSet("Mail", "OAuthAuthorize", s.oauth.authorizeUrl);
+    ini.sSet("Mail", "OAuthToken", s.oauth.tokenUrl);
+    ini.sSet("Mail", "OAuthScope", s.oauth.scope);
+    ini.sSet("Mail", "OAuthClientID", s.oauth.clientId);
+    put("OAuthClientSecret", s.oauth.clientSecret);
+    put(kOAuthRefreshKey, s.oauth.refreshToken);
+  }
+  return ini.fSave(path);
+}
+
+bool fSaveRefreshToken(const std::filesystem::path& accountFolder, std::string_view token) {
+  auto path = accountFolder / "set.ini";
+  auto ini = mod_ini::IniFile::fLoad(path);
+  ini.sSet("Mail", kOAuthRefreshKey, modCommon::fEncodeSetting(token, modCommon::kSettingKey));
   return ini.fSave(path);
 }
 

@@ -17,6 +17,18 @@ enum class Security { Standard, Tls, StartTls, None };
 // Which login sending uses ("SMTPAuth"): none, the receiving one (the missing key), or
 // the account's own sending ID and password.
 enum class SmtpLogin { None, SameAsReceiving, Own };
+// How the account signs in ("Auth"): its password (the missing key) or OAuth 2.0.
+enum class Auth { Password, OAuth2 };
+
+// OAuth 2.0 sign-in of an account. The provider is a preset's id or "custom", whose
+// endpoints and scope are the account's own. The refresh token is scrambled in set.ini
+// like the password; the access token is never stored.
+struct OAuthSettings {
+  std::string provider;
+  std::string authorizeUrl, tokenUrl, scope;  // "custom" only
+  std::string clientId, clientSecret;         // the secret scrambled
+  std::string refreshToken;                   // empty: the account needs to sign in
+};
 
 struct AccountSettings {
   std::string account, address, name;
@@ -31,6 +43,8 @@ struct AccountSettings {
   Security pop3Security = Security::Standard, smtpSecurity = Security::Standard;
   SmtpLogin smtpLogin = SmtpLogin::SameAsReceiving;
   std::string smtpUser, smtpPass;  // scrambled in set.ini like "User"/"Pass"
+  Auth auth = Auth::Password;
+  OAuthSettings oauth;
 };
 
 // The user and password sending logs in with (both empty: no login).
@@ -47,9 +61,14 @@ inline constexpr std::string_view kSmtpCertPinKey = "SMTPCertPin";
 inline constexpr std::string_view kPop3SecurityKey = "POP3Security";
 inline constexpr std::string_view kSmtpSecurityKey = "SMTPSecurity";
 
+inline constexpr std::string_view kAuthKey = "Auth";
+inline constexpr std::string_view kOAuthRefreshKey = "OAuthRefresh";
+
 AccountSettings fLoad(const std::filesystem::path& accountFolder);
 // Writes every key ("Distribute" even when empty). False when a write failed.
 bool fSave(const std::filesystem::path& accountFolder, const AccountSettings& settings);
+// Writes the refresh token alone (after a sign-in or when it was refused for good).
+bool fSaveRefreshToken(const std::filesystem::path& accountFolder, std::string_view token);
 
 // "host" or "host" + separator + port; an empty port leaves the host alone.
 std::string fJoinServer(std::string_view host, std::string_view port, char separator);

@@ -48,4 +48,26 @@ std::string hex(std::string_view bytes) {
   return out;
 }
 
+std::string base64(std::string_view bytes, bool url) {
+  const char* alphabet = url ? "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"
+                             : "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    const unsigned n = static_cast<unsigned char>(bytes[i]) << 16 |
+                       static_cast<unsigned char>(bytes[i + 1]) << 8 | static_cast<unsigned char>(bytes[i + 2]);
+    for (int shift : {18, 12, 6, 0}) out += alphabet[(n >> shift) & 63];
+  }
+  if (const std::size_t rest = bytes.size() - i; rest > 0) {
+    unsigned n = static_cast<unsigned char>(bytes[i]) << 16;
+    if (rest == 2) n |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    out += alphabet[(n >> 18) & 63];
+    out += alphabet[(n >> 12) & 63];
+    if (rest == 2) out += alphabet[(n >> 6) & 63];
+    if (!url) out += rest == 2 ? "=" : "==";
+  }
+  return out;
+}
+
 }  // namespace text

@@ -3,8 +3,9 @@
 #include "mail/mail.h"
 // Real mail servers on loopback for the mail tests and benchmarks: dovecot (POP3 with
 // STLS, and POP3S) and an aiosmtpd sink (STARTTLS and implicit TLS, AUTH) that delivers
-// into dovecot's Maildirs. Each gets free ports, a throwaway CA and a certificate for
-// localhost made at start, all inside one short temporary folder that is removed at the end.
+// into dovecot's Maildirs, and on request a token service for OAuth 2.0. Each gets free
+// ports, a throwaway CA and a certificate for localhost made at start, all inside one
+// short temporary folder that is removed at the end.
 // Header-only so tests and benchmarks share it without a library of their own.
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -46,6 +47,14 @@ class MailServers {
   // Users of both servers: name, password.
   static inline const std::vector<std::pair<std::string, std::string>> kUsers = {
       {"alice", "secret"}, {"bob", "hunter2"}, {"carol", "c4r0l!"}};
+
+  // The OAuth 2.0 mechanisms both servers offer ("xoauth2 oauthbearer"), checked with
+  // the token service on port tokenService; empty: passwords only.
+  std::string oauthMechanisms;
+  int tokenService = 0;
+  std::string tokenUrl(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(tokenService) + path;
+  }
 
   static bool dovecotInstalled() { return access(kDovecot, X_OK) == 0; }
   // A server test that cannot run fails, unless the developer asked for skips
@@ -91,9 +100,10 @@ class MailServers {
   }
 
   // Starts both servers; nothing and `why` set when they cannot be started.
-  static std::unique_ptr<MailServers> start(std::string& why) {
+  static std::unique_ptr<MailServers> start(std::string& why, const std::string& oauthMechanisms = "") {
     for (int attempt = 0; attempt < 3; ++attempt) {
       auto s = std::unique_ptr<MailServers>(new MailServers);
+      s->oauthMechanisms = oauthMechanisms;
       if (s->setUp(why)) return s;
     }
     return nullptr;
@@ -102,6 +112,7 @@ class MailServers {
   ~MailServers() {
     stopProcess(sinkPid_);
     stopProcess(dovecotPid_);
+    stopProcess(tokenPid_);
   }
 
   std::string popServer(bool implicitTls = false) const {
@@ -292,13 +303,14 @@ class MailServers {
          << "log_path = " << dir << "/dovecot.log\ninfo_log_path = " << dir << "/dovecot.log\n"
          << "ssl = yes\nssl_cert = <" << dir << "/server.pem\nssl_key = <" << dir
          << "/server.key\nssl_dh = </usr/share/dovecot/dh.pem\n"
-         << "disable_plaintext_auth = no\nauth_mechanisms = plain login\n"
+         << "disable_plaintext_auth = no\nauth_mechanisms = plain login " << oauthMechanisms << "\n"
          << "auth_failure_delay = 0\nmail_max_userip_connections = 50\nmail_fsync = never\n"
          << "first_valid_uid = " << uid << "\nfirst_valid_gid = " << gid << "\n"
          << "mail_location = maildir:~/Maildir\n"
          << "pop3_uidl_format = %08Xu%08Xv\n"
-         << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " << dir
-         << "/passwd\n}\n"
+         << oauthPassdb()
+         << "passdb {\n  driver = passwd-file\n  mechanisms = plain login\n"
+         << "  args = scheme=PLAIN username_format=%u " << dir << "/passwd\n}\n"
          << "userdb {\n  driver = static\n  args = uid=" << uid << " gid=" << gid << " home=" << dir
          << "/mail/%u\n}\n"
          << "service pop3-login {\n  inet_listener pop3 {\n    port = " << pop3
@@ -312,8 +324,29 @@ class MailServers {
     return startProcesses(why);
   }
 
+  // dovecot asks the token service who owns a token (it appends the token to the URL).
+  std::string oauthPassdb() {
+    if (oauthMechanisms.empty()) return "";
+    tokenService = freePort();
+    std::ofstream(dir + "/oauth2.conf.ext")
+        << "tokeninfo_url = " << tokenUrl("/tokeninfo?access_token=") << "\n"
+        << "username_attribute = email\nactive_attribute = active\nactive_value = true\n";
+    chmod((dir + "/oauth2.conf.ext").c_str(), 0644);
+    return "passdb {\n  driver = oauth2\n  mechanisms = " + oauthMechanisms + "\n  args = " + dir +
+           "/oauth2.conf.ext\n}\n";
+  }
+
   bool startProcesses(std::string& why) {
     const bool root = geteuid() == 0;
+    if (tokenService && tokenPid_ <= 0) {
+      tokenPid_ = spawn({"/usr/bin/python3", QB_MAIL_SERVERS_DIR "/tokenservice.py", "--port",
+                         std::to_string(tokenService)},
+                        dir + "/tokens.log");
+      if (tokenPid_ <= 0 || !waitReady(tokenPid_, {tokenService})) {
+        why = "the token service did not start (see " + dir + "/tokens.log)";
+        return false;
+      }
+    }
     dovecotPid_ = spawn({kDovecot, "-F", "-c", dir + "/dovecot.conf"}, dir + "/dovecot.out");
     if (dovecotPid_ <= 0 || !waitReady(dovecotPid_, {pop3, pop3s})) {
       why = "dovecot did not start (see " + dir + "/dovecot.log)";
@@ -328,6 +361,8 @@ class MailServers {
       args.push_back("--uid");
       args.push_back("65534");
     }
+    if (tokenService)
+      args.insert(args.end(), {"--tokeninfo", tokenUrl("/tokeninfo?access_token="), "--oauth", oauthMechanisms});
     sinkPid_ = spawn(args, dir + "/sink.log");
     if (sinkPid_ <= 0 || !waitReady(sinkPid_, {smtp, smtps, submission})) {
       why = "the SMTP sink did not start (see " + dir + "/sink.log)";
@@ -339,6 +374,7 @@ class MailServers {
   std::optional<TempDir> tmp_;  // removed after the servers have stopped
   pid_t dovecotPid_ = -1;
   pid_t sinkPid_ = -1;
+  pid_t tokenPid_ = -1;
 };
 
 }  // namespace qbtest

@@ -4,7 +4,9 @@
 //                                             SAVEALL, SAVEALLD, "SAVE 1-n", "SAVD 1-n")
 //   send LOG SERVER RECIPIENTS SENDER SUBJECT BODY ATTACHMENTS [USER PASS]
 // The password may be given as "-" to read it from the QB_MAIL_PASS variable, so it
-// need not appear in a process list. QB_MAIL_CA names an extra CA file.
+// need not appear in a process list. QB_MAIL_CA names an extra CA file. With
+// QB_MAIL_OAUTH2_TOKEN set, both sign in as USER with that OAuth 2.0 access token
+// (OAUTHBEARER or XOAUTH2, over TLS only) and PASS is ignored.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -45,12 +47,19 @@ std::string popServer(const std::string& arg) {
   return s;
 }
 
+// The access token of QB_MAIL_OAUTH2_TOKEN, empty when unset.
+std::string accessToken() {
+  const char* env = std::getenv("QB_MAIL_OAUTH2_TOKEN");
+  return env ? env : "";
+}
+
 int runReceiveArgs(const std::vector<std::string>& args) {
   if (args.size() != 5) {
     std::fprintf(stderr, "usage: quillbrook-mail receive SERVER USER PASS COMMAND INBOX\n");
     return qbmail::kUsageError;
   }
   applyEnvironment();
+  mail::BearerToken token(accessToken());
   printLine(mail::json::fResult(
       mail::RcvMail(popServer(args[0]), args[1], password(args[2]), args[3], "<" + args[4])));
   return 0;
@@ -64,6 +73,7 @@ int runSendArgs(const std::vector<std::string>& args) {
     return qbmail::kUsageError;
   }
   applyEnvironment();
+  mail::BearerToken token(accessToken());
   mail::SendStatus result =
       args.size() == 9
           ? mail::SendMailEx(args[0], args[1], args[2], args[3], args[4], args[5], args[6], args[7],

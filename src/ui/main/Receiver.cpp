@@ -13,6 +13,7 @@
 #include "ui/common/SpeechEngine.h"
 #include "receive/autore.h"
 #include "receive/notice.h"
+#include "signin/accounttoken.h"
 #include "store/folderTree.h"
 #include "store/mailstore.h"
 
@@ -86,6 +87,7 @@ mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::strin
   if (closing_) return std::string();
   struct Call {
     std::string server, user, pass, command, dest, pin;
+    std::filesystem::path account;  // whose sign-in (OAuth 2.0 tokens are refreshed on the worker)
     mail::Security security = mail::Security::Standard;
     mail::Progress progress;
     mail::Saved saved;
@@ -102,6 +104,7 @@ mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::strin
   call->saved = saved;
   call->pin = mail::CertificatePin::fCurrent();  // set for this thread by the account step
   call->security = mail::SecurityChoice::fCurrent();
+  call->account = signin::AccountScope::fCurrent();
 
   receivingText_ = window_.fReceiveStatus();
   done_ = 0;
@@ -112,8 +115,9 @@ mail::MailResult Receiver::fRcvMailOffThread(std::string_view server, std::strin
   std::thread worker([call, &loop] {
     mail::CertificatePin pin(call->pin);
     mail::SecurityChoice security(call->security);
-    call->result = mail::RcvMail(call->server, call->user, call->pass, call->command, call->dest,
-                                 call->progress, call->saved);
+    signin::AccountScope account(call->account);
+    call->result = signin::fRcvMail(call->server, call->user, call->pass, call->command, call->dest,
+                                    call->progress, call->saved);
     call->done = true;
     QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
   });

@@ -23,6 +23,8 @@
 #include <QVBoxLayout>
 
 #include "receive/receive.h"
+#include "signin/accounttoken.h"
+#include "signin/providers.h"
 
 namespace {
 
@@ -137,10 +139,16 @@ QWidget* frmSet::fBuildBasicPage() {
   lbl_[9] = new QLabel(labels[9], page);
   form->addRow(lbl_[9], portRow(9, "110", 1));
   form->addRow("受信の暗号化", cboSecurity_[0]);
+  cboAuth_ = new QComboBox(page);
+  cboAuth_->setObjectName("cboAuth");
+  cboAuth_->addItems({"パスワード", "OAuth 2.0"});
+  cboAuth_->setToolTip("OAuth 2.0: パスワードの代わりに、プロバイダのページでサインインして得た許可で送受信します");
+  form->addRow("認証方式", cboAuth_);
   for (int i : {5, 6}) {
     lbl_[i] = new QLabel(labels[i], page);
     form->addRow(lbl_[i], txt_[i]);
   }
+  form->addRow(fBuildSignInBox(page));
   cboSmtpAuth_ = new QComboBox(page);
   cboSmtpAuth_->setObjectName("cboSmtpAuth");
   cboSmtpAuth_->addItems({"認証なし", "受信と同じ", "送信用のIDとパスワード"});
@@ -181,6 +189,13 @@ QWidget* frmSet::fBuildBasicPage() {
     QAction* a = menu->addAction(kProviders[i].caption);
     a->setObjectName(QString("mnuEasyItem_%1").arg(i));
     connect(a, &QAction::triggered, this, [this, i] { easySetup(i); });
+  }
+  menu->addSeparator();
+  const auto& presets = signin::fProviders();
+  for (int i = -1; i < static_cast<int>(presets.size()); ++i) {
+    QAction* a = menu->addAction(i < 0 ? QString("メールアドレスから (OAuth 2.0)") : qs(presets[i].name) + " (OAuth 2.0)");
+    a->setObjectName(QString("mnuEasyOAuth_%1").arg(i + 1));
+    connect(a, &QAction::triggered, this, [this, i] { sSignInSetup(i); });
   }
   connect(easy, &QPushButton::clicked, this, [easy, menu] { menu->popup(easy->mapToGlobal(QPoint(0, easy->height()))); });
   form->addRow(easy);
@@ -300,6 +315,7 @@ void frmSet::sLoad() {
   txtSmtpUser_->setText(qs(s.smtpUser));
   txtSmtpPass_->setText(qs(s.smtpPass));
   sShowSecurityState();
+  sLoadSignIn(s);
   for (std::string_view t : rulelist::kTargets) cbo_[0]->addItem(QString::fromUtf8(t.data(), qsizetype(t.size())));
   cbo_[1]->addItem(QString());
   for (const auto& f : accountsettings::fListDestinationFolders(accountFolder_)) cbo_[1]->addItem(qs(f));
@@ -362,11 +378,18 @@ void frmSet::cmdOK_Click() {
   s.smtpLogin = static_cast<accountsettings::SmtpLogin>(cboSmtpAuth_->currentIndex());
   s.smtpUser = ss(txtSmtpUser_->text());
   s.smtpPass = ss(txtSmtpPass_->text());
+  sSaveSignIn(s);
   if (!accountsettings::fSave(accountFolder_, s)) {
     // Nothing was written; the dialog stays open with what the user typed.
     QMessageBox::warning(this, windowTitle(), QStringLiteral("設定を保存できませんでした"));
     return;
   }
+  // The access token of a sign-in here is kept for this run of the program; any other
+  // may belong to settings that just changed.
+  if (!signedIn_.access.empty() && s.auth == accountsettings::Auth::OAuth2)
+    signin::fKeepSignIn(accountFolder_, signedIn_);
+  else
+    signin::sForgetAccessToken(accountFolder_);
   if (!txt_[0]->text().isEmpty()) emit accountNameChanged(txt_[0]->text());
   accept();
 }
@@ -518,7 +541,9 @@ void frmSet::sSetTabOrder() {
   // Reading order, page by page: the boxes were made before the rows that hold them.
   const char* basic[] = {"txt_0", "txt_1", "txt_2", "txt_3", "txt_8", "cmdDefault_0",
                          "cboSmtpSecurity", "txt_4", "txt_9", "cmdDefault_1", "cboPop3Security",
-                         "txt_5", "txt_6", "cboSmtpAuth", "txtSmtpUser", "txtSmtpPass", "chk_0",
+                         "cboAuth", "txt_5", "txt_6", "cboOAuthProvider", "txtOAuthAuthorize",
+                         "txtOAuthToken", "txtOAuthScope", "txtOAuthClientId", "txtOAuthClientSecret",
+                         "cmdSignIn", "cmdSignInCancel", "cboSmtpAuth", "txtSmtpUser", "txtSmtpPass", "chk_0",
                          "cmdEasy", "cmdCert"};
   const char* rules[] = {"cbo_0", "txt_7", "cbo_1", "opDis_0", "opDis_1", "opDis_2", "chkDis_1",
                          "chkDis_2", "txt_50", "cmdDis_2", "cmdDis_0", "cmdDis_3", "cmdDis_1",

@@ -2,8 +2,11 @@
 // The account settings dialog: one account's servers, login and filing rules.
 #include <QDialog>
 #include <filesystem>
+#include <memory>
+#include <thread>
 
 #include "ui/settings/certtrust.h"
+#include "signin/oauthflow.h"
 #include "store/accountsettings.h"
 
 class QLineEdit;
@@ -15,6 +18,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class QPushButton;
 class QButtonGroup;
+class QGroupBox;
 
 class frmSet : public QDialog {
   Q_OBJECT
@@ -22,6 +26,8 @@ class frmSet : public QDialog {
   // accountFolder: the account's folder (set.ini inside); rootCaption: the text of the
   // account's node in the folder tree, shown in the title.
   frmSet(std::filesystem::path accountFolder, const QString& rootCaption, QWidget* parent = nullptr);
+  // A sign-in still waiting for the browser is cancelled.
+  ~frmSet() override;
 
   // The rule list's rows in the stored form (for the list and for saving).
   std::vector<rulelist::StoredRule> rules() const;
@@ -42,6 +48,8 @@ class frmSet : public QDialog {
   void easySetup(int provider);
   void cmdCert_Click();
   void sShowSecurityState();
+  void cmdSignIn_Click();
+  void cmdSignInCancel_Click();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -63,6 +71,15 @@ class frmSet : public QDialog {
   int fInputFlags() const;
   // False, after telling the user, when a rule input holds what the stored form cannot.
   bool fRuleInputsUsable();
+  // OAuth 2.0 sign-in (frmSet_signin.cpp): the box, loading and saving its values, what
+  // it shows, the flow's end (on the window's thread) and the quick setup of a preset.
+  QGroupBox* fBuildSignInBox(QWidget* page);
+  void sLoadSignIn(const accountsettings::AccountSettings& s);
+  void sSaveSignIn(accountsettings::AccountSettings& s) const;
+  void sShowSignInState();
+  void sSignInDone(const signin::Result& result);
+  void sSignInSetup(int preset);  // -1: the preset of the address's domain
+  signin::Endpoints fSignInEndpoints() const;
 
   std::filesystem::path accountFolder_;
   QLineEdit* txt_[51] = {};
@@ -83,5 +100,20 @@ class frmSet : public QDialog {
   QComboBox* cboSmtpAuth_ = nullptr;
   QLineEdit* txtSmtpUser_ = nullptr;
   QLineEdit* txtSmtpPass_ = nullptr;
+  QComboBox* cboAuth_ = nullptr;
+  QGroupBox* fraOAuth_ = nullptr;
+  QComboBox* cboOAuthProvider_ = nullptr;  // the presets, then "その他"
+  QLineEdit* txtOAuthAuthorize_ = nullptr;
+  QLineEdit* txtOAuthToken_ = nullptr;
+  QLineEdit* txtOAuthScope_ = nullptr;
+  QLineEdit* txtOAuthClientId_ = nullptr;
+  QLineEdit* txtOAuthClientSecret_ = nullptr;
+  QPushButton* cmdSignIn_ = nullptr;
+  QPushButton* cmdSignInCancel_ = nullptr;
+  QLabel* lblSignIn_ = nullptr;
+  std::string refreshToken_;      // kept on OK
+  signin::Tokens signedIn_;       // from a sign-in in this dialog (access token empty: none)
+  std::shared_ptr<signin::Flow> flow_;
+  std::thread signInThread_;
 
 };

@@ -3,17 +3,25 @@ the recipient's dovecot Maildir, so a sent message can be received again over PO
 
 Listeners: plain with STARTTLS offered, implicit TLS, and optionally a submission port
 that requires STARTTLS and AUTH before any mail. AUTH PLAIN/LOGIN is checked
-against the dovecot passwd-file. Recipients with the local parts below fail on purpose:
+against the dovecot passwd-file; with --tokeninfo, AUTH XOAUTH2/OAUTHBEARER (those named
+by --oauth) against the tests' token service, as dovecot checks them. Recipients with
+the local parts below fail on purpose:
   fail451 -> 451 at RCPT TO, fail554 -> 554 after DATA; unknown users -> 550.
 Prints "ready" on stdout when both listeners accept connections.
 """
 import argparse
 import asyncio
+import base64
+import json
 import logging
 import os
+import re
 import ssl
 import sys
 import time
+import urllib.error
+import urllib.parse
+import urllib.request
 import warnings
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
@@ -73,6 +81,35 @@ class Handler:
         return "250 2.0.0 delivered"
 
 
+class OAuthHandler(Handler):
+    """AUTH XOAUTH2 and OAUTHBEARER: the token service must name the user of the
+    response as the token's owner. A refusal is a 334 challenge with the reason as base64
+    JSON; the client's acknowledgement is then answered with 535."""
+
+    def __init__(self, mail_root, uid, gid, tokeninfo):
+        super().__init__(mail_root, uid, gid)
+        self.tokeninfo = tokeninfo
+
+    async def check(self, server, args):  # both mechanisms, told apart by their fields
+        blob = base64.b64decode(args[1]) if len(args) > 1 else await server.challenge_auth("")
+        if not isinstance(blob, bytes):
+            return AuthResult(success=False, handled=True)
+        # "user=U^Aauth=Bearer T^A^A" or "n,a=U,^Aauth=Bearer T^A^A" (^A: 0x01)
+        fields = dict(p.split("=", 1) for p in re.split("[\x01,]", blob.decode()) if "=" in p)
+        user = fields.get("user", fields.get("a", "")).replace("=2C", ",").replace("=3D", "=")
+        try:
+            url = self.tokeninfo + urllib.parse.quote(fields.get("auth", "")[len("Bearer "):])
+            with urllib.request.urlopen(url, timeout=10) as r:
+                if json.load(r).get("email") == user:
+                    return AuthResult(success=True)
+        except (urllib.error.URLError, ValueError):
+            pass
+        await server.challenge_auth(json.dumps({"status": "invalid_token", "schemes": "bearer", "scope": "mail"}))
+        return AuthResult(success=False, handled=False)
+
+    auth_XOAUTH2 = auth_OAUTHBEARER = check
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--smtp", type=int, required=True)
@@ -83,6 +120,8 @@ def main():
     ap.add_argument("--passwd", required=True)
     ap.add_argument("--mail-root", required=True)
     ap.add_argument("--uid", type=int)
+    ap.add_argument("--tokeninfo")
+    ap.add_argument("--oauth", default="XOAUTH2 OAUTHBEARER")
     args = ap.parse_args()
 
     users = load_users(args.passwd)
@@ -97,7 +136,12 @@ def main():
 
     ctx = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     ctx.load_cert_chain(args.cert, args.key)
-    handler = Handler(args.mail_root, args.uid, args.uid)
+    excluded = ["CRAM-MD5"]
+    if args.tokeninfo:
+        handler = OAuthHandler(args.mail_root, args.uid, args.uid, args.tokeninfo)
+        excluded += [m for m in ("XOAUTH2", "OAUTHBEARER") if m not in args.oauth.upper().split()]
+    else:
+        handler = Handler(args.mail_root, args.uid, args.uid)
 
     def factory(tls_context, strict=False):
         def make():
@@ -105,7 +149,7 @@ def main():
                         require_starttls=strict, auth_required=strict,
                         auth_require_tls=strict,
                         authenticator=authenticator, enable_SMTPUTF8=True,
-                        auth_exclude_mechanism=["CRAM-MD5"],
+                        auth_exclude_mechanism=excluded,
                         command_call_limit=1000000)
         return make
 

@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -26,12 +28,26 @@
 #include "tempdir.h"
 #include "windowfixture.h"
 #include "mailservers.h"
+#include "tokenservice.h"
+#include "compose/outgoing.h"
 #include "store/mailstore.h"
 #include "store/modCommon.h"
 #include "store/mod_ini.h"
 
 namespace fs = std::filesystem;
 using fixture::shown;
+
+// The user's browser: follows the address the dialog opens (the provider's page sends it
+// on to the program's loopback address), unless `idle`.
+class TestBrowser : public QObject {
+  Q_OBJECT
+ public:
+  bool idle = false;
+ public slots:
+  void open(const QUrl& url) {
+    if (!idle) qbtest::fHttp(url.toString(QUrl::FullyEncoded).toStdString(), nullptr, true);
+  }
+};
 
 class FrmSetTest : public QObject {
   Q_OBJECT
@@ -323,13 +339,13 @@ class FrmSetTest : public QObject {
     QVERIFY(QTest::qWaitForWindowActive(&dlg));
     find<QLineEdit>(dlg, "txt_0")->setFocus();
     QStringList seen{"txt_0"};
-    for (int i = 0; i < 18; ++i) {
+    for (int i = 0; i < 19; ++i) {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
       seen << QApplication::focusWidget()->objectName();
     }
     QCOMPARE(seen, (QStringList{"txt_0", "txt_1", "txt_2", "txt_3", "txt_8", "cmdDefault_0",
                                 "cboSmtpSecurity", "txt_4", "txt_9", "cmdDefault_1",
-                                "cboPop3Security", "txt_5", "txt_6", "cboSmtpAuth", "chk_0",
+                                "cboPop3Security", "cboAuth", "txt_5", "txt_6", "cboSmtpAuth", "chk_0",
                                 "cmdEasy", "cmdCert", "cmdOK", "cmdCancel"}));
   }
 
@@ -445,6 +461,48 @@ class FrmSetTest : public QObject {
     QVERIFY(dlg.isEnabled());
     QCOMPARE(told.size(), 1);
     QVERIFY2(!told[0].isEmpty(), qPrintable(told[0]));
+  }
+
+  // OAuth 2.0 from the dialog against the local services: a cancelled sign-in says so; a
+  // good one is saved with OK, and the account then sends with it.
+  void signsInThroughTheBrowserThenReceivesAndSends() {
+    std::string why;
+    auto servers = qbtest::MailServers::start(why, "xoauth2 oauthbearer");
+    QVERIFY2(servers, why.c_str());
+    servers->sUseForLibrary(10);
+    for (auto [key, value] : {std::pair{"Address", std::string("alice@example.com")},
+                              {"POP3", servers->popServer()}, {"SMTP", servers->smtpServer()}, {"User", "alice"}})
+      modCommon::sSetAccountValue(dir_, key, value);
+    TestBrowser browser;
+    QDesktopServices::setUrlHandler("http", &browser, "open");
+    frmSet dlg(dir_, "x");
+    find<QComboBox>(dlg, "cboAuth")->setCurrentIndex(1);
+    QVERIFY(find<QGroupBox>(dlg, "fraOAuth")->isVisibleTo(&dlg) && !find<QLineEdit>(dlg, "txt_6")->isEnabled());
+    auto* provider = find<QComboBox>(dlg, "cboOAuthProvider");
+    provider->setCurrentIndex(provider->count() - 1);
+    find<QLineEdit>(dlg, "txtOAuthAuthorize")->setText(QString::fromStdString(servers->tokenUrl("/authorize")));
+    find<QLineEdit>(dlg, "txtOAuthToken")->setText(QString::fromStdString(servers->tokenUrl("/token")));
+    find<QLineEdit>(dlg, "txtOAuthScope")->setText("mail");
+    find<QLineEdit>(dlg, "txtOAuthClientId")->setText("qb-test-client");
+    auto* state = find<QLabel>(dlg, "lblSignIn");
+    QVERIFY(state->text().contains("サインインが必要です"));
+    auto* signIn = find<QPushButton>(dlg, "cmdSignIn");
+
+    browser.idle = true;
+    signIn->click();
+    QVERIFY(state->text().contains("待っています") && !signIn->isEnabled());
+    find<QPushButton>(dlg, "cmdSignInCancel")->click();
+    QTRY_VERIFY2(state->text().contains("取り消しました"), qPrintable(state->text()));
+    browser.idle = false;
+    signIn->click();
+    QTRY_VERIFY2(state->text().contains("サインインしました"), qPrintable(state->text()));
+    QDesktopServices::unsetUrlHandler("http");
+    find<QPushButton>(dlg, "cmdOK")->click();
+    QCOMPARE(raw("Auth"), std::string("OAUTH2"));
+    QVERIFY(!plain("OAuthRefresh").empty());
+    QCOMPARE(raw("OAuthRefresh").find(plain("OAuthRefresh")), std::string::npos);
+
+    QVERIFY(compose::fSend(dir_ / "send.log", dir_, {"bob@example.com", "", "", "s", "b\r\n", {}}).sent);
   }
 };
 
