@@ -322,7 +322,9 @@ SendResult fSend(const fs::path& logFile, const fs::path& accountFolder, const D
   // A certificate the user chose to trust for this account's SMTP server.
   mail::CertificatePin pin(account.smtpCertPin);
   mail::SecurityChoice security(receive::fMailSecurity(account.smtpSecurity));
-  const auto [smtpUser, smtpPass] = accountsettings::fSmtpCredentials(account);
+  const auto credentials = accountsettings::fSmtpCredentials(account);
+  const auto& smtpUser = credentials.first;
+  const auto& smtpPass = credentials.second;
   // The copy is written and flushed while the server takes the mail; it gets its name in
   // 送信箱 only once the mail was accepted, and is removed otherwise.
   std::future<Prepared> copy;

@@ -132,7 +132,7 @@ class Reader {
       if (at_ >= s_.size() || s_[at_++] != ':') return false;
       Value member;
       if (!value(member, depth + 1)) return false;
-      v.members.emplace_back(std::move(name), std::move(member));
+      v.members.push_back(Member{std::move(name), std::move(member)});
       blanks();
       if (at_ >= s_.size()) return false;
       const char c = s_[at_++];

@@ -26,6 +26,8 @@ namespace mail::json {
 
 // A value read from JSON text (a server's answer: untrusted). Objects keep their members
 // in order; a repeated name finds the first.
+struct Member;
+
 struct Value {
   enum class Kind { Null, Bool, Number, String, Array, Object };
   Kind kind = Kind::Null;
@@ -33,13 +35,18 @@ struct Value {
   double number = 0;
   std::string text;  // a string's UTF-8 text
   std::vector<Value> items;
-  std::vector<std::pair<std::string, Value>> members;
+  std::vector<Member> members;  // an object's members in their order
 
   // The member named `name` of an object; nothing for other kinds or a missing name.
   const Value* find(std::string_view name) const;
   // The member as text: a string as it is, a number in its shortest form, true/false;
   // empty when missing, null, an array or an object.
   std::string fText(std::string_view name) const;
+};
+
+struct Member {
+  std::string name;
+  Value value;
 };
 
 // Reads one JSON value (RFC 8259) filling the whole text but for white space; nothing
