@@ -187,29 +187,30 @@ FolderTree::Counts countFolders(const std::vector<CountedFolder>& folders, long 
   return counts;
 }
 
+// Every folder node with its key, account folder and folder on disk.
+std::vector<CountedFolder> countedFolders(const FolderTree& tree, const QMap<QString, QTreeWidgetItem*>& nodes,
+                                          const std::filesystem::path& accountPrefix) {
+  std::vector<CountedFolder> folders;
+  for (QTreeWidgetItem* node : nodes) {
+    if (!node->parent()) continue;
+    const std::string key = u8(FolderTree::fKey(node));
+    folders.push_back({key, mailstore::fAccountFolder(accountPrefix, folderTree::fNodeAccount(key)),
+                       tree.folderOf(node)});
+  }
+  return folders;
+}
+
 }  // namespace
 
 std::function<FolderTree::Counts()> FolderTree::counter() const {
-  std::vector<CountedFolder> folders;
-  for (QTreeWidgetItem* node : std::as_const(nodes_)) {
-    if (!node->parent()) continue;
-    const std::string key = u8(fKey(node));
-    folders.push_back({key, mailstore::fAccountFolder(accountPrefix_, folderTree::fNodeAccount(key)),
-                       folderOf(node)});
-  }
+  std::vector<CountedFolder> folders = countedFolders(*this, nodes_, accountPrefix_);
   return [folders = std::move(folders)] { return countFolders(folders, LONG_MAX, nullptr); };
 }
 
 void FolderTree::startCounts() {
   // About a few hundredths of a second of listing before the window goes on.
   constexpr long kListNow = 20000;
-  std::vector<CountedFolder> folders;
-  for (QTreeWidgetItem* node : std::as_const(nodes_)) {
-    if (!node->parent()) continue;
-    const std::string key = u8(fKey(node));
-    folders.push_back({key, mailstore::fAccountFolder(accountPrefix_, folderTree::fNodeAccount(key)),
-                       folderOf(node)});
-  }
+  std::vector<CountedFolder> folders = countedFolders(*this, nodes_, accountPrefix_);
   std::vector<CountedFolder> left;
   showCounts(countFolders(folders, kListNow, &left));
   if (left.empty()) return;
