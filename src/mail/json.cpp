@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "store/charset.h"
+#include "store/text.h"
 
 namespace mail::json {
 
@@ -193,24 +194,6 @@ class Reader {
     return true;
   }
 
-  static void utf8(unsigned cp, std::string& out) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-
   bool string(std::string& out) {
     ++at_;  // the opening quote
     while (at_ < s_.size()) {
@@ -242,7 +225,7 @@ class Reader {
             if (hex4(low) && low >= 0xDC00 && low < 0xE000) cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
             else at_ = back;
           }
-          utf8(cp >= 0xD800 && cp < 0xE000 ? 0xFFFD : cp, out);
+          text::appendUtf8(out, cp >= 0xD800 && cp < 0xE000 ? 0xFFFD : cp);
           break;
         }
         default:

@@ -8,11 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include "store/text.h"
+
 namespace search {
 
 std::string fNormalize(std::string_view utf8);
-// Appends one code point (a valid scalar value) in UTF-8.
-void appendUtf8(std::string& out, char32_t c);
+using text::appendUtf8;
 
 // Whether `needle` (normalised) occurs in `haystack` (normalised): every space-separated
 // term of the needle somewhere in the haystack.

@@ -22,6 +22,8 @@ std::vector<std::string_view> split(std::string_view s, std::string_view separat
 std::string join(const std::vector<std::string>& pieces, std::string_view separator);
 // The bytes as lower-case hexadecimal, two digits each.
 std::string hex(std::string_view bytes);
+// Appends one code point (a valid scalar value) in UTF-8.
+void appendUtf8(std::string& out, char32_t c);
 // The bytes in base64 (RFC 4648): padded, or with `url` the URL-safe alphabet unpadded.
 std::string base64(std::string_view bytes, bool url = false);
 
