@@ -1,11 +1,16 @@
 #include "ui/common/dialogparts.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 
 namespace dialogparts {
 
@@ -55,6 +60,28 @@ QAction* fAddMenuItem(QMenu* menu, const char* caption, const char* itemName, in
     action->setShortcutContext(context);
   }
   return action;
+}
+
+QScrollArea* fScrollPage(QWidget* page) {
+  auto* area = new QScrollArea;
+  area->setFrameShape(QFrame::NoFrame);
+  area->setWidgetResizable(true);
+  area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  area->setWidget(page);
+  return area;
+}
+
+void sGrowToShow(QWidget* window, QScrollArea* area) {
+  QWidget* page = area->widget();
+  const int width = area->viewport()->width();
+  const int wanted = page->hasHeightForWidth() ? page->heightForWidth(width) : page->sizeHint().height();
+  const int missing = std::max(0, wanted - area->viewport()->height());
+  // The frame the window manager adds is not part of the window's height.
+  const int frame = window->frameGeometry().height() - window->height();
+  const QScreen* screen = window->screen();
+  const int room = screen ? screen->availableGeometry().height() - frame : window->height() + missing;
+  const int height = std::min(window->height() + missing, room);
+  if (height != window->height()) window->resize(window->width(), height);
 }
 
 }  // namespace dialogparts

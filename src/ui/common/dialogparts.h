@@ -8,6 +8,7 @@ class QHBoxLayout;
 class QLabel;
 class QMenu;
 class QPushButton;
+class QScrollArea;
 
 namespace dialogparts {
 
@@ -27,5 +28,12 @@ QMenu* fNewMenu(QWidget* owner, const char* caption, const char* name);
 // `index`; its shortcut (when not empty) acts within `context`.
 QAction* fAddMenuItem(QMenu* menu, const char* caption, const char* itemName, int index,
                       const char* shortcut, Qt::ShortcutContext context);
+
+// `page` in a frameless scroll area that scrolls only up and down, so a tall page never
+// pushes its window past the screen.
+QScrollArea* fScrollPage(QWidget* page);
+
+// Makes `window` taller until `area` shows its whole page, but never taller than its screen.
+void sGrowToShow(QWidget* window, QScrollArea* area);
 
 }  // namespace dialogparts

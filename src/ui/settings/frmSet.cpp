@@ -18,7 +18,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QScrollArea>
 #include <QTabWidget>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -60,7 +62,8 @@ frmSet::frmSet(std::filesystem::path accountFolder, const QString& rootCaption, 
 
   auto* tabs = new QTabWidget(this);
   tabs->setObjectName("TabStrip1");
-  tabs->addTab(fBuildBasicPage(), "基本設定");
+  basicArea_ = dialogparts::fScrollPage(fBuildBasicPage());
+  tabs->addTab(basicArea_, "基本設定");
   tabs->addTab(fBuildRulesPage(), "振り分け");
 
   auto* buttons = dialogparts::fOkCancelRow(this, [this] { cmdOK_Click(); });
@@ -78,6 +81,12 @@ frmSet::frmSet(std::filesystem::path accountFolder, const QString& rootCaption, 
   sLoad();
   sSetTabOrder();
   resize(560, 640);
+  sGrowToShowPage();
+}
+
+void frmSet::sGrowToShowPage() {
+  // Once the layouts have taken in what changed.
+  QTimer::singleShot(0, this, [this] { dialogparts::sGrowToShow(this, basicArea_); });
 }
 
 QWidget* frmSet::fBuildBasicPage() {

@@ -17,6 +17,7 @@ class QRadioButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QPushButton;
+class QScrollArea;
 class QButtonGroup;
 class QGroupBox;
 
@@ -77,12 +78,15 @@ class frmSet : public QDialog {
   void sLoadSignIn(const accountsettings::AccountSettings& s);
   void sSaveSignIn(accountsettings::AccountSettings& s) const;
   void sShowSignInState();
+  void sShowSignInMessage(const QString& text, bool error);
   void sSignInDone(const signin::Result& result);
   void sSignInSetup(int preset);  // -1: the preset of the address's domain
   signin::Endpoints fSignInEndpoints() const;
 
   std::filesystem::path accountFolder_;
   QLineEdit* txt_[51] = {};
+  void sGrowToShowPage();  // the basic page scrolls only where the screen is too small
+  QScrollArea* basicArea_ = nullptr;
   QLabel* lbl_[10] = {};
   QLabel* lblCbo_[2] = {};
   QCheckBox* chk_0 = nullptr;
@@ -111,6 +115,7 @@ class frmSet : public QDialog {
   QPushButton* cmdSignIn_ = nullptr;
   QPushButton* cmdSignInCancel_ = nullptr;
   QLabel* lblSignIn_ = nullptr;
+  QLineEdit* txtSignInUrl_ = nullptr;  // the address to open by hand when no browser opened
   std::string refreshToken_;      // kept on OK
   signin::Tokens signedIn_;       // from a sign-in in this dialog (access token empty: none)
   std::shared_ptr<signin::Flow> flow_;

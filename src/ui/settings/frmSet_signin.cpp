@@ -64,6 +64,11 @@ QGroupBox* frmSet::fBuildSignInBox(QWidget* page) {
   lblSignIn_->setWordWrap(true);
   lblSignIn_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   form->addRow(lblSignIn_);
+  txtSignInUrl_ = new QLineEdit(fraOAuth_);
+  txtSignInUrl_->setObjectName("txtSignInUrl");
+  txtSignInUrl_->setReadOnly(true);
+  txtSignInUrl_->hide();
+  form->addRow(txtSignInUrl_);
   connect(cmdSignIn_, &QPushButton::clicked, this, &frmSet::cmdSignIn_Click);
   connect(cmdSignInCancel_, &QPushButton::clicked, this, &frmSet::cmdSignInCancel_Click);
   // Choosing OAuth 2.0 for a known address picks its provider (the user's choice only:
@@ -129,12 +134,20 @@ void frmSet::sShowSignInState() {
   const bool waiting = flow_ != nullptr;
   cmdSignIn_->setEnabled(!waiting);
   cmdSignInCancel_->setEnabled(waiting);
-  if (waiting) return;  // the label says what the flow does
-  lblSignIn_->setStyleSheet(refreshToken_.empty() ? "color: #c00000;" : "");
-  lblSignIn_->setText(!signedIn_.access.empty() ? "サインインしました (OK で保存します)"
-                      : refreshToken_.empty()
-                          ? "サインインが必要です。「サインイン…」を押してください"
-                          : "サインイン済みです");
+  if (!waiting) {  // else the label says what the flow does
+    txtSignInUrl_->hide();
+    sShowSignInMessage(!signedIn_.access.empty() ? "サインインしました (OK で保存します)"
+                       : refreshToken_.empty()   ? "サインインが必要です。「サインイン…」を押してください"
+                                                 : "サインイン済みです",
+                       refreshToken_.empty());
+  }
+  sGrowToShowPage();
+}
+
+void frmSet::sShowSignInMessage(const QString& text, bool error) {
+  lblSignIn_->setStyleSheet(error ? "color: #c00000;" : "");
+  lblSignIn_->setText(text);
+  sGrowToShowPage();
 }
 
 void frmSet::cmdSignIn_Click() {
@@ -142,8 +155,7 @@ void frmSet::cmdSignIn_Click() {
   auto flow = std::make_shared<signin::Flow>(fSignInEndpoints(), ss(txt_[1]->text().trimmed()));
   std::string error;
   if (!flow->start(error)) {
-    lblSignIn_->setStyleSheet("color: #c00000;");
-    lblSignIn_->setText("サインインできません: " + qs(error));
+    sShowSignInMessage("サインインできません: " + qs(error), true);
     return;
   }
   flow_ = flow;
@@ -157,12 +169,14 @@ void frmSet::cmdSignIn_Click() {
         this, [this, result] { sSignInDone(result); }, Qt::QueuedConnection);
   });
   const QString url = qs(flow->authorizationUrl());
-  lblSignIn_->setStyleSheet("");
-  lblSignIn_->setText(QDesktopServices::openUrl(QUrl(url, QUrl::StrictMode))
-                          ? "ブラウザでサインインして許可してください。応答を待っています…"
-                          : "ブラウザを開けませんでした。次のアドレスをブラウザで開いてください "
-                            "(応答を待っています…):\n" +
-                                url);
+  const bool opened = QDesktopServices::openUrl(QUrl(url, QUrl::StrictMode));
+  // An address that long does not wrap: it goes in a box to select and copy.
+  txtSignInUrl_->setText(opened ? QString() : url);
+  txtSignInUrl_->setVisible(!opened);
+  sShowSignInMessage(opened ? "ブラウザでサインインして許可してください。応答を待っています…"
+                            : "ブラウザを開けませんでした。下のアドレスをコピーしてブラウザで開いてください "
+                              "(応答を待っています…)",
+                     false);
 }
 
 void frmSet::cmdSignInCancel_Click() {
@@ -179,8 +193,7 @@ void frmSet::sSignInDone(const signin::Result& result) {
     return;
   }
   sShowSignInState();
-  lblSignIn_->setStyleSheet("color: #c00000;");
-  lblSignIn_->setText("サインインできませんでした: " + qs(result.error));
+  sShowSignInMessage("サインインできませんでした: " + qs(result.error), true);
 }
 
 void frmSet::sSignInSetup(int preset) {

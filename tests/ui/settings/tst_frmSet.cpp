@@ -16,6 +16,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
@@ -461,6 +464,23 @@ class FrmSetTest : public QObject {
     QVERIFY(dlg.isEnabled());
     QCOMPARE(told.size(), 1);
     QVERIFY2(!told[0].isEmpty(), qPrintable(told[0]));
+  }
+
+  // The sign-in box makes the page taller than a small screen: the window stops at the
+  // screen's edge, the page scrolls, and a long message is shown whole.
+  void tallPageStaysOnTheScreen() {
+    frmSet dlg(dir_, "x");
+    dlg.show();
+    find<QComboBox>(dlg, "cboAuth")->setCurrentIndex(1);
+    find<QPushButton>(dlg, "cmdSignIn")->click();  // no client ID: a long reason
+    auto* state = find<QLabel>(dlg, "lblSignIn");
+    QVERIFY(state->text().contains("クライアント ID"));
+    QTest::qWait(50);
+    QVERIFY2(dlg.height() <= dlg.screen()->availableGeometry().height(), qPrintable(QString::number(dlg.height())));
+    QVERIFY(dlg.height() > 640);  // it did grow as far as the screen lets it
+    QCOMPARE(state->height(), state->heightForWidth(state->width()));
+    auto* area = qobject_cast<QScrollArea*>(find<QWidget>(dlg, "picTab_0")->parentWidget()->parentWidget());
+    QVERIFY(area && area->verticalScrollBar()->maximum() > 0);
   }
 
   // OAuth 2.0 from the dialog against the local services: a cancelled sign-in says so; a
