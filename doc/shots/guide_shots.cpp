@@ -17,6 +17,7 @@
 #include <QPixmap>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QTreeView>
 #include <arpa/inet.h>
@@ -33,6 +34,7 @@
 #include <functional>
 #include <thread>
 
+#include "ui/common/dialogparts.h"
 #include "ui/main/FolderTree.h"
 #include "ui/main/Form1.h"
 #include "ui/main/HtmlView.h"
@@ -241,7 +243,15 @@ int main(int argc, char** argv) {
   // The certificate question's server writes to clients that may already have gone.
   std::signal(SIGPIPE, SIG_IGN);
   HtmlView::sPrepareApplication();
+  // A screen the size of a usual desktop's, so that no window is cut to fit a small one.
+  QTemporaryFile screens;
+  if (screens.open()) {
+    screens.write(R"({"screens": [{"name": "guide", "x": 0, "y": 0, "width": 1280, "height": 1024}]})");
+    screens.flush();
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + screens.fileName().toLocal8Bit());
+  }
   QApplication app(argc, argv);
+  dialogparts::sUseJapaneseQtTexts(&app);  // as the program does
   checking = argc == 3 && QString::fromLatin1(argv[1]) == "--check";
   if (argc < 2 || (argc == 3 && !checking)) return 2;
   outDir = QString::fromLocal8Bit(argv[argc - 1]);

@@ -1,9 +1,7 @@
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 
 #include "ui/common/EspeakSpeech.h"
+#include "ui/common/dialogparts.h"
 #include "ui/main/Form1.h"
 #include "ui/main/HtmlView.h"
 
@@ -19,12 +17,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillbrook"));
   QApplication::setApplicationVersion(QStringLiteral(QB_VERSION));
-  // Qt's own buttons and dialogs (OK/Cancel, file dialogs) in Japanese, like the rest.
-  QTranslator qtJapanese;
-  if (qtJapanese.load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
-                      QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-    QApplication::installTranslator(&qtJapanese);
-  }
+  dialogparts::sUseJapaneseQtTexts(&app);
   // New-mail notices are spoken through espeak-ng; without it the program stays silent.
   Form1::sSetSpeechFactory([] { return std::make_unique<EspeakSpeech>(); });
   Form1 form;

@@ -3,14 +3,18 @@
 #include <algorithm>
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QKeySequence>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTranslator>
 
 namespace dialogparts {
 
@@ -60,6 +64,13 @@ QAction* fAddMenuItem(QMenu* menu, const char* caption, const char* itemName, in
     action->setShortcutContext(context);
   }
   return action;
+}
+
+void sUseJapaneseQtTexts(QObject* application) {
+  auto* japanese = new QTranslator(application);
+  if (japanese->load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QCoreApplication::installTranslator(japanese);
 }
 
 QScrollArea* fScrollPage(QWidget* page) {

@@ -29,6 +29,9 @@ QMenu* fNewMenu(QWidget* owner, const char* caption, const char* name);
 QAction* fAddMenuItem(QMenu* menu, const char* caption, const char* itemName, int index,
                       const char* shortcut, Qt::ShortcutContext context);
 
+// Qt's own buttons and dialogs (OK/Cancel, Yes/No, file dialogs) in Japanese, like the rest.
+void sUseJapaneseQtTexts(QObject* application);
+
 // `page` in a frameless scroll area that scrolls only up and down, so a tall page never
 // pushes its window past the screen.
 QScrollArea* fScrollPage(QWidget* page);
