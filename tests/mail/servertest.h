@@ -15,6 +15,15 @@
 #include "store/fsutil.h"
 #include "store/mailstore.h"
 
+// In a test's SetUp: skips it (where that is allowed) or fails it when dovecot is missing.
+#define QB_REQUIRE_DOVECOT()                                                              \
+  do {                                                                                    \
+    if (!qbtest::MailServers::dovecotInstalled()) {                                       \
+      if (qbtest::MailServers::skipAllowed()) GTEST_SKIP() << qbtest::MailServers::kNoDovecot; \
+      FAIL() << qbtest::MailServers::kNoDovecot;                                          \
+    }                                                                                     \
+  } while (false)
+
 namespace qbtest {
 
 class ServerTest : public ::testing::Test {
@@ -22,10 +31,7 @@ class ServerTest : public ::testing::Test {
   explicit ServerTest(long timeoutSeconds = 10) : timeoutSeconds_(timeoutSeconds) {}
 
   void SetUp() override {
-    if (!MailServers::dovecotInstalled()) {
-      if (MailServers::skipAllowed()) GTEST_SKIP() << MailServers::kNoDovecot;
-      FAIL() << MailServers::kNoDovecot;
-    }
+    QB_REQUIRE_DOVECOT();
     std::string why;
     servers = MailServers::start(why);
     ASSERT_TRUE(servers) << why;

@@ -3,6 +3,7 @@
 // revoked sign-in that leaves the account needing to sign in again.
 #include <gtest/gtest.h>
 
+#include "../mail/servertest.h"
 #include "../mail/tokenservice.h"
 #include "../receive/helpers.h"
 #include "compose/outgoing.h"
@@ -14,10 +15,7 @@ class OAuthAccount : public receive_test::ProgramDir {
  protected:
   void SetUp() override {
     ProgramDir::SetUp();
-    if (!qbtest::MailServers::dovecotInstalled()) {
-      if (qbtest::MailServers::skipAllowed()) GTEST_SKIP() << qbtest::MailServers::kNoDovecot;
-      FAIL() << qbtest::MailServers::kNoDovecot;
-    }
+    QB_REQUIRE_DOVECOT();
     std::string why;
     servers = qbtest::MailServers::start(why, "xoauth2 oauthbearer");
     ASSERT_TRUE(servers) << why;

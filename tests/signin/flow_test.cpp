@@ -6,6 +6,7 @@
 
 #include <future>
 
+#include "../mail/servertest.h"
 #include "../mail/tokenservice.h"
 #include "signin/oauthflow.h"
 
@@ -16,10 +17,7 @@ using namespace std::chrono_literals;
 class SignInFlow : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!qbtest::MailServers::dovecotInstalled()) {
-      if (qbtest::MailServers::skipAllowed()) GTEST_SKIP() << qbtest::MailServers::kNoDovecot;
-      FAIL() << qbtest::MailServers::kNoDovecot;
-    }
+    QB_REQUIRE_DOVECOT();
     std::string why;
     servers = qbtest::MailServers::start(why, "xoauth2");
     ASSERT_TRUE(servers) << why;
